@@ -1,0 +1,73 @@
+#include "form0.h"
+
+#include "caption.h"
+#include "designfonts.h"
+#include "form1.h"
+#include "module1.h"
+#include "programicon.h"
+#include "twips.h"
+
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+constexpr int portCount = 12;
+}
+
+Form0::Form0(Module1 &module, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      m_module(module)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(WindowCaption());
+    setWindowIcon(programIcon());
+    resize(pixels(4755), pixels(600));
+
+    const QFont font = designfonts::font(QStringLiteral("MS Sans Serif"), designfonts::largePixels, true);
+    Label1 = new QLabel(QStringLiteral("COM PORT"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(twipsRect(240, 120, 1215, 375));
+    Label1->setFont(font);
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    Combo1 = new QComboBox(this);
+    Combo1->setObjectName(QStringLiteral("Combo1"));
+    Combo1->setGeometry(twipsRect(1560, 120, 1695, 360));
+    Combo1->setFont(font);
+    for (int port = 1; port <= portCount; ++port)
+        Combo1->addItem(QStringLiteral("COM%1").arg(port));
+
+    Command1 = new QPushButton(QStringLiteral("&Tamam"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setGeometry(twipsRect(3480, 120, 1095, 375));
+    Command1->setFont(font);
+    Command1->setAutoDefault(false);
+
+    connect(Combo1, &QComboBox::currentIndexChanged, this, &Form0::Combo1_Click);
+    connect(Command1, &QPushButton::clicked, this, &Form0::Command1_Click);
+
+    setTabOrder(Combo1, Command1);
+    Combo1->setCurrentIndex(0);
+    Combo1_Click(0);
+    Combo1->setFocus();
+
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void Form0::Combo1_Click(int position)
+{
+    m_module.SelectedPort = quint8(position + 1);
+}
+
+void Form0::Command1_Click()
+{
+    m_module.SelectedPort = quint8(Combo1->currentIndex() + 1);
+    auto *form1 = new Form1(m_module);
+    form1->load();
+    form1->show();
+    close();
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QWidget>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+struct Module1;
+
+// The port selection window: the operator picks COM1..COM12 and confirms; the main window
+// then takes over and this window goes away.
+class Form0 : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Form0(Module1 &module, QWidget *parent = nullptr);
+
+    QLabel *Label1 = nullptr;
+    QComboBox *Combo1 = nullptr;
+    QPushButton *Command1 = nullptr;
+
+private:
+    void Combo1_Click(int position);
+    void Command1_Click();
+
+    Module1 &m_module;
+};

@@ -1,0 +1,294 @@
+#include "form1.h"
+
+#include "caption.h"
+#include "clickablelabel.h"
+#include "codepage.h"
+#include "commandframes.h"
+#include "designfonts.h"
+#include "form0.h"
+#include "module1.h"
+#include "pacedwait.h"
+#include "programicon.h"
+#include "receiveconsole.h"
+#include "twips.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+
+const QString tahoma = QStringLiteral("Tahoma");
+
+QFont buttonFont()
+{
+    return designfonts::font(tahoma, designfonts::smallPixels, true);
+}
+
+QByteArray typedBytes(const QLineEdit *box)
+{
+    return codepage::fromUnicode(box->text());
+}
+
+} // namespace
+
+Form1::Form1(Module1 &module, QWidget *parent)
+    : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
+                          | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      m_module(module),
+      m_link(module.programDir)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowIcon(programIcon());
+    setFixedSize(pixels(6660), pixels(6645));
+    setFont(designfonts::font(QStringLiteral("MS Sans Serif"), designfonts::smallPixels, false));
+    buildControls();
+    bindEvents();
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void Form1::buildControls()
+{
+    const auto button = [this](const char *name, const QString &caption, QRect geometry) {
+        auto *b = new QPushButton(caption, this);
+        b->setObjectName(QLatin1String(name));
+        b->setGeometry(geometry);
+        b->setFont(buttonFont());
+        b->setAutoDefault(false);
+        return b;
+    };
+    const auto textBox = [this](const char *name, QRect geometry, int maxLength) {
+        auto *t = new QLineEdit(this);
+        t->setObjectName(QLatin1String(name));
+        t->setGeometry(geometry);
+        t->setFont(buttonFont());
+        if (maxLength > 0)
+            t->setMaxLength(maxLength);
+        return t;
+    };
+    const auto heading = [](QLabel *label, const char *name, QRect geometry, QColor background) {
+        label->setObjectName(QLatin1String(name));
+        label->setGeometry(geometry);
+        label->setFont(designfonts::font(tahoma, designfonts::largePixels, true));
+        label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        label->setAutoFillBackground(true);
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::Window, background);
+        label->setPalette(palette);
+    };
+    constexpr int unlimited = 0;
+
+    Label3 = new ClickableLabel(QStringLiteral("Gönderilen Komutlar"), this);
+    heading(Label3, "Label3", twipsRect(120, 120, 2535, 375), QColor(255, 255, 192));
+    Command17 = button("Command17", QStringLiteral("&Access"), twipsRect(120, 720, 1215, 375));
+    Command19 = button("Command19", QStringLiteral("&Reset"), twipsRect(1440, 720, 1215, 375));
+    Command10 = button("Command10", QStringLiteral("&Terminalden Bilgi Okuma"), twipsRect(120, 1200, 2535, 375));
+    Command11 = button("Command11", QStringLiteral("Kart Sayacını &Okuma"), twipsRect(120, 1680, 2535, 375));
+    Command5 = button("Command5", QStringLiteral("Kart Sayacını &Sıfırlama"), twipsRect(120, 2160, 2535, 375));
+    Text11 = textBox("Text11", twipsRect(120, 2640, 615, 375), 4);
+    Command14 = button("Command14", QStringLiteral("&Kart Sayacını Atama"), twipsRect(720, 2640, 1935, 375));
+    Text1 = textBox("Text1", twipsRect(120, 3120, 1215, 375), 6);
+    Command4 = button("Command4", QStringLiteral("Kart Ok&ut"), twipsRect(1440, 3120, 1215, 375));
+    Text2 = textBox("Text2", twipsRect(120, 3600, 1215, 375), 10);
+    Command2 = button("Command2", QStringLiteral("Tari&h Ayarla"), twipsRect(1440, 3600, 1215, 375));
+    Text7 = textBox("Text7", twipsRect(120, 4080, 1215, 375), 5);
+    Command3 = button("Command3", QStringLiteral("Saat Ayar&la"), twipsRect(1440, 4080, 1215, 375));
+    Text6 = textBox("Text6", twipsRect(120, 4560, 1215, 375), 20);
+    Command1 = button("Command1", QStringLiteral("&Firma Adı"), twipsRect(1440, 4560, 1215, 375));
+    Text4 = textBox("Text4", twipsRect(120, 5040, 1215, 375), 14);
+    Command6 = button("Command6", QStringLiteral("&Mesaj Yaz"), twipsRect(1440, 5040, 1215, 375));
+    Text3 = textBox("Text3", twipsRect(120, 5520, 1215, 375), unlimited);
+    Command9 = button("Command9", QStringLiteral("Komut &Yaz"), twipsRect(1440, 5520, 1215, 375));
+    Text10 = textBox("Text10", twipsRect(120, 6000, 1215, 375), unlimited);
+    Text10->setFont(font());
+    Command18 = button("Command18", QStringLiteral("&Dial"), twipsRect(1440, 6000, 1215, 375));
+
+    Label1 = new QLabel(QStringLiteral("Alınan Mesajlar"), this);
+    heading(Label1, "Label1", twipsRect(3120, 120, 3375, 375), QColor(224, 224, 224));
+    Command15 = button("Command15", QStringLiteral("Si&l"), twipsRect(5880, 120, 615, 375));
+    Command15->raise();
+    Text8 = new ReceiveConsole(this);
+    Text8->setObjectName(QStringLiteral("Text8"));
+    Text8->setGeometry(twipsRect(3120, 720, 3375, 5655));
+    Text8->setFont(designfonts::font(tahoma, designfonts::smallPixels, false));
+
+    Label2 = new QLabel(QStringLiteral("Kurvi"), this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setGeometry(twipsRect(6050, 6405, 465, 195));
+    Label2->setFont(designfonts::font(QStringLiteral("Verdana"), designfonts::smallPixels, true));
+    Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QPalette grey = Label2->palette();
+    grey.setColor(QPalette::WindowText, QColor(128, 128, 128));
+    Label2->setPalette(grey);
+
+    const QList<QWidget *> tabOrder = {Command17, Command19, Command10, Command11, Command5, Text11,
+                                       Command14, Text2, Command2, Text7, Command3, Text6,
+                                       Command1, Text4, Command6, Text3, Command9, Text10,
+                                       Command18, Command15, Text8, Text1, Command4};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    Command17->setFocus();
+}
+
+void Form1::bindEvents()
+{
+    connect(&m_timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
+    connect(&m_link, &PortLink::received, this,
+            [this](const QByteArray &bytes) { Text8->appendText(codepage::toUnicode(bytes)); });
+
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
+    connect(Command9, &QPushButton::clicked, this, &Form1::Command9_Click);
+    connect(Command10, &QPushButton::clicked, this, &Form1::Command10_Click);
+    connect(Command11, &QPushButton::clicked, this, &Form1::Command11_Click);
+    connect(Command14, &QPushButton::clicked, this, &Form1::Command14_Click);
+    connect(Command15, &QPushButton::clicked, this, &Form1::Command15_Click);
+    connect(Command17, &QPushButton::clicked, this, &Form1::Command17_Click);
+    connect(Command18, &QPushButton::clicked, this, &Form1::Command18_Click);
+    connect(Command19, &QPushButton::clicked, this, &Form1::Command19_Click);
+}
+
+void Form1::load()
+{
+    setWindowTitle(WindowCaption());
+    const QString baudRateText = m_link.readBaudRateText();
+    Text8->setText(QStringLiteral("Baud Rate : ") + baudRateText + QStringLiteral("\r\n"));
+    try {
+        m_link.open(baudRateText, m_module.SelectedPort);
+    } catch (const CommError &failure) {
+        showMessage(QStringLiteral("PORT Hatası %1").arg(failure.number()));
+        m_timer2.start(1);
+    }
+}
+
+void Form1::Timer2_Timer()
+{
+    m_timer2.stop();
+    (new Form0(m_module))->show();
+    close();
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    unload();
+    event->accept();
+}
+
+void Form1::unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    m_link.Timer1().setInterval(0);
+    m_timer2.stop();
+    m_link.close();
+}
+
+void Form1::send(QByteArrayView bytes)
+{
+    m_link.send(bytes);
+}
+
+template <typename Writes>
+void Form1::runCommand(Writes writes)
+{
+    try {
+        writes();
+    } catch (const CommError &failure) {
+        showMessage(QStringLiteral("PORT Hatası %1").arg(failure.number()));
+    }
+}
+
+void Form1::showMessage(const QString &text)
+{
+    QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void Form1::Command1_Click()
+{
+    runCommand([this] { send(commandframes::companyName(typedBytes(Text6))); });
+}
+
+void Form1::Command5_Click()
+{
+    runCommand([this] { send(commandframes::zeroCardCounter); });
+}
+
+void Form1::Command6_Click()
+{
+    // The wait runs the window's events: this window may close, and even be deleted, inside it.
+    const QPointer<Form1> self(this);
+    const Clock clock = m_module.clock;
+    try {
+        send(commandframes::messageLoad);
+        send(commandframes::byteField(0));
+        send(commandframes::byteField(1));
+        PacedWait(1, clock);
+        if (!self || m_unloaded)
+            return;
+        send(commandframes::messageWrite);
+        send(typedBytes(Text4));
+        send(commandframes::byteField(0));
+    } catch (const CommError &failure) {
+        if (self && !m_unloaded)
+            showMessage(QStringLiteral("PORT Hatası %1").arg(failure.number()));
+    }
+}
+
+void Form1::Command9_Click()
+{
+    runCommand([this] { send(commandframes::freeCommand(typedBytes(Text3))); });
+}
+
+void Form1::Command10_Click()
+{
+    runCommand([this] {
+        send(commandframes::readInformation);
+        m_link.Timer1().setInterval(1);
+    });
+}
+
+void Form1::Command11_Click()
+{
+    runCommand([this] {
+        send(commandframes::readCardCounter);
+        m_link.Timer1().setInterval(1);
+    });
+}
+
+void Form1::Command14_Click()
+{
+    runCommand([this] {
+        send(commandframes::assignCardCounter);
+        Text11->setText(commandframes::paddedCounter(Text11->text()));
+        send(typedBytes(Text11));
+    });
+}
+
+void Form1::Command15_Click()
+{
+    Text8->setText(QString());
+}
+
+void Form1::Command17_Click()
+{
+    runCommand([this] { send(commandframes::access); });
+}
+
+void Form1::Command18_Click()
+{
+    runCommand([this] { send(commandframes::dial(typedBytes(Text10))); });
+}
+
+void Form1::Command19_Click()
+{
+    runCommand([this] { send(commandframes::reset); });
+}

@@ -1,0 +1,63 @@
+#include "consoletext.h"
+
+namespace consoletext {
+namespace {
+
+constexpr char16_t controlPicturesBase = 0x2400; // U+2400 SYMBOL FOR NULL .. U+241F
+constexpr char16_t deletePicture = 0x2421;
+// C1 controls have no pictures; private-use code points keep them distinct and reversible.
+constexpr char16_t c1PictureBase = 0xE000;
+constexpr char16_t softHyphen = 0xAD;
+
+} // namespace
+
+QChar visibleForm(QChar ch)
+{
+    const char16_t code = ch.unicode();
+    if (code < 0x20)
+        return QChar(char16_t(controlPicturesBase + code));
+    if (code == 0x7F)
+        return QChar(deletePicture);
+    // Windows-1254 leaves a few bytes undefined; they arrive as C1 controls, which fonts do not draw.
+    // The soft hyphen draws nothing on an unbroken line.
+    if ((code >= 0x80 && code < 0xA0) || code == softHyphen)
+        return QChar(char16_t(c1PictureBase + code));
+    return ch;
+}
+
+QString displayText(QStringView text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+            shown.append(QChar(lineBreak));
+            ++i;
+        } else {
+            shown.append(visibleForm(text[i]));
+        }
+    }
+    return shown;
+}
+
+QString modelText(QStringView display)
+{
+    QString text;
+    text.reserve(display.size());
+    for (const QChar ch : display) {
+        const char16_t code = ch.unicode();
+        if (code == lineBreak || code == QChar::ParagraphSeparator)
+            text.append(u"\r\n");
+        else if (code >= controlPicturesBase && code < controlPicturesBase + 0x20)
+            text.append(QChar(char16_t(code - controlPicturesBase)));
+        else if ((code >= c1PictureBase + 0x80 && code < c1PictureBase + 0xA0) || code == c1PictureBase + softHyphen)
+            text.append(QChar(char16_t(code - c1PictureBase)));
+        else if (code == deletePicture)
+            text.append(QChar(char16_t(0x7F)));
+        else
+            text.append(ch);
+    }
+    return text;
+}
+
+} // namespace consoletext

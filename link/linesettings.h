@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QSerialPort>
+#include <QStringView>
+
+#include <optional>
+
+// Line parameters of a classic settings string such as "4800,n,8,1".
+struct LineSettings
+{
+    qint32 baudRate = 4800;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    QSerialPort::DataBits dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+
+    friend bool operator==(const LineSettings &, const LineSettings &) = default;
+};
+
+// Reads "baud,parity,data,stop" leniently: blanks around each field, the parity letter in
+// either case. nullopt for anything else (missing or extra fields, a baud rate of 0).
+std::optional<LineSettings> parseLineSettings(QStringView settings);

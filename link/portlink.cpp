@@ -1,0 +1,36 @@
+#include "portlink.h"
+
+#include "settingsfile.h"
+
+#include <QDir>
+
+PortLink::PortLink(QString programDir, QObject *parent)
+    : QObject(parent), m_programDir(programDir), m_port(programDir), m_poll(m_port)
+{
+    connect(&m_poll, &ReceivePoll::received, this, &PortLink::received);
+}
+
+QString PortLink::readBaudRateText() const
+{
+    return settingsfile::readBaudRateText(QDir(m_programDir).filePath(QLatin1String(settingsfile::fileName)));
+}
+
+void PortLink::open(const QString &baudRateText, quint8 selectedPort)
+{
+    m_port.setSettings(baudRateText + QStringLiteral(",n,8,1"));
+    m_port.setCommPort(selectedPort);
+    m_port.setPortOpen(true);
+    m_poll.setInterval(1);
+}
+
+void PortLink::close()
+{
+    m_poll.setInterval(0);
+    if (m_port.portOpen())
+        m_port.setPortOpen(false);
+}
+
+void PortLink::send(QByteArrayView bytes)
+{
+    m_port.output(bytes);
+}

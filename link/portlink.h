@@ -1,0 +1,41 @@
+#pragma once
+
+#include "commport.h"
+#include "receivepoll.h"
+
+#include <QObject>
+#include <QString>
+
+// Owns the main window's serial port for as long as the window exists: the open and close
+// sequences, `send`, and the receive poll. Knows no widget; the window connects to it.
+class PortLink : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit PortLink(QString programDir, QObject *parent = nullptr);
+
+    // The settings file's baud rate text, read afresh on every call.
+    QString readBaudRateText() const;
+
+    // Hands "<baud>,n,8,1" and the port number to the port, opens it and arms the receive
+    // poll. Throws CommError; the port then stays closed and the poll stopped.
+    void open(const QString &baudRateText, quint8 selectedPort);
+
+    // Stops the receive poll and closes the port if it is open; queued bytes go out first.
+    void close();
+
+    // One write of one byte string, in call order. Throws CommError (8018: port not open).
+    void send(QByteArrayView bytes);
+
+    CommPort &MSComm1() { return m_port; }
+    ReceivePoll &Timer1() { return m_poll; }
+
+signals:
+    void received(const QByteArray &bytes);
+
+private:
+    QString m_programDir;
+    CommPort m_port;
+    ReceivePoll m_poll;
+};

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+
+// The far end of a serial line: a pseudo-terminal whose other side the program opens as
+// its port through a COMn link. The test reads exactly what reached the line and feeds bytes.
+class Pty
+{
+public:
+    Pty();
+    ~Pty();
+    Pty(const Pty &) = delete;
+    Pty &operator=(const Pty &) = delete;
+
+    QString devicePath() const { return m_devicePath; }
+
+    // Makes COM<number> in `dir` point at this line; removed again on destruction.
+    void linkAs(const QString &dir, int number);
+
+    // Pumps the event loop until `count` bytes have arrived or the time is up; returns what came.
+    QByteArray read(qsizetype count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // Pumps the event loop for `quiet` and returns whatever arrived meanwhile.
+    QByteArray readAll(std::chrono::milliseconds quiet = std::chrono::milliseconds(100));
+
+    // Waits until the program has put the line in raw mode, so that nothing fed is echoed.
+    bool waitForRawMode(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    void write(const QByteArray &bytes);
+
+    // Line parameters as the program set them.
+    int baudRate() const;
+    bool is8N1() const;
+
+    // The device goes away, as an unplugged adapter does.
+    void hangUp();
+
+private:
+    QByteArray drain();
+
+    int m_master = -1;
+    int m_slave = -1;
+    QString m_devicePath;
+    QStringList m_links;
+};
+
+// Pumps events until `done` holds or the time is up.
+bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+// "40 53 0d 0a": bytes as a reader compares them.
+QString hexDump(const QByteArray &bytes);
+
+// Answers every modal message box that opens while it lives, and keeps their texts.
+class MessageBoxCatcher
+{
+public:
+    MessageBoxCatcher();
+    QStringList texts;
+
+private:
+    QTimer m_poll;
+};

@@ -1,0 +1,225 @@
+// Pure functions of the link and the code page: settings file, settings string,
+// COM names, Windows-1254 both ways, and how the console shows its text.
+#include "codepage.h"
+#include "comname.h"
+#include "consoletext.h"
+#include "linesettings.h"
+#include "settingsfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestUnits : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void settingsFileRules_data();
+    void settingsFileRules();
+    void settingsFileOnDisk();
+    void lineSettings_data();
+    void lineSettings();
+    void comNames();
+    void codePageEveryByteRoundTrips();
+    void codePageTurkishLetters_data();
+    void codePageTurkishLetters();
+    void codePageUnrepresentable();
+    void consoleDisplay_data();
+    void consoleDisplay();
+    void consoleEveryByteShownAndRecovered();
+};
+
+void TestUnits::settingsFileRules_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("baudRate");
+
+    QTest::newRow("zero length gives the default") << QByteArray() << "4800";
+    QTest::newRow("one line") << QByteArray("9600\r\n") << "9600";
+    QTest::newRow("one line without line end") << QByteArray("9600") << "9600";
+    QTest::newRow("second line wins") << QByteArray("9600\r\n19200\r\n") << "19200";
+    QTest::newRow("third line never read") << QByteArray("1200\r\n2400\r\n9600\r\n") << "2400";
+    QTest::newRow("empty first line") << QByteArray("\r\n9600\r\n") << "9600";
+    QTest::newRow("empty second line") << QByteArray("9600\r\n\r\n") << "";
+    QTest::newRow("spaces kept") << QByteArray(" 9600 \r\n") << " 9600 ";
+    QTest::newRow("LF line ends") << QByteArray("1200\n2400\n") << "2400";
+    QTest::newRow("CR only line ends") << QByteArray("1200\r2400\r") << "2400";
+    QTest::newRow("blank lines with LF") << QByteArray("\n\n9600") << "";
+    QTest::newRow("long third line ignored")
+        << QByteArray("1200\r\n2400\r\n") + QByteArray(5000, 'x') << "2400";
+}
+
+void TestUnits::settingsFileRules()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, baudRate);
+    QCOMPARE(settingsfile::baudRateText(content), std::optional<QString>(baudRate));
+}
+
+void TestUnits::settingsFileOnDisk()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QLatin1String(settingsfile::fileName));
+    QCOMPARE(settingsfile::readBaudRateText(path), QStringLiteral("4800")); // absent
+
+    const auto writeFile = [&](const QByteArray &content) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+    };
+    writeFile("19200\r\n");
+    QCOMPARE(settingsfile::readBaudRateText(path), QStringLiteral("19200"));
+    writeFile(QByteArray("96\0" "00\r\n", 7));
+    QCOMPARE(settingsfile::readBaudRateText(path), QStringLiteral("4800")); // binary
+    writeFile(QByteArray(3 * 1024 * 1024, '9'));
+    QCOMPARE(settingsfile::readBaudRateText(path), QStringLiteral("4800")); // one huge line
+    writeFile("1200\r\n" + QByteArray(2000, '9') + "\r\n");
+    QCOMPARE(settingsfile::readBaudRateText(path), QStringLiteral("4800")); // huge second line
+
+    QVERIFY(QFile::remove(path));
+    QVERIFY(QDir(dir.path()).mkdir(QLatin1String(settingsfile::fileName)));
+    QCOMPARE(settingsfile::readBaudRateText(path), QStringLiteral("4800")); // a directory
+}
+
+void TestUnits::lineSettings_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<int>("baudRate");
+
+    QTest::newRow("default") << "4800,n,8,1" << true << 4800;
+    QTest::newRow("blanks around fields") << " 9600 ,n,8,1" << true << 9600;
+    QTest::newRow("upper-case parity") << "19200,N,8,1" << true << 19200;
+    QTest::newRow("even parity seven bits") << "1200,e,7,2" << true << 1200;
+    QTest::newRow("letters") << "abc,n,8,1" << false << 0;
+    QTest::newRow("empty baud rate") << ",n,8,1" << false << 0;
+    QTest::newRow("baud rate 0") << "0,n,8,1" << false << 0;
+    QTest::newRow("negative baud rate") << "-9600,n,8,1" << false << 0;
+    QTest::newRow("settings line in the file") << "9600,e,7,2,n,8,1" << false << 0;
+    QTest::newRow("unknown parity") << "9600,x,8,1" << false << 0;
+    QTest::newRow("nine data bits") << "9600,n,9,1" << false << 0;
+    QTest::newRow("three stop bits") << "9600,n,8,3" << false << 0;
+    QTest::newRow("overflowing baud rate") << "99999999999,n,8,1" << false << 0;
+    QTest::newRow("empty") << "" << false << 0;
+}
+
+void TestUnits::lineSettings()
+{
+    QFETCH(QString, settings);
+    QFETCH(bool, valid);
+    QFETCH(int, baudRate);
+    const auto parsed = parseLineSettings(settings);
+    QCOMPARE(parsed.has_value(), valid);
+    if (valid)
+        QCOMPARE(parsed->baudRate, baudRate);
+}
+
+void TestUnits::comNames()
+{
+    QTemporaryDir dir;
+    QCOMPARE(comDevicePath(1, dir.path()), QStringLiteral("/dev/ttyS0"));
+    QCOMPARE(comDevicePath(12, dir.path()), QStringLiteral("/dev/ttyS11"));
+
+    QFile target(dir.filePath(QStringLiteral("adapter")));
+    QVERIFY(target.open(QIODevice::WriteOnly));
+    QVERIFY(QFile::link(target.fileName(), dir.filePath(QStringLiteral("COM3"))));
+    QCOMPARE(comDevicePath(3, dir.path()), QFileInfo(target.fileName()).canonicalFilePath());
+    // COM1 must not pick up the link made for COM10, nor the reverse.
+    QVERIFY(QFile::link(target.fileName(), dir.filePath(QStringLiteral("COM10"))));
+    QCOMPARE(comDevicePath(1, dir.path()), QStringLiteral("/dev/ttyS0"));
+
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("gone")), dir.filePath(QStringLiteral("COM4"))));
+    QVERIFY(!QFileInfo::exists(comDevicePath(4, dir.path())));
+}
+
+void TestUnits::codePageEveryByteRoundTrips()
+{
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        all.append(char(b));
+    const QString text = codepage::toUnicode(all);
+    QCOMPARE(text.size(), 256);
+    QCOMPARE(codepage::fromUnicode(text), all);
+    // Undefined bytes come back as their C1 controls, never as a replacement character.
+    QCOMPARE(text.at(0x81), QChar(0x81));
+    QCOMPARE(text.at(0x80), QChar(0x20AC));
+    QVERIFY(!text.contains(QChar::ReplacementCharacter));
+}
+
+void TestUnits::codePageTurkishLetters_data()
+{
+    QTest::addColumn<QString>("letter");
+    QTest::addColumn<int>("byte");
+
+    QTest::newRow("s cedilla") << QStringLiteral("ş") << 0xFE;
+    QTest::newRow("g breve") << QStringLiteral("ğ") << 0xF0;
+    QTest::newRow("dotless i") << QStringLiteral("ı") << 0xFD;
+    QTest::newRow("capital I with dot") << QStringLiteral("İ") << 0xDD;
+    QTest::newRow("capital S cedilla") << QStringLiteral("Ş") << 0xDE;
+    QTest::newRow("capital G breve") << QStringLiteral("Ğ") << 0xD0;
+    QTest::newRow("c cedilla") << QStringLiteral("ç") << 0xE7;
+    QTest::newRow("o umlaut") << QStringLiteral("ö") << 0xF6;
+    QTest::newRow("u umlaut") << QStringLiteral("ü") << 0xFC;
+    QTest::newRow("capital C cedilla") << QStringLiteral("Ç") << 0xC7;
+    QTest::newRow("capital O umlaut") << QStringLiteral("Ö") << 0xD6;
+    QTest::newRow("capital U umlaut") << QStringLiteral("Ü") << 0xDC;
+    QTest::newRow("euro") << QStringLiteral("€") << 0x80;
+}
+
+void TestUnits::codePageTurkishLetters()
+{
+    QFETCH(QString, letter);
+    QFETCH(int, byte);
+    QCOMPARE(codepage::fromUnicode(letter), QByteArray(1, char(byte)));
+    QCOMPARE(codepage::toUnicode(QByteArray(1, char(byte))), letter);
+}
+
+void TestUnits::codePageUnrepresentable()
+{
+    // One byte per typed character, whatever it is, so a frame keeps its length.
+    QCOMPARE(codepage::fromUnicode(QStringLiteral("a\u4E2Db")), QByteArray("a?b"));
+    QCOMPARE(codepage::fromUnicode(QStringLiteral("x\U0001F600y")), QByteArray("x?y"));
+    QCOMPARE(codepage::fromUnicode(QString()), QByteArray());
+}
+
+void TestUnits::consoleDisplay_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("CR LF is one line break") << "AB\r\nC" << "AB\nC";
+    QTest::newRow("lone CR is visible") << "A\rB" << QStringLiteral("A\u240DB");
+    QTest::newRow("lone LF is visible") << "A\nB" << QStringLiteral("A\u240AB");
+    QTest::newRow("LF CR is two pictures") << "\n\r" << QStringLiteral("\u240A\u240D");
+    QTest::newRow("NUL hides nothing after it") << QString::fromLatin1("A\0B", 3) << QStringLiteral("A\u2400B");
+    QTest::newRow("CR CR LF") << "\r\r\n" << QStringLiteral("\u240D\n");
+    QTest::newRow("undefined byte as C1") << QStringLiteral("\u0081") << QStringLiteral("\uE081");
+    QTest::newRow("Turkish letters unchanged") << QStringLiteral("şğı") << QStringLiteral("şğı");
+}
+
+void TestUnits::consoleDisplay()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QCOMPARE(consoletext::displayText(text), shown);
+    QCOMPARE(consoletext::modelText(shown), text);
+}
+
+void TestUnits::consoleEveryByteShownAndRecovered()
+{
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        all.append(char(b));
+    const QString text = codepage::toUnicode(all);
+    const QString shown = consoletext::displayText(text);
+    QCOMPARE(shown.size(), 256); // no CR LF pair among them: one shown character each
+    for (const QChar ch : shown)
+        QVERIFY2(ch.isPrint() || ch.category() == QChar::Other_PrivateUse || ch == u' ',
+                 qPrintable(QString::number(ch.unicode(), 16)));
+    QCOMPARE(consoletext::modelText(shown), text);
+}
+
+QTEST_GUILESS_MAIN(TestUnits)
+#include "tst_units.moc"
