@@ -1,0 +1,287 @@
+// The port link against a real pseudo-terminal: opening with the settings file's baud
+// rate, failures that return to the port window, the console filling from the line,
+// a device that goes away, and bytes that must reach the line before the port closes.
+#include "harness.h"
+
+#include "codepage.h"
+#include "form0.h"
+#include "receiveconsole.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+QList<Form0 *> portWindows()
+{
+    QList<Form0 *> found;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *f = qobject_cast<Form0 *>(w); f && f->isVisible())
+            found.append(f);
+    }
+    return found;
+}
+
+void closePortWindows()
+{
+    for (Form0 *f : portWindows())
+        f->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+QByteArray allBytes()
+{
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        all.append(char(b));
+    return all;
+}
+
+} // namespace
+
+class TestLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void settingsFileGivesBaudRate_data();
+    void settingsFileGivesBaudRate();
+    void failedOpeningReturnsToPortWindow_data();
+    void failedOpeningReturnsToPortWindow();
+    void portInUse();
+    void confirmingAgainStartsAfresh();
+    void receivedBytesFillConsole();
+    void crAndLfInSeparateTicks();
+    void everyByteValueArrives();
+    void clearThenReceive();
+    void rearmingKeepsPolling();
+    void deviceGoesAway();
+    void bytesReachLineWhenClosedAtOnce();
+};
+
+void TestLink::init()
+{
+    writeSettingsFile(nullptr);
+}
+
+void TestLink::cleanup()
+{
+    writeSettingsFile(nullptr);
+    closePortWindows();
+}
+
+void TestLink::settingsFileGivesBaudRate_data()
+{
+    QTest::addColumn<bool>("hasFile");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("baudRate");
+    QTest::addColumn<QString>("firstLine");
+
+    QTest::newRow("no file") << false << QByteArray() << 4800 << "Baud Rate : 4800\r\n";
+    QTest::newRow("empty file") << true << QByteArray() << 4800 << "Baud Rate : 4800\r\n";
+    QTest::newRow("one line") << true << QByteArray("9600\r\n") << 9600 << "Baud Rate : 9600\r\n";
+    QTest::newRow("second line wins") << true << QByteArray("9600\r\n19200\r\n") << 19200 << "Baud Rate : 19200\r\n";
+    QTest::newRow("third line never read") << true << QByteArray("1200\r\n2400\r\n9600\r\n") << 2400 << "Baud Rate : 2400\r\n";
+    QTest::newRow("spaces kept in the console") << true << QByteArray(" 9600 \r\n") << 9600 << "Baud Rate :  9600 \r\n";
+    QTest::newRow("binary file counts as absent") << true << QByteArray("\x01\x02\0\xff", 4) << 4800 << "Baud Rate : 4800\r\n";
+}
+
+void TestLink::settingsFileGivesBaudRate()
+{
+    QFETCH(bool, hasFile);
+    QFETCH(QByteArray, content);
+    QFETCH(int, baudRate);
+    QFETCH(QString, firstLine);
+    if (hasFile)
+        writeSettingsFile(&content);
+
+    Form1Harness h;
+    QVERIFY(h.form->link().MSComm1().portOpen());
+    QCOMPARE(h.form->Text8->text(), firstLine);
+    QCOMPARE(h.far.baudRate(), baudRate);
+    QVERIFY(h.far.is8N1());
+    QCOMPARE(h.form->link().Timer1().interval(), 1);
+}
+
+void TestLink::failedOpeningReturnsToPortWindow_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<bool>("linkPort");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("firstLine");
+
+    QTest::newRow("port does not exist") << QByteArray() << false << "PORT Hatası 8002" << "Baud Rate : 4800\r\n";
+    QTest::newRow("letters for a baud rate") << QByteArray("abc\r\n") << true << "PORT Hatası 380" << "Baud Rate : abc\r\n";
+    QTest::newRow("empty second line") << QByteArray("9600\r\n\r\n") << true << "PORT Hatası 380" << "Baud Rate : \r\n";
+    QTest::newRow("settings line in the file") << QByteArray("9600,e,7,2\r\n") << true << "PORT Hatası 380"
+                                               << "Baud Rate : 9600,e,7,2\r\n";
+    QTest::newRow("baud rate 0") << QByteArray("0\r\n") << true << "PORT Hatası 380" << "Baud Rate : 0\r\n";
+}
+
+void TestLink::failedOpeningReturnsToPortWindow()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(bool, linkPort);
+    QFETCH(QString, message);
+    QFETCH(QString, firstLine);
+    if (!settings.isEmpty())
+        writeSettingsFile(&settings);
+
+    Pty far;
+    Module1 module;
+    module.programDir = QCoreApplication::applicationDirPath();
+    // COM9 has no link and no /dev/ttyS8 here; COM6 is linked to the pseudo-terminal.
+    const int port = linkPort ? 6 : 9;
+    if (linkPort)
+        far.linkAs(module.programDir, port);
+    if (!linkPort && QFileInfo::exists(QStringLiteral("/dev/ttyS8")))
+        QSKIP("this machine has a COM9");
+
+    auto *form0 = new Form0(module);
+    form0->show();
+    form0->Combo1->setCurrentIndex(port - 1);
+    MessageBoxCatcher boxes;
+    QPointer<Form1> form1;
+    QTest::mouseClick(form0->Command1, Qt::LeftButton);
+    QCOMPARE(boxes.texts, QStringList{message});
+
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *f = qobject_cast<Form1 *>(w))
+            form1 = f;
+    }
+    QVERIFY(form1);
+    QCOMPARE(form1->Text8->text(), firstLine);
+    QVERIFY(!form1->link().MSComm1().portOpen());
+    QCOMPARE(form1->link().Timer1().interval(), 0);
+    QCOMPARE(form1->Timer2().interval(), 1);
+
+    // The return: a fresh port window with COM1 selected, the main window gone.
+    QVERIFY(waitUntil([&] { return !form1; }));
+    const QList<Form0 *> windows = portWindows();
+    QCOMPARE(windows.size(), 1);
+    QVERIFY(windows.first() != form0);
+    QCOMPARE(windows.first()->Combo1->currentText(), QStringLiteral("COM1"));
+    QCOMPARE(module.SelectedPort, quint8(1));
+}
+
+void TestLink::portInUse()
+{
+    Form1Harness first;
+    Module1 module = first.module;
+    MessageBoxCatcher boxes;
+    auto *second = new Form1(module);
+    second->load();
+    QCOMPARE(boxes.texts, QStringList{QStringLiteral("PORT Hatası 8005")});
+    QVERIFY(!second->link().MSComm1().portOpen());
+    QVERIFY(first.form->link().MSComm1().portOpen());
+    second->show();
+    QPointer<Form1> guard(second);
+    QVERIFY(waitUntil([&] { return !guard; }));
+    QCOMPARE(portWindows().size(), 1);
+
+    // The first window still owns the line.
+    first.click(first.form->Command17);
+    QCOMPARE(hexDump(first.far.read(2)), hexDump("@A"));
+}
+
+void TestLink::confirmingAgainStartsAfresh()
+{
+    const QByteArray nineSix("9600\r\n");
+    writeSettingsFile(&nineSix);
+    {
+        Form1Harness h;
+        h.far.waitForRawMode();
+        h.far.write("old text");
+        QVERIFY(waitUntil([&] { return h.form->Text8->text().endsWith(u"old text"); }));
+    }
+    const QByteArray one2("1200\r\n");
+    writeSettingsFile(&one2);
+    Form1Harness again;
+    QCOMPARE(again.form->Text8->text(), QStringLiteral("Baud Rate : 1200\r\n"));
+    QCOMPARE(again.far.baudRate(), 1200);
+}
+
+void TestLink::receivedBytesFillConsole()
+{
+    Form1Harness h;
+    h.far.write("AB\r\n");
+    QVERIFY(waitUntil([&] { return h.form->Text8->text().size() > 18; }));
+    QVERIFY(waitUntil([&] { return h.form->Text8->text() == QStringLiteral("Baud Rate : 4800\r\nAB\r\n"); }));
+    QCOMPARE(h.form->Text8->blockCount(), 3); // two lines and the empty one after them
+}
+
+void TestLink::crAndLfInSeparateTicks()
+{
+    Form1Harness h;
+    h.form->Text8->setText(QString());
+    h.far.write("A\r");
+    QVERIFY(waitUntil([&] { return h.form->Text8->text() == QStringLiteral("A\r"); }));
+    h.far.write(QByteArray("\nB\0C\rD", 6));
+    QVERIFY(waitUntil([&] { return h.form->Text8->text().size() == 8; }));
+    QCOMPARE(h.form->Text8->text(), QString::fromLatin1("A\r\nB\0C\rD", 8));
+    QCOMPARE(h.form->Text8->toPlainText(), QStringLiteral("A\nB\u2400C\u240DD"));
+}
+
+void TestLink::everyByteValueArrives()
+{
+    Form1Harness h;
+    h.form->Text8->setText(QString());
+    const QByteArray all = allBytes();
+    h.far.write(all);
+    QVERIFY(waitUntil([&] { return h.form->Text8->text().size() >= 256; }));
+    QCOMPARE(codepage::fromUnicode(h.form->Text8->text()), all);
+}
+
+void TestLink::clearThenReceive()
+{
+    Form1Harness h;
+    h.click(h.form->Command15);
+    QCOMPARE(h.form->Text8->text(), QString());
+    h.far.write("X");
+    QVERIFY(waitUntil([&] { return !h.form->Text8->text().isEmpty(); }));
+    QCOMPARE(h.form->Text8->text(), QStringLiteral("X"));
+}
+
+void TestLink::rearmingKeepsPolling()
+{
+    Form1Harness h;
+    h.click(h.form->Command10);
+    h.click(h.form->Command11);
+    QCOMPARE(hexDump(h.far.read(4)), hexDump("@S@K"));
+    QCOMPARE(h.form->link().Timer1().interval(), 1);
+    h.far.write("12");
+    QVERIFY(waitUntil([&] { return h.form->Text8->text().endsWith(u"\r\n12"); }));
+}
+
+void TestLink::deviceGoesAway()
+{
+    Form1Harness h;
+    h.far.write("kept");
+    QVERIFY(waitUntil([&] { return h.form->Text8->text().endsWith(u"kept"); }));
+    h.far.hangUp();
+    QVERIFY(waitUntil([&] { return !h.form->link().MSComm1().portOpen(); }));
+    QCOMPARE(h.form->Text8->text(), QStringLiteral("Baud Rate : 4800\r\nkept"));
+
+    MessageBoxCatcher boxes;
+    h.click(h.form->Command17);
+    QCOMPARE(boxes.texts, QStringList{QStringLiteral("PORT Hatası 8018")});
+    QVERIFY(h.form->isVisible());
+}
+
+void TestLink::bytesReachLineWhenClosedAtOnce()
+{
+    Form1Harness h;
+    h.form->Text3->setText(QString(400, u'x'));
+    h.click(h.form->Command9);
+    h.form->close();
+    QCOMPARE(h.far.read(401).size(), 401);
+}
+
+QTEST_MAIN(TestLink)
+#include "tst_link.moc"
