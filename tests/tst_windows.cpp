@@ -1,0 +1,370 @@
+// Both windows as the operator meets them: captions, every control's place and size,
+// fonts, length limits, keyboard order, access keys, frames, and where focus starts.
+#include "caption.h"
+#include "clickablelabel.h"
+#include "designfonts.h"
+#include "form0.h"
+#include "form1.h"
+#include "module1.h"
+#include "receiveconsole.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+class TestWindows : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void caption();
+    void portWindowLayout_data();
+    void portWindowLayout();
+    void portWindowList();
+    void portWindowKeyboard();
+    void mainWindowFrame();
+    void mainWindowLayout_data();
+    void mainWindowLayout();
+    void lengthLimits_data();
+    void lengthLimits();
+    void tabOrderAndFocus();
+    void accessKeys_data();
+    void accessKeys();
+    void sharedAccessKeyMovesFocus();
+    void headingsAndColours();
+    void portWindowCloseEndsProgram();
+
+private:
+    Module1 m_module;
+};
+
+void TestWindows::initTestCase()
+{
+    designfonts::install();
+    // No COM link and no settings file: the main window's load is not exercised here.
+    m_module.programDir = QDir::tempPath();
+}
+
+void TestWindows::caption()
+{
+    QCOMPARE(WindowCaption(), QStringLiteral("Vexla Terminal Kontrol V 6.2"));
+    QCOMPARE(WindowCaption().left(25), QStringLiteral("Vexla Terminal Kontrol V "));
+    Form0 form0(m_module);
+    QCOMPARE(form0.windowTitle(), WindowCaption());
+    Form1 form1(m_module);
+    form1.setAttribute(Qt::WA_DeleteOnClose, false);
+    QVERIFY(form1.windowTitle().isEmpty()); // set by the load, not by the layout
+}
+
+void TestWindows::portWindowLayout_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("label") << "Label1" << QRect(16, 8, 81, 25) << "COM PORT";
+    QTest::newRow("port list") << "Combo1" << QRect(104, 8, 113, 24) << "COM1";
+    QTest::newRow("OK button") << "Command1" << QRect(232, 8, 73, 25) << "&Tamam";
+}
+
+void TestWindows::portWindowLayout()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, text);
+
+    Form0 form(m_module);
+    form.setAttribute(Qt::WA_DeleteOnClose, false);
+    QCOMPARE(form.size(), QSize(317, 40));
+    QWidget *control = form.findChild<QWidget *>(name);
+    QVERIFY(control);
+    QCOMPARE(control->geometry(), geometry);
+    QCOMPARE(control->font().family(), QStringLiteral("MS Sans Serif"));
+    QCOMPARE(control->font().pixelSize(), 13);
+    QVERIFY(control->font().bold());
+    if (auto *label = qobject_cast<QLabel *>(control))
+        QCOMPARE(label->text(), text);
+    else if (auto *button = qobject_cast<QPushButton *>(control))
+        QCOMPARE(button->text(), text);
+    else
+        QCOMPARE(qobject_cast<QComboBox *>(control)->currentText(), text);
+}
+
+void TestWindows::portWindowList()
+{
+    Form0 form(m_module);
+    form.setAttribute(Qt::WA_DeleteOnClose, false);
+    QCOMPARE(m_module.SelectedPort, quint8(1));
+    QCOMPARE(form.Combo1->count(), 12);
+    QVERIFY(!form.Combo1->isEditable());
+    for (int i = 0; i < 12; ++i)
+        QCOMPARE(form.Combo1->itemText(i), QStringLiteral("COM%1").arg(i + 1));
+    // The position counts, never the text: COM10 is 10, COM1 stays 1.
+    form.Combo1->setCurrentIndex(9);
+    QCOMPARE(m_module.SelectedPort, quint8(10));
+    form.Combo1->setCurrentIndex(11);
+    QCOMPARE(m_module.SelectedPort, quint8(12));
+    form.Combo1->setCurrentIndex(0);
+    QCOMPARE(m_module.SelectedPort, quint8(1));
+    // The selection cannot be emptied by the keyboard.
+    form.show();
+    form.Combo1->setFocus();
+    QTest::keyClick(form.Combo1, Qt::Key_Delete);
+    QTest::keyClick(form.Combo1, Qt::Key_Backspace);
+    QCOMPARE(form.Combo1->currentIndex(), 0);
+}
+
+void TestWindows::portWindowKeyboard()
+{
+    Form0 form(m_module);
+    form.setAttribute(Qt::WA_DeleteOnClose, false);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QCOMPARE(QApplication::focusWidget(), form.Combo1);
+    QVERIFY(form.Command1->focusPolicy() & Qt::TabFocus);
+    QCOMPARE(form.Label1->focusPolicy(), Qt::NoFocus);
+    QCOMPARE(form.Combo1->nextInFocusChain(), form.Command1);
+    QVERIFY(!form.Command1->isDefault());
+    QVERIFY(!form.Command1->autoDefault());
+    QVERIFY(form.windowFlags() & Qt::WindowCloseButtonHint);
+    QVERIFY(!(form.windowFlags() & Qt::WindowMinimizeButtonHint));
+    QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(form.minimumSize() != form.maximumSize()); // its frame is resizable
+    QVERIFY(!form.windowIcon().isNull());
+}
+
+void TestWindows::portWindowCloseEndsProgram()
+{
+    auto *form = new Form0(m_module);
+    form->show();
+    QTimer::singleShot(50, form, &QWidget::close);
+    QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(1); });
+    QCOMPARE(QApplication::exec(), 0);
+}
+
+void TestWindows::mainWindowFrame()
+{
+    Form1 form(m_module);
+    form.setAttribute(Qt::WA_DeleteOnClose, false);
+    QCOMPARE(form.size(), QSize(444, 443));
+    QCOMPARE(form.minimumSize(), form.maximumSize());
+    const Qt::WindowFlags flags = form.windowFlags();
+    QVERIFY(flags & Qt::WindowCloseButtonHint);
+    QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
+    QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+    QCOMPARE(form.windowType(), Qt::Dialog);
+    QVERIFY(!form.windowIcon().isNull());
+    QCOMPARE(form.font().family(), QStringLiteral("MS Sans Serif"));
+    QCOMPARE(form.font().pixelSize(), 11);
+    QVERIFY(!form.font().bold());
+    QCOMPARE(form.Text8->text(), QString());
+    for (QLineEdit *box : form.findChildren<QLineEdit *>())
+        QVERIFY2(box->text().isEmpty(), qPrintable(box->objectName()));
+    for (QPushButton *button : form.findChildren<QPushButton *>()) {
+        QVERIFY2(!button->isDefault() && !button->autoDefault(), qPrintable(button->objectName()));
+        QVERIFY(button->isEnabled());
+    }
+}
+
+void TestWindows::mainWindowLayout_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<int>("pixelSize");
+    QTest::addColumn<bool>("bold");
+
+    const QString t = QStringLiteral("Tahoma");
+    QTest::newRow("Label3") << "Label3" << QRect(8, 8, 169, 25) << "Gönderilen Komutlar" << t << 13 << true;
+    QTest::newRow("Command17") << "Command17" << QRect(8, 48, 81, 25) << "&Access" << t << 11 << true;
+    QTest::newRow("Command19") << "Command19" << QRect(96, 48, 81, 25) << "&Reset" << t << 11 << true;
+    QTest::newRow("Command10") << "Command10" << QRect(8, 80, 169, 25) << "&Terminalden Bilgi Okuma" << t << 11 << true;
+    QTest::newRow("Command11") << "Command11" << QRect(8, 112, 169, 25) << "Kart Sayacını &Okuma" << t << 11 << true;
+    QTest::newRow("Command5") << "Command5" << QRect(8, 144, 169, 25) << "Kart Sayacını &Sıfırlama" << t << 11 << true;
+    QTest::newRow("Text11") << "Text11" << QRect(8, 176, 41, 25) << "" << t << 11 << true;
+    QTest::newRow("Command14") << "Command14" << QRect(48, 176, 129, 25) << "&Kart Sayacını Atama" << t << 11 << true;
+    QTest::newRow("Text1") << "Text1" << QRect(8, 208, 81, 25) << "" << t << 11 << true;
+    QTest::newRow("Command4") << "Command4" << QRect(96, 208, 81, 25) << "Kart Ok&ut" << t << 11 << true;
+    QTest::newRow("Text2") << "Text2" << QRect(8, 240, 81, 25) << "" << t << 11 << true;
+    QTest::newRow("Command2") << "Command2" << QRect(96, 240, 81, 25) << "Tari&h Ayarla" << t << 11 << true;
+    QTest::newRow("Text7") << "Text7" << QRect(8, 272, 81, 25) << "" << t << 11 << true;
+    QTest::newRow("Command3") << "Command3" << QRect(96, 272, 81, 25) << "Saat Ayar&la" << t << 11 << true;
+    QTest::newRow("Text6") << "Text6" << QRect(8, 304, 81, 25) << "" << t << 11 << true;
+    QTest::newRow("Command1") << "Command1" << QRect(96, 304, 81, 25) << "&Firma Adı" << t << 11 << true;
+    QTest::newRow("Text4") << "Text4" << QRect(8, 336, 81, 25) << "" << t << 11 << true;
+    QTest::newRow("Command6") << "Command6" << QRect(96, 336, 81, 25) << "&Mesaj Yaz" << t << 11 << true;
+    QTest::newRow("Text3") << "Text3" << QRect(8, 368, 81, 25) << "" << t << 11 << true;
+    QTest::newRow("Command9") << "Command9" << QRect(96, 368, 81, 25) << "Komut &Yaz" << t << 11 << true;
+    QTest::newRow("Text10") << "Text10" << QRect(8, 400, 81, 25) << "" << "MS Sans Serif" << 11 << false;
+    QTest::newRow("Command18") << "Command18" << QRect(96, 400, 81, 25) << "&Dial" << t << 11 << true;
+    QTest::newRow("Label1") << "Label1" << QRect(208, 8, 225, 25) << "Alınan Mesajlar" << t << 13 << true;
+    QTest::newRow("Command15") << "Command15" << QRect(392, 8, 41, 25) << "Si&l" << t << 11 << true;
+    QTest::newRow("Text8") << "Text8" << QRect(208, 48, 225, 377) << "" << t << 11 << false;
+    QTest::newRow("Label2") << "Label2" << QRect(403, 427, 31, 13) << "Kurvi" << "Verdana" << 11 << true;
+}
+
+void TestWindows::mainWindowLayout()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, text);
+    QFETCH(QString, family);
+    QFETCH(int, pixelSize);
+    QFETCH(bool, bold);
+
+    Form1 form(m_module);
+    form.setAttribute(Qt::WA_DeleteOnClose, false);
+    QWidget *control = form.findChild<QWidget *>(name);
+    QVERIFY(control);
+    QCOMPARE(control->geometry(), geometry);
+    QCOMPARE(control->font().family(), family);
+    QCOMPARE(control->font().pixelSize(), pixelSize);
+    QCOMPARE(control->font().bold(), bold);
+    if (auto *label = qobject_cast<QLabel *>(control))
+        QCOMPARE(label->text(), text);
+    else if (auto *button = qobject_cast<QPushButton *>(control))
+        QCOMPARE(button->text(), text);
+}
+
+void TestWindows::lengthLimits_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("limit");
+
+    QTest::newRow("counter") << "Text11" << 4;
+    QTest::newRow("card number") << "Text1" << 6;
+    QTest::newRow("date") << "Text2" << 10;
+    QTest::newRow("time") << "Text7" << 5;
+    QTest::newRow("company name") << "Text6" << 20;
+    QTest::newRow("message") << "Text4" << 14;
+    QTest::newRow("free command") << "Text3" << 0;
+    QTest::newRow("phone number") << "Text10" << 0;
+}
+
+void TestWindows::lengthLimits()
+{
+    QFETCH(QString, name);
+    QFETCH(int, limit);
+
+    Form1 form(m_module);
+    form.setAttribute(Qt::WA_DeleteOnClose, false);
+    auto *box = form.findChild<QLineEdit *>(name);
+    QVERIFY(box);
+    const QString typed(40, u'7');
+    QTest::keyClicks(box, typed);
+    QCOMPARE(box->text().size(), limit ? limit : 40);
+    // Pasting is bounded the same way.
+    box->clear();
+    box->insert(QString(40, u'ş'));
+    QCOMPARE(box->text().size(), limit ? limit : 40);
+}
+
+void TestWindows::tabOrderAndFocus()
+{
+    Form1 form(m_module);
+    form.setAttribute(Qt::WA_DeleteOnClose, false);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QCOMPARE(QApplication::focusWidget(), form.Command17);
+
+    const QList<QWidget *> expected = {form.Command17, form.Command19, form.Command10, form.Command11,
+                                       form.Command5, form.Text11, form.Command14, form.Text2,
+                                       form.Command2, form.Text7, form.Command3, form.Text6,
+                                       form.Command1, form.Text4, form.Command6, form.Text3,
+                                       form.Command9, form.Text10, form.Command18, form.Command15,
+                                       form.Text8, form.Text1, form.Command4, form.Command17};
+    for (qsizetype i = 1; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QVERIFY2(QApplication::focusWidget() == expected[i],
+                 qPrintable(QStringLiteral("after %1 came %2")
+                                .arg(expected[i - 1]->objectName(), QApplication::focusWidget()->objectName())));
+    }
+    for (QLabel *label : form.findChildren<QLabel *>())
+        QCOMPARE(label->focusPolicy(), Qt::NoFocus);
+}
+
+void TestWindows::accessKeys_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<char>("key");
+
+    QTest::newRow("Alt+A access") << "Command17" << 'A';
+    QTest::newRow("Alt+R reset") << "Command19" << 'R';
+    QTest::newRow("Alt+T information") << "Command10" << 'T';
+    QTest::newRow("Alt+O counter read") << "Command11" << 'O';
+    QTest::newRow("Alt+S counter zero") << "Command5" << 'S';
+    QTest::newRow("Alt+K counter assign") << "Command14" << 'K';
+    QTest::newRow("Alt+U card read") << "Command4" << 'U';
+    QTest::newRow("Alt+H date") << "Command2" << 'H';
+    QTest::newRow("Alt+F company") << "Command1" << 'F';
+    QTest::newRow("Alt+M message") << "Command6" << 'M';
+    QTest::newRow("Alt+Y free command") << "Command9" << 'Y';
+    QTest::newRow("Alt+D dial") << "Command18" << 'D';
+}
+
+void TestWindows::accessKeys()
+{
+    QFETCH(QString, name);
+    QFETCH(char, key);
+
+    Form1 form(m_module);
+    form.setAttribute(Qt::WA_DeleteOnClose, false);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    auto *button = form.findChild<QPushButton *>(name);
+    // Only the press is checked here: without an open port the command would report a failure.
+    disconnect(button, &QPushButton::clicked, nullptr, nullptr);
+    QSignalSpy clicked(button, &QPushButton::clicked);
+    QTest::keyClick(form.windowHandle(), Qt::Key(key), Qt::AltModifier);
+    QTRY_COMPARE(clicked.size(), 1); // an access key animates the press first
+}
+
+void TestWindows::sharedAccessKeyMovesFocus()
+{
+    Form1 form(m_module);
+    form.setAttribute(Qt::WA_DeleteOnClose, false);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QSignalSpy time(form.Command3, &QPushButton::clicked);
+    QSignalSpy clear(form.Command15, &QPushButton::clicked);
+    QTest::keyClick(form.windowHandle(), Qt::Key_L, Qt::AltModifier);
+    const QWidget *first = QApplication::focusWidget();
+    QTest::keyClick(form.windowHandle(), Qt::Key_L, Qt::AltModifier);
+    const QWidget *second = QApplication::focusWidget();
+    QTest::qWait(300);
+    // Alt+L belongs to two buttons: it moves between them and presses neither.
+    QCOMPARE(time.size() + clear.size(), 0);
+    QVERIFY(first != second);
+    QVERIFY(first == form.Command3 || first == form.Command15);
+    QVERIFY(second == form.Command3 || second == form.Command15);
+}
+
+void TestWindows::headingsAndColours()
+{
+    Form1 form(m_module);
+    form.setAttribute(Qt::WA_DeleteOnClose, false);
+    QCOMPARE(form.Label3->palette().color(QPalette::Window), QColor(255, 255, 192));
+    QVERIFY(form.Label3->autoFillBackground());
+    QCOMPARE(form.Label3->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+    QCOMPARE(form.Label1->palette().color(QPalette::Window), QColor(224, 224, 224));
+    QCOMPARE(form.Label1->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+    QCOMPARE(form.Label2->palette().color(QPalette::WindowText), QColor(128, 128, 128));
+    QCOMPARE(form.Label2->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+    // The clear button lies over the right end of its heading, sharing the right edge.
+    QCOMPARE(form.Command15->geometry().right(), form.Label1->geometry().right());
+    QVERIFY(form.children().indexOf(form.Command15) > form.children().indexOf(form.Label1));
+    QCOMPARE(form.Text8->lineWrapMode(), QPlainTextEdit::NoWrap);
+    QCOMPARE(form.Text8->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QCOMPARE(form.Text8->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QVERIFY(!form.Text8->isReadOnly());
+}
+
+QTEST_MAIN(TestWindows)
+#include "tst_windows.moc"
