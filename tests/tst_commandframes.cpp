@@ -1,9 +1,22 @@
-// Each command button's bytes at the far end of a pseudo-terminal.
+// Each command button's bytes at the far end of a pseudo-terminal, the message sequence
+// with its wait, and what a refused write does to a click's sequence.
+#include "fakeclock.h"
 #include "harness.h"
+#include "receiveconsole.h"
 
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+
+namespace {
+const QDateTime midSecond(QDate(2026, 12, 4), QTime(10, 20, 30));
+const QByteArray firstHalf("@L\0\1", 4);
+
+QByteArray secondHalf(const QByteArray &text)
+{
+    return QByteArray("@W") + text + QByteArray(1, '\0');
+}
+} // namespace
 
 class TestCommandFrames : public QObject
 {
@@ -13,6 +26,17 @@ private slots:
     void init() { writeSettingsFile(nullptr); }
     void buttonFrames_data();
     void buttonFrames();
+    void counterBoxShowsPaddedValue_data();
+    void counterBoxShowsPaddedValue();
+    void freeCommandLeavesPollAlone();
+    void repeatedClicksRepeatFrames();
+    void refusedWriteEndsTheSequence();
+    void messageTextTypedDuringTheWait();
+    void otherButtonBetweenTheHalves();
+    void secondMessageInsideTheFirst();
+    void consoleFillsDuringTheWait();
+    void windowClosedDuringTheWait();
+    void deviceLostDuringTheWait();
 };
 
 void TestCommandFrames::buttonFrames_data()
@@ -29,6 +53,20 @@ void TestCommandFrames::buttonFrames_data()
     QTest::newRow("card counter zero") << "Command5" << "" << "" << QByteArray("@Z");
     QTest::newRow("company name empty") << "Command1" << "Text6" << "" << QByteArray("@F");
     QTest::newRow("company name Turkish") << "Command1" << "Text6" << QStringLiteral("Şeker Ağ") << QByteArray("@F\xDE" "eker A\xF0");
+    QTest::newRow("company name full length") << "Command1" << "Text6" << QString(20, u'Z') << QByteArray("@F") + QByteArray(20, 'Z');
+    QTest::newRow("company name unrepresentable") << "Command1" << "Text6" << QStringLiteral("a\u4E2Db") << QByteArray("@Fa?b");
+    QTest::newRow("counter empty") << "Command14" << "Text11" << "" << QByteArray("@I0000");
+    QTest::newRow("counter 7") << "Command14" << "Text11" << "7" << QByteArray("@I0007");
+    QTest::newRow("counter letters") << "Command14" << "Text11" << "ab" << QByteArray("@I00ab");
+    QTest::newRow("counter four characters") << "Command14" << "Text11" << "1234" << QByteArray("@I1234");
+    QTest::newRow("dial empty") << "Command18" << "Text10" << "" << QByteArray("ATDT\r\n");
+    QTest::newRow("dial number") << "Command18" << "Text10" << "0,2125551234" << QByteArray("ATDT0,2125551234\r\n");
+    QTest::newRow("free command empty") << "Command9" << "Text3" << "" << QByteArray("@");
+    QTest::newRow("free command S") << "Command9" << "Text3" << "S" << QByteArray("@S");
+    QTest::newRow("free command long") << "Command9" << "Text3" << QString(300, u'ü') << QByteArray("@") + QByteArray(300, '\xFC');
+    QTest::newRow("message empty") << "Command6" << "Text4" << "" << firstHalf + secondHalf("");
+    QTest::newRow("message full length") << "Command6" << "Text4" << QStringLiteral("İYİ GÜNLER ÇÖŞ")
+                                         << firstHalf + secondHalf("\xDDY\xDD G\xDCNLER \xC7\xD6\xDE");
 }
 
 void TestCommandFrames::buttonFrames()
@@ -38,12 +76,161 @@ void TestCommandFrames::buttonFrames()
     QFETCH(QString, typed);
     QFETCH(QByteArray, bytes);
 
-    Form1Harness h;
+    // Started just before a second ends, the message's wait is short.
+    FakeClock fake(midSecond.addMSecs(950));
+    Form1Harness h(5, fake.clock());
     if (!box.isEmpty())
         h.form->findChild<QLineEdit *>(box)->setText(typed);
     h.click(h.form->findChild<QPushButton *>(button));
-    const QByteArray line = h.far.read(bytes.size());
-    QCOMPARE(hexDump(line + h.far.readAll()), hexDump(bytes));
+    QCOMPARE(hexDump(h.far.readWithExtras(bytes.size())), hexDump(bytes));
+}
+
+void TestCommandFrames::counterBoxShowsPaddedValue_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("empty") << "" << "0000";
+    QTest::newRow("one digit") << "7" << "0007";
+    QTest::newRow("four characters unchanged") << "9876" << "9876";
+}
+
+void TestCommandFrames::counterBoxShowsPaddedValue()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    Form1Harness h;
+    h.form->Text11->setText(typed);
+    h.click(h.form->Command14);
+    QCOMPARE(h.form->Text11->text(), shown);
+    QCOMPARE(h.far.read(6).size(), 6);
+}
+
+void TestCommandFrames::freeCommandLeavesPollAlone()
+{
+    Form1Harness h;
+    h.form->link().Timer1().setInterval(0);
+    h.form->Text3->setText(QStringLiteral("S"));
+    h.click(h.form->Command9);
+    QCOMPARE(hexDump(h.far.read(2)), hexDump("@S"));
+    QCOMPARE(h.form->link().Timer1().interval(), 0);
+    h.click(h.form->Command10);
+    QCOMPARE(hexDump(h.far.read(2)), hexDump("@S"));
+    QCOMPARE(h.form->link().Timer1().interval(), 1);
+}
+
+void TestCommandFrames::repeatedClicksRepeatFrames()
+{
+    Form1Harness h;
+    for (int i = 0; i < 3; ++i)
+        h.click(h.form->Command19);
+    h.click(h.form->Command17);
+    QCOMPARE(hexDump(h.far.readWithExtras(8)), hexDump("@V@V@V@A"));
+}
+
+void TestCommandFrames::refusedWriteEndsTheSequence()
+{
+    Form1Harness h;
+    h.far.hangUp();
+    QVERIFY(waitUntil([&] { return !h.form->link().MSComm1().portOpen(); }));
+    MessageBoxCatcher boxes;
+    h.click(h.form->Command14);
+    QCOMPARE(boxes.texts, QStringList{QStringLiteral("PORT Hatası 8018")});
+    // "@I" failed before the box was read, so the box is left as typed.
+    QCOMPARE(h.form->Text11->text(), QString());
+    h.click(h.form->Command6);
+    QCOMPARE(boxes.texts.size(), 2);
+}
+
+void TestCommandFrames::messageTextTypedDuringTheWait()
+{
+    FakeClock fake(midSecond);
+    fake.freeze();
+    Form1Harness h(5, fake.clock());
+    h.form->Text4->setText(QStringLiteral("before"));
+    QTimer::singleShot(100, [&] {
+        h.form->Text4->clear();
+        QTest::keyClicks(h.form->Text4, QStringLiteral("typed"));
+        fake.set(midSecond.addSecs(1));
+    });
+    h.click(h.form->Command6);
+    QCOMPARE(hexDump(h.far.readWithExtras(4 + 8)), hexDump(firstHalf + secondHalf("typed")));
+}
+
+void TestCommandFrames::otherButtonBetweenTheHalves()
+{
+    FakeClock fake(midSecond);
+    fake.freeze();
+    Form1Harness h(5, fake.clock());
+    QTimer::singleShot(100, [&] {
+        h.click(h.form->Command17);
+        fake.set(midSecond.addSecs(1));
+    });
+    h.click(h.form->Command6);
+    QCOMPARE(hexDump(h.far.readWithExtras(4 + 2 + 3)), hexDump(firstHalf + "@A" + secondHalf("")));
+}
+
+void TestCommandFrames::secondMessageInsideTheFirst()
+{
+    FakeClock fake(midSecond);
+    fake.freeze();
+    Form1Harness h(5, fake.clock());
+    h.form->Text4->setText(QStringLiteral("1"));
+    QTimer::singleShot(100, [&] {
+        h.form->Text4->setText(QStringLiteral("2"));
+        QTimer::singleShot(100, [&] { fake.set(midSecond.addSecs(1)); });
+        h.click(h.form->Command6);
+    });
+    h.click(h.form->Command6);
+    // The inner sequence runs whole inside the outer one's wait; both then send the box as it is.
+    QCOMPARE(hexDump(h.far.readWithExtras(16)),
+             hexDump(firstHalf + firstHalf + secondHalf("2") + secondHalf("2")));
+}
+
+void TestCommandFrames::consoleFillsDuringTheWait()
+{
+    FakeClock fake(midSecond);
+    fake.freeze();
+    Form1Harness h(5, fake.clock());
+    QString seenDuringWait;
+    QTimer::singleShot(50, [&] { h.far.write("reply"); });
+    QTimer::singleShot(300, [&] {
+        seenDuringWait = h.form->Text8->text();
+        fake.set(midSecond.addSecs(1));
+    });
+    h.click(h.form->Command6);
+    QCOMPARE(seenDuringWait, QStringLiteral("Baud Rate : 4800\r\nreply"));
+}
+
+void TestCommandFrames::windowClosedDuringTheWait()
+{
+    FakeClock fake(midSecond);
+    fake.freeze();
+    Form1Harness h(5, fake.clock());
+    MessageBoxCatcher boxes;
+    QTimer::singleShot(100, [&] {
+        h.form->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        fake.set(midSecond.addSecs(1));
+    });
+    h.click(h.form->Command6);
+    QVERIFY(!h.form);
+    QCOMPARE(hexDump(h.far.readAll()), hexDump(firstHalf));
+    QCOMPARE(boxes.texts, QStringList());
+}
+
+void TestCommandFrames::deviceLostDuringTheWait()
+{
+    FakeClock fake(midSecond);
+    fake.freeze();
+    Form1Harness h(5, fake.clock());
+    MessageBoxCatcher boxes;
+    QTimer::singleShot(100, [&] {
+        h.far.hangUp();
+        QTimer::singleShot(100, [&] { fake.set(midSecond.addSecs(1)); });
+    });
+    h.click(h.form->Command6);
+    QCOMPARE(boxes.texts, QStringList{QStringLiteral("PORT Hatası 8018")});
+    QVERIFY(h.form->isVisible());
 }
 
 QTEST_MAIN(TestCommandFrames)

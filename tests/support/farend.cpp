@@ -66,6 +66,12 @@ QByteArray Pty::read(qsizetype count, std::chrono::milliseconds timeout)
     return bytes;
 }
 
+QByteArray Pty::readWithExtras(qsizetype count)
+{
+    const QByteArray expected = read(count);
+    return expected + readAll();
+}
+
 QByteArray Pty::readAll(std::chrono::milliseconds quiet)
 {
     QByteArray bytes;

@@ -25,6 +25,8 @@ public:
 
     // Pumps the event loop until `count` bytes have arrived or the time is up; returns what came.
     QByteArray read(qsizetype count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // Reads `count` bytes and then anything more that follows, so that extra bytes show too.
+    QByteArray readWithExtras(qsizetype count);
     // Pumps the event loop for `quiet` and returns whatever arrived meanwhile.
     QByteArray readAll(std::chrono::milliseconds quiet = std::chrono::milliseconds(100));
 
