@@ -2,6 +2,7 @@
 
 #include "caption.h"
 #include "clickablelabel.h"
+#include "clockframes.h"
 #include "codepage.h"
 #include "commandframes.h"
 #include "designfonts.h"
@@ -143,6 +144,8 @@ void Form1::bindEvents()
             [this](const QByteArray &bytes) { Text8->appendText(codepage::toUnicode(bytes)); });
 
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
     connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
     connect(Command9, &QPushButton::clicked, this, &Form1::Command9_Click);
@@ -215,6 +218,35 @@ void Form1::showMessage(const QString &text)
 void Form1::Command1_Click()
 {
     runCommand([this] { send(commandframes::companyName(typedBytes(Text6))); });
+}
+
+void Form1::Command2_Click()
+{
+    // Every value is worked out before the first write, so a bad date sends nothing; a
+    // refused write leaves the earlier ones on the line.
+    const QString failure = QStringLiteral("Hatalı Tarih Bilgisi");
+    const auto writes = clockframes::dateWrites(Text2->text(), m_module.clock(), QLocale());
+    if (!writes)
+        return showMessage(failure);
+    try {
+        for (const QByteArray &write : *writes)
+            send(write);
+    } catch (const CommError &) {
+        showMessage(failure);
+    }
+}
+
+void Form1::Command3_Click()
+{
+    const QString failure = QStringLiteral("Hatalı Saat Bilgisi");
+    const auto write = clockframes::timeWrite(Text7->text(), m_module.clock(), QLocale());
+    if (!write)
+        return showMessage(failure);
+    try {
+        send(*write);
+    } catch (const CommError &) {
+        showMessage(failure);
+    }
 }
 
 void Form1::Command5_Click()

@@ -73,6 +73,8 @@ private:
 
     void Timer2_Timer();
     void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
     void Command5_Click();
     void Command6_Click();
     void Command9_Click();
