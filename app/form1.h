@@ -73,6 +73,7 @@ private:
 
     void Timer2_Timer();
     void Command1_Click();
+    void Command4_Click();
     void Command5_Click();
     void Command6_Click();
     void Command9_Click();
@@ -83,6 +84,7 @@ private:
     void Command17_Click();
     void Command18_Click();
     void Command19_Click();
+    void Label3_Click();
 
     Module1 &m_module;
     PortLink m_link;
