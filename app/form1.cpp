@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "caption.h"
+#include "cardnumber.h"
 #include "clickablelabel.h"
 #include "clockframes.h"
 #include "codepage.h"
@@ -143,9 +144,11 @@ void Form1::bindEvents()
     connect(&m_link, &PortLink::received, this,
             [this](const QByteArray &bytes) { Text8->appendText(codepage::toUnicode(bytes)); });
 
+    connect(Label3, &ClickableLabel::clicked, this, &Form1::Label3_Click);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
     connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
     connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
     connect(Command9, &QPushButton::clicked, this, &Form1::Command9_Click);
@@ -249,6 +252,16 @@ void Form1::Command3_Click()
     }
 }
 
+void Form1::Command4_Click()
+{
+    runCommand([this] {
+        const QString cardNumber = Text1->text();
+        Text1->setText(cardNumber.isEmpty() ? m_module.randomCards.nextText()
+                                            : cardnumber::normalised(cardNumber));
+        send(typedBytes(Text1));
+    });
+}
+
 void Form1::Command5_Click()
 {
     runCommand([this] { send(commandframes::zeroCardCounter); });
@@ -323,4 +336,18 @@ void Form1::Command18_Click()
 void Form1::Command19_Click()
 {
     runCommand([this] { send(commandframes::reset); });
+}
+
+void Form1::Label3_Click()
+{
+    const std::optional<QByteArray> frame = cardnumber::cardFrame(cardnumber::lenientValue(Text1->text()));
+    // A value no two bytes can carry is refused here rather than sent cut down.
+    if (!frame) {
+        showMessage(QStringLiteral("Hatalı Kart Numarası"));
+        return;
+    }
+    runCommand([this, &frame] {
+        send(*frame);
+        Text8->appendText(u"\r\nOK.\r\n");
+    });
 }

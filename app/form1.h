@@ -75,6 +75,7 @@ private:
     void Command1_Click();
     void Command2_Click();
     void Command3_Click();
+    void Command4_Click();
     void Command5_Click();
     void Command6_Click();
     void Command9_Click();
@@ -85,6 +86,7 @@ private:
     void Command17_Click();
     void Command18_Click();
     void Command19_Click();
+    void Label3_Click();
 
     Module1 &m_module;
     PortLink m_link;
