@@ -212,6 +212,16 @@ void Form1::runCommand(Writes writes)
     }
 }
 
+void Form1::sendOrReport(const QList<QByteArray> &writes, const QString &failure)
+{
+    try {
+        for (const QByteArray &write : writes)
+            send(write);
+    } catch (const CommError &) {
+        showMessage(failure);
+    }
+}
+
 void Form1::showMessage(const QString &text)
 {
     QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, this);
@@ -225,31 +235,21 @@ void Form1::Command1_Click()
 
 void Form1::Command2_Click()
 {
-    // Every value is worked out before the first write, so a bad date sends nothing; a
-    // refused write leaves the earlier ones on the line.
+    // Every value is worked out before the first write, so a bad date sends nothing.
     const QString failure = QStringLiteral("Hatalı Tarih Bilgisi");
-    const auto writes = clockframes::dateWrites(Text2->text(), m_module.clock(), QLocale());
-    if (!writes)
-        return showMessage(failure);
-    try {
-        for (const QByteArray &write : *writes)
-            send(write);
-    } catch (const CommError &) {
+    if (const auto writes = clockframes::dateWrites(Text2->text(), m_module.clock(), QLocale()))
+        sendOrReport(*writes, failure);
+    else
         showMessage(failure);
-    }
 }
 
 void Form1::Command3_Click()
 {
     const QString failure = QStringLiteral("Hatalı Saat Bilgisi");
-    const auto write = clockframes::timeWrite(Text7->text(), m_module.clock(), QLocale());
-    if (!write)
-        return showMessage(failure);
-    try {
-        send(*write);
-    } catch (const CommError &) {
+    if (const auto write = clockframes::timeWrite(Text7->text(), m_module.clock(), QLocale()))
+        sendOrReport({*write}, failure);
+    else
         showMessage(failure);
-    }
 }
 
 void Form1::Command4_Click()

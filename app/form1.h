@@ -69,6 +69,9 @@ private:
     // Runs a command's writes; a refused write ends them there and is reported.
     template <typename Writes>
     void runCommand(Writes writes);
+    // Sends writes worked out beforehand; a refused write ends them there and shows `failure`,
+    // leaving the earlier ones on the line.
+    void sendOrReport(const QList<QByteArray> &writes, const QString &failure);
     void showMessage(const QString &text);
 
     void Timer2_Timer();
