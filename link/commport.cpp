@@ -89,8 +89,11 @@ void CommPort::setPortOpen(bool open)
 void CommPort::open()
 {
     const QString device = comDevicePath(m_commPort, m_programDir);
+#ifndef Q_OS_WIN
+    // Windows port names are not files; there the open itself tells.
     if (!QFileInfo::exists(device))
         throw CommError(commerror::PortNotFound);
+#endif
     m_port.setPortName(device);
     if (!m_port.open(QIODevice::ReadWrite))
         throw CommError(openFailureNumber(m_port.error(), device));
