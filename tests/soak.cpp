@@ -1,0 +1,482 @@
+// Fault soak: what an operator's days against real hardware bring, in minutes. Each scenario
+// runs in a process of its own (tools/soak.sh starts them, under the sanitizers) and ends
+// with one line "soak <scenario>: checks=N failures=N lost=N reordered=N", the figures
+// the script adds up. Details go before it, one line per fault or figure.
+#include "codepage.h"
+#include "designfonts.h"
+#include "farend.h"
+#include "form0.h"
+#include "harness.h"
+#include "linesettings.h"
+#include "receiveconsole.h"
+#include "settingsfile.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <map>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString baudLine4800 = QStringLiteral("Baud Rate : 4800\r\n");
+
+struct Tally
+{
+    int checks = 0;
+    int failures = 0;
+    qint64 lost = 0;
+    qint64 reordered = 0;
+
+    void check(bool holds, const QString &what)
+    {
+        ++checks;
+        if (!holds) {
+            ++failures;
+            std::printf("FAULT: %s\n", qPrintable(what));
+            std::fflush(stdout);
+        }
+    }
+
+    // `got` must be exactly `sent`, or (when the line may drop its tail) a prefix of it.
+    void compareStream(const QByteArray &sent, const QByteArray &got, bool tailMayBeCut, const QString &what)
+    {
+        ++checks;
+        const qsizetype common = std::min(sent.size(), got.size());
+        qint64 wrong = 0;
+        for (qsizetype i = 0; i < common; ++i)
+            wrong += sent[i] != got[i];
+        const qint64 missing = tailMayBeCut ? 0 : std::max<qint64>(0, sent.size() - got.size());
+        const qint64 extra = std::max<qint64>(0, got.size() - sent.size());
+        reordered += wrong + extra;
+        lost += missing;
+        if (wrong + extra + missing > 0) {
+            ++failures;
+            std::printf("FAULT: %s: %lld of %lld bytes arrived, %lld out of place, %lld extra\n", qPrintable(what),
+                        qlonglong(got.size()), qlonglong(sent.size()), qlonglong(wrong), qlonglong(extra));
+            std::fflush(stdout);
+        }
+    }
+
+    int finish(const char *scenario) const
+    {
+        std::printf("soak %s: checks=%d failures=%d lost=%lld reordered=%lld\n", scenario, checks, failures,
+                    qlonglong(lost), qlonglong(reordered));
+        return failures == 0 ? 0 : 1;
+    }
+};
+
+QByteArray randomBytes(qsizetype size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / qsizetype(sizeof(quint32)));
+    return bytes;
+}
+
+// What reached the console after its baud rate line, as the bytes that came off the line.
+QByteArray consoleBytes(const Form1 &form, const QString &baudLine)
+{
+    const QString text = form.Text8->text();
+    return codepage::fromUnicode(QStringView(text).sliced(std::min(baudLine.size(), text.size())));
+}
+
+QString programDir()
+{
+    return QCoreApplication::applicationDirPath();
+}
+
+QString settingsPath()
+{
+    return QDir(programDir()).filePath(QLatin1String(settingsfile::fileName));
+}
+
+void removeSettingsFile()
+{
+    const QString path = settingsPath();
+    ::chmod(QFile::encodeName(path).constData(), 0644);
+    if (QFileInfo(path).isDir() && !QFileInfo(path).isSymLink())
+        QDir(path).removeRecursively();
+    else
+        QFile::remove(path);
+}
+
+// Processor time of this process, user and system.
+std::chrono::microseconds processorTime()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto micros = [](const timeval &t) { return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec); };
+    return micros(usage.ru_utime) + micros(usage.ru_stime);
+}
+
+// Share of one core the event loop takes over `span` while nothing is asked of it.
+double idleLoad(std::chrono::milliseconds span)
+{
+    const auto before = processorTime();
+    QEventLoop loop;
+    QTimer::singleShot(span, &loop, &QEventLoop::quit);
+    loop.exec();
+    return double((processorTime() - before).count()) / double(std::chrono::microseconds(span).count());
+}
+
+// Closed windows are deleted later; outside a running event loop that means now.
+bool gone(const QPointer<Form1> &form)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return form.isNull();
+}
+
+// The port windows that failed openings brought back.
+void closePortWindows()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (qobject_cast<Form0 *>(w) && w->isVisible())
+            w->close();
+    }
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+struct StreamFigures
+{
+    qint64 sent = 0;
+    qint64 received = 0;
+    qint64 cutAtHangUp = 0;
+};
+
+// Random bytes from the far end: three quarters that must all arrive, then the rest with the
+// far end hanging up right behind them. What the kernel still holds then is dropped with the
+// line, so from there on only an unbroken prefix may arrive. `midStream` is the operator's
+// turn while the data flows.
+void streamThenHangUp(Tally &tally, Pty &far, const QByteArray &data, const QByteArray &polled,
+                      const std::function<bool()> &portOpen, const std::function<void()> &midStream,
+                      const QString &cycle, StreamFigures &figures)
+{
+    tally.check(portOpen(), cycle + QStringLiteral(": port open"));
+    const qsizetype confirmed = data.size() * 3 / 4;
+    far.write(data.first(confirmed));
+    waitUntil([&] { return polled.size() >= confirmed; }, 120s);
+    tally.compareStream(data.first(confirmed), polled, false, cycle + QStringLiteral(": polled before hang-up"));
+    midStream();
+    far.write(data.sliced(confirmed));
+    far.hangUp();
+    tally.check(waitUntil([&] { return !portOpen(); }, 5s), cycle + QStringLiteral(": port closed after the far end went"));
+    QCoreApplication::processEvents();
+    tally.compareStream(data, polled, true, cycle + QStringLiteral(": polled after hang-up"));
+    figures.sent += data.size();
+    figures.received += polled.size();
+    figures.cutAtHangUp += data.size() - polled.size();
+}
+
+// Open, random bytes, the far end gone mid-stream, reopen: through the main window and its
+// console, or through the port link alone (the console's own speed aside).
+int cycles(int count, qsizetype bytesPerCycle, bool window)
+{
+    Tally tally;
+    removeSettingsFile();
+    StreamFigures figures;
+    for (int cycle = 0; cycle < count; ++cycle) {
+        const QByteArray data = randomBytes(bytesPerCycle, quint32(cycle));
+        const QString name = QStringLiteral("cycle %1").arg(cycle);
+        QByteArray polled;
+        const auto collect = [&](const QByteArray &bytes) { polled += bytes; };
+        if (window) {
+            Form1Harness h(5);
+            QObject::connect(&h.form->link(), &PortLink::received, collect);
+            const auto midStream = [&] {
+                h.click(h.form->Command10);
+                tally.compareStream("@S", h.far.read(2), false, name + QStringLiteral(": @S on the line"));
+            };
+            streamThenHangUp(tally, h.far, data, polled, [&] { return h.form->link().MSComm1().portOpen(); }, midStream,
+                             name, figures);
+            tally.check(h.form->Text8->text().startsWith(baudLine4800), name + QStringLiteral(": baud rate line kept"));
+            tally.compareStream(polled, consoleBytes(*h.form, baudLine4800), false, name + QStringLiteral(": console"));
+        } else {
+            Pty far;
+            far.linkAs(programDir(), 5);
+            PortLink link(programDir());
+            link.open(QStringLiteral("4800"), 5);
+            far.waitForRawMode();
+            QObject::connect(&link, &PortLink::received, collect);
+            const auto midStream = [&] {
+                link.send("@S");
+                tally.compareStream("@S", far.read(2), false, name + QStringLiteral(": @S on the line"));
+            };
+            streamThenHangUp(tally, far, data, polled, [&] { return link.MSComm1().portOpen(); }, midStream, name, figures);
+            link.close();
+        }
+    }
+    std::printf("cycles through the %s: %d, bytes sent %lld, received %lld, dropped with the line at hang-up %lld\n",
+                window ? "window" : "port link", count, qlonglong(figures.sent), qlonglong(figures.received),
+                qlonglong(figures.cutAtHangUp));
+    return tally.finish(window ? "cycles-window" : "cycles-link");
+}
+
+struct HostileFile
+{
+    const char *name;
+    std::function<void(const QString &path)> make;
+    // The baud rate text the console must show; empty for "4800 unless the file can be read".
+    QString baudRate;
+};
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(bytes);
+}
+
+QString readableOr4800(const QString &path, const QString &value)
+{
+    return ::access(QFile::encodeName(path).constData(), R_OK) == 0 ? value : QStringLiteral("4800");
+}
+
+// Settings files no one meant to write: each opens the main window, whose first console line
+// must name 4800 or the value a reader can make out, and which must either run or say why not.
+int settings()
+{
+    Tally tally;
+    const QByteArray hugeLine(100 * 1024 * 1024, '9');
+    const std::vector<HostileFile> files = {
+        {"random binary", [](const QString &p) { writeBytes(p, randomBytes(4096, 7)); }, QStringLiteral("4800")},
+        {"100 MB line", [&](const QString &p) { writeBytes(p, hugeLine); }, QStringLiteral("4800")},
+        {"NUL bytes", [](const QString &p) { writeBytes(p, QByteArray("96\0\0" "00\r\n", 8)); }, QStringLiteral("4800")},
+        {"a directory", [](const QString &p) { QDir().mkpath(p); }, QStringLiteral("4800")},
+        {"no read permission", [](const QString &p) {
+             writeBytes(p, "9600\r\n");
+             ::chmod(QFile::encodeName(p).constData(), 0);
+         }, QString()},
+        {"CR only", [](const QString &p) { writeBytes(p, "1200\r2400\r"); }, QStringLiteral("2400")},
+        {"very long second line", [](const QString &p) { writeBytes(p, "1200\r\n" + QByteArray(5000, '9') + "\r\n"); },
+         QStringLiteral("4800")},
+        {"empty", [](const QString &p) { writeBytes(p, QByteArray()); }, QStringLiteral("4800")},
+        {"UTF-16 text", [](const QString &p) { writeBytes(p, QByteArray("9\0" "6\0" "0\0" "0\0", 8)); }, QStringLiteral("4800")},
+        {"UTF-8 mark", [](const QString &p) { writeBytes(p, "\xEF\xBB\xBF" "9600\r\n"); },
+         QStringLiteral("\u00EF\u00BB\u00BF9600")},
+        {"link to /dev/zero", [](const QString &p) { QFile::link(QStringLiteral("/dev/zero"), p); }, QStringLiteral("4800")},
+        {"link to itself", [](const QString &p) { QFile::link(p, p); }, QStringLiteral("4800")},
+        {"dangling link", [](const QString &p) { QFile::link(p + QStringLiteral(".gone"), p); }, QStringLiteral("4800")},
+        {"named pipe", [](const QString &p) { ::mkfifo(QFile::encodeName(p).constData(), 0644); }, QStringLiteral("4800")},
+        {"two lines then 50 MB", [&](const QString &p) { writeBytes(p, "9600\r\n19200\r\n" + hugeLine.first(50 * 1024 * 1024)); },
+         QStringLiteral("19200")},
+        {"blank lines only", [](const QString &p) { writeBytes(p, "\r\n\r\n"); }, QString::fromLatin1("")},
+        {"high bytes", [](const QString &p) { writeBytes(p, "\xFF\xFE\xFD\r\n"); }, QStringLiteral("\u00FF\u015F\u0131")},
+        {"tabs around", [](const QString &p) { writeBytes(p, "\t9600\t\r\n"); }, QStringLiteral("\t9600\t")},
+        {"a whole settings line", [](const QString &p) { writeBytes(p, "9600,n,8,1\r\n"); }, QStringLiteral("9600,n,8,1")},
+        {"overflowing number", [](const QString &p) { writeBytes(p, "99999999999\r\n"); }, QStringLiteral("99999999999")},
+        {"longest line", [](const QString &p) { writeBytes(p, QByteArray(settingsfile::maxLineLength, '1') + "\r\n"); },
+         QString(settingsfile::maxLineLength, u'1')},
+    };
+
+    for (const HostileFile &file : files) {
+        removeSettingsFile();
+        const QString path = settingsPath();
+        file.make(path);
+        const QString baudRate = file.baudRate.isNull() ? readableOr4800(path, QStringLiteral("9600")) : file.baudRate;
+
+        MessageBoxCatcher catcher;
+        Pty far;
+        far.linkAs(programDir(), 6);
+        Module1 module;
+        module.programDir = programDir();
+        module.SelectedPort = 6;
+        QPointer<Form1> form = new Form1(module);
+        form->load();
+        form->show();
+        const QString firstLine = form->Text8->text().section(u'\n', 0, 0);
+        tally.check(firstLine == QStringLiteral("Baud Rate : ") + baudRate + u'\r',
+                    QStringLiteral("%1: first console line %2").arg(QLatin1String(file.name), firstLine.left(80)));
+        const bool opened = form->link().MSComm1().portOpen();
+        // A baud rate text that makes no settings string is refused before the port is touched.
+        const bool usable = parseLineSettings(baudRate + QStringLiteral(",n,8,1")).has_value();
+        tally.check(opened == usable, QStringLiteral("%1: port %2").arg(QLatin1String(file.name), opened ? "open" : "closed"));
+        if (opened) {
+            tally.check(far.waitForRawMode(), QStringLiteral("%1: raw line").arg(QLatin1String(file.name)));
+            tally.check(far.baudRate() == baudRate.trimmed().toInt(),
+                        QStringLiteral("%1: line at %2 baud").arg(QLatin1String(file.name)).arg(far.baudRate()));
+            form->close();
+        } else {
+            waitUntil([&] { return gone(form); }, 5s);
+            tally.check(catcher.texts == QStringList{QStringLiteral("PORT Hatası 380")},
+                        QStringLiteral("%1: message %2").arg(QLatin1String(file.name), catcher.texts.join(u'|')));
+            tally.check(form.isNull(), QStringLiteral("%1: main window gone after the failure").arg(QLatin1String(file.name)));
+        }
+        std::printf("settings file \"%s\": console shows \"Baud Rate : %s\", port %s\n", file.name,
+                    qPrintable(baudRate.left(20) + (baudRate.size() > 20 ? QStringLiteral("...") : QString())),
+                    opened ? "open" : "refused (380)");
+        closePortWindows();
+    }
+    removeSettingsFile();
+    return tally.finish("settings");
+}
+
+// Keeps COM<port> open for a while, as another program on the same adapter would.
+int holdPort(int port, int milliseconds)
+{
+    PortLink link(programDir());
+    try {
+        link.open(QStringLiteral("4800"), quint8(port));
+    } catch (const CommError &failure) {
+        std::printf("hold failed %d\n", failure.number());
+        return 1;
+    }
+    std::printf("holding\n");
+    std::fflush(stdout);
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+    return 0;
+}
+
+int twoInstances()
+{
+    Tally tally;
+    removeSettingsFile();
+    Form1Harness first(7);
+    tally.check(first.form->link().MSComm1().portOpen(), QStringLiteral("first window opens COM7"));
+
+    {
+        MessageBoxCatcher catcher;
+        Module1 module = first.module;
+        QPointer<Form1> second = new Form1(module);
+        second->load();
+        second->show();
+        tally.check(catcher.texts == QStringList{QStringLiteral("PORT Hatası 8005")},
+                    QStringLiteral("second window: %1").arg(catcher.texts.join(u'|')));
+        waitUntil([&] { return gone(second); }, 5s);
+        tally.check(second.isNull(), QStringLiteral("second window returns to the port window"));
+        closePortWindows();
+    }
+    {
+        PortLink second(programDir());
+        int number = 0;
+        try {
+            second.open(QStringLiteral("4800"), 7);
+        } catch (const CommError &failure) {
+            number = failure.number();
+        }
+        tally.check(number == commerror::PortInUse, QStringLiteral("second link: error %1").arg(number));
+    }
+    // The first keeps its line after the refused attempts.
+    first.click(first.form->Command17);
+    tally.compareStream("@A", first.far.read(2), false, QStringLiteral("first window still sends"));
+    first.form->close();
+    QCoreApplication::processEvents();
+
+    // Another process holds the port: this one must be refused the same way.
+    Pty far;
+    far.linkAs(programDir(), 7);
+    QProcess holder;
+    holder.start(QCoreApplication::applicationFilePath(), {QStringLiteral("hold"), QStringLiteral("7"), QStringLiteral("3000")});
+    tally.check(holder.waitForReadyRead(10000) && holder.readLine().startsWith("holding"),
+                QStringLiteral("other process holds COM7"));
+    PortLink mine(programDir());
+    int number = 0;
+    try {
+        mine.open(QStringLiteral("4800"), 7);
+    } catch (const CommError &failure) {
+        number = failure.number();
+    }
+    tally.check(number == commerror::PortInUse, QStringLiteral("port held by another process: error %1").arg(number));
+    holder.waitForFinished(10000);
+    tally.check(holder.exitStatus() == QProcess::NormalExit && holder.exitCode() == 0,
+                QStringLiteral("holding process ended cleanly: %1").arg(QString::fromLocal8Bit(holder.readAllStandardError()).left(400)));
+    std::printf("two instances: second window and second link refused with %d, another process too\n", number);
+    return tally.finish("twoinstances");
+}
+
+// The window closed while its message command waits between its two halves.
+int closeInWait(int count)
+{
+    Tally tally;
+    removeSettingsFile();
+    std::map<QByteArray, int> outcomes;
+    const QByteArray loadHalf("@L\0\1", 4);
+    const QByteArray whole = loadHalf + "@Wsoak" + QByteArray(1, '\0');
+    for (int i = 0; i < count; ++i) {
+        Form1Harness h(8);
+        h.form->Text4->setText(QStringLiteral("soak"));
+        // Spread the close over the wait, which lasts up to one second.
+        // Anywhere in the wait, which ends when the clock's second changes.
+        const int untilNextSecond = 1000 - QTime::currentTime().msec();
+        QTimer::singleShot(QRandomGenerator::global()->bounded(untilNextSecond), h.form, &QWidget::close);
+        h.click(h.form->Command6);
+        waitUntil([&] { return gone(h.form); }, 3s);
+        tally.check(h.form.isNull(), QStringLiteral("close %1: window gone").arg(i));
+        const QByteArray line = h.far.readAll(20ms);
+        ++outcomes[line];
+        tally.check(line == loadHalf || line == whole, QStringLiteral("close %1: line got %2").arg(i).arg(hexDump(line)));
+    }
+    std::printf("closed in the wait %d times: %d before the second half, %d after it\n", count, outcomes[loadHalf],
+                outcomes[whole]);
+    return tally.finish("closeinwait");
+}
+
+// The far end gone: the port must be closed, the loop idle, and commands refused with a message.
+int afterHangUp()
+{
+    Tally tally;
+    removeSettingsFile();
+    Form1Harness h(9);
+    const double openIdle = idleLoad(3s);
+    h.far.write("before");
+    waitUntil([&] { return h.form->Text8->text().endsWith(QStringLiteral("before")); });
+    h.far.hangUp();
+    tally.check(waitUntil([&] { return !h.form->link().MSComm1().portOpen(); }, 5s), QStringLiteral("port closed after hang-up"));
+    const double goneIdle = idleLoad(3s);
+    tally.check(goneIdle < 0.2, QStringLiteral("after hang-up the loop takes %1% of a core").arg(goneIdle * 100, 0, 'f', 1));
+    {
+        MessageBoxCatcher catcher;
+        h.click(h.form->Command17);
+        tally.check(catcher.texts == QStringList{QStringLiteral("PORT Hatası 8018")},
+                    QStringLiteral("a command after hang-up: %1").arg(catcher.texts.join(u'|')));
+    }
+    tally.check(h.form->Text8->text() == baudLine4800 + QStringLiteral("before"), QStringLiteral("console kept what came"));
+    std::printf("processor use: %.1f%% of a core idle with the port open, %.1f%% after the far end closed\n",
+                openIdle * 100, goneIdle * 100);
+    return tally.finish("hangup");
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    designfonts::install();
+    const QStringList args = app.arguments().mid(1);
+    const QString scenario = args.value(0);
+    const auto number = [&](int index, int fallback) { return args.size() > index ? args[index].toInt() : fallback; };
+
+    if (scenario == u"cycles")
+        return cycles(number(1, 100), number(2, 1024 * 1024), false);
+    if (scenario == u"windowcycles")
+        return cycles(number(1, 10), number(2, 128 * 1024), true);
+    if (scenario == u"settings")
+        return settings();
+    if (scenario == u"twoinstances")
+        return twoInstances();
+    if (scenario == u"closeinwait")
+        return closeInWait(number(1, 50));
+    if (scenario == u"hangup")
+        return afterHangUp();
+    if (scenario == u"hold")
+        return holdPort(number(1, 7), number(2, 3000));
+    std::fprintf(stderr, "usage: tk_soak cycles|windowcycles [count] [bytes] | settings | twoinstances | closeinwait [count] | hangup\n");
+    return 2;
+}
