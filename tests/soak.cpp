@@ -12,12 +12,14 @@
 #include "settingsfile.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QTest>
 #include <QTimer>
 
 #include <chrono>
@@ -428,6 +430,47 @@ int closeInWait(int count)
     return tally.finish("closeinwait");
 }
 
+// The program's own run from start to end: the port window, COM10 confirmed, data on the
+// line, the main window closed by the operator, and the application's loop left because no
+// window is left. Everything made on the way must be gone when the process ends.
+int wholeRun(QApplication &app)
+{
+    Tally tally;
+    removeSettingsFile();
+    Pty far;
+    far.linkAs(programDir(), 10);
+    Module1 module;
+    module.programDir = programDir();
+    auto *form0 = new Form0(module);
+    form0->show();
+
+    QByteArray seen;
+    QTimer::singleShot(0, [&] {
+        form0->Combo1->setCurrentIndex(9);
+        QTest::mouseClick(form0->Command1, Qt::LeftButton);
+        Form1 *form1 = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (auto *f = qobject_cast<Form1 *>(w))
+                form1 = f;
+        }
+        tally.check(form1 && form1->link().MSComm1().portOpen(), QStringLiteral("main window open on COM10"));
+        if (!form1)
+            return app.quit();
+        far.waitForRawMode();
+        far.write(randomBytes(4096, 10));
+        waitUntil([&] { return form1->Text8->text().size() >= baudLine4800.size() + 4096; });
+        seen = consoleBytes(*form1, baudLine4800);
+        QTimer::singleShot(0, form1, &QWidget::close);
+    });
+    const int exitCode = app.exec();
+    tally.check(exitCode == 0, QStringLiteral("the loop ended with %1").arg(exitCode));
+    tally.compareStream(randomBytes(4096, 10), seen, false, QStringLiteral("console of the whole run"));
+    tally.check(QApplication::topLevelWidgets().isEmpty(), QStringLiteral("%1 windows left behind").arg(QApplication::topLevelWidgets().size()));
+    std::printf("whole run: port window, main window on COM10, %lld bytes in the console, closed, loop ended\n",
+                qlonglong(seen.size()));
+    return tally.finish("wholerun");
+}
+
 // The far end gone: the port must be closed, the loop idle, and commands refused with a message.
 int afterHangUp()
 {
@@ -473,10 +516,12 @@ int main(int argc, char *argv[])
         return twoInstances();
     if (scenario == u"closeinwait")
         return closeInWait(number(1, 50));
+    if (scenario == u"wholerun")
+        return wholeRun(app);
     if (scenario == u"hangup")
         return afterHangUp();
     if (scenario == u"hold")
         return holdPort(number(1, 7), number(2, 3000));
-    std::fprintf(stderr, "usage: tk_soak cycles|windowcycles [count] [bytes] | settings | twoinstances | closeinwait [count] | hangup\n");
+    std::fprintf(stderr, "usage: tk_soak cycles|windowcycles [count] [bytes] | settings | twoinstances | closeinwait [count] | hangup | wholerun\n");
     return 2;
 }

@@ -2,7 +2,8 @@
 # Fault soak under the sanitizers (build-asan): 100 open / 1 MB / far end gone / reopen cycles
 # through the port link and 20 smaller ones through the main window and its console, 21
 # hostile settings files, two instances on one port, the window closed during the message
-# command's wait 50 times, and processor use after the far end closed. Each scenario runs in
+# command's wait 50 times, processor use after the far end closed, and one whole run of the
+# program from the port window to the end of its loop. Each scenario runs in
 # its own process with a time limit; the summary counts crashes, leaks, hangs, failed checks
 # and lost or reordered bytes. Not part of the quick test run; takes a few minutes.
 set -e
@@ -57,6 +58,7 @@ run settings settings
 run twoinstances twoinstances
 run closeinwait closeinwait 50
 run hangup hangup
+run wholerun wholerun
 
 echo "soak: $checks checks, $failures failed, $crashes crashes, $leaks leaks, $hangs hangs, $lost bytes lost, $reordered bytes out of place"
 [ $((failures + crashes + leaks + hangs + lost + reordered)) -eq 0 ]
