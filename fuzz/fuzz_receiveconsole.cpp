@@ -1,9 +1,11 @@
 // The console fed as the receive poll feeds it: chunks of any size, a CR at the end of one
-// and its LF at the start of the next, clears in between. Its text must be exactly what
-// came, in order, and the screen must show that text and nothing else.
+// and its LF at the start of the next, clears and the operator's typing in between. Its text
+// must be exactly what came, in order, after what the screen held when the operator last
+// typed; until the operator types, the screen must show that text and nothing else.
 //
 // Input: one byte choosing the text the console starts with, then records of one length
-// byte and that many bytes (length % 64); a length byte of 0xFF clears the console.
+// byte and that many bytes (length % 64). A length byte of 0xFF clears the console; 0xFE is
+// the operator typing: a position byte and one UTF-16 character (two bytes) follow.
 #include "codepage.h"
 #include "consoletext.h"
 #include "fuzzcheck.h"
@@ -14,6 +16,7 @@
 namespace {
 
 constexpr quint8 clearRecord = 0xFF;
+constexpr quint8 typingRecord = 0xFE;
 constexpr int chunkLimit = 64;
 
 const QString startTexts[] = {
@@ -52,12 +55,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QString expected = startTexts[data[0] % std::size(startTexts)];
     c.setText(expected);
 
+    bool typed = false;
     size_t at = 1;
     while (at < size) {
         const quint8 record = data[at++];
         if (record == clearRecord) {
             c.setText(QString());
             expected.clear();
+            continue;
+        }
+        if (record == typingRecord) {
+            if (size - at < 3)
+                break;
+            QTextCursor cursor(c.document());
+            cursor.setPosition(data[at] % c.document()->characterCount());
+            cursor.insertText(QString(QChar(char16_t(data[at + 1] | data[at + 2] << 8))));
+            at += 3;
+            typed = true;
+            expected = consoletext::modelText(c.document()->toRawText());
+            fuzzcheck::require(c.text() == expected, "the console takes what the operator typed");
             continue;
         }
         const size_t length = std::min<size_t>(record % chunkLimit, size - at);
@@ -67,7 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         expected += chunk;
         fuzzcheck::require(c.text() == expected, "the console holds what came, in order");
     }
-    fuzzcheck::require(screenText(c) == consoletext::displayText(expected), "the screen shows the text");
+    fuzzcheck::require(consoletext::modelText(screenText(c)) == expected, "the screen means the text");
+    if (!typed)
+        fuzzcheck::require(screenText(c) == consoletext::displayText(expected), "the screen shows the text");
     QCoreApplication::processEvents();
     return 0;
 }
