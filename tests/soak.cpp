@@ -27,11 +27,17 @@
 #include <functional>
 #include <map>
 
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
+
+#if defined(__SANITIZE_ADDRESS__)
+// Freed blocks wait in the sanitizer's quarantine, so only its own count tells what is live.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
 
 namespace {
 
@@ -144,6 +150,16 @@ bool gone(const QPointer<Form1> &form)
 }
 
 // The port windows that failed openings brought back.
+// Bytes of heap in use right now.
+qint64 liveHeap()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return qint64(__sanitizer_get_current_allocated_bytes());
+#else
+    return qint64(mallinfo2().uordblks);
+#endif
+}
+
 void closePortWindows()
 {
     for (QWidget *w : QApplication::topLevelWidgets()) {
@@ -192,7 +208,11 @@ int cycles(int count, qsizetype bytesPerCycle, bool window)
     Tally tally;
     removeSettingsFile();
     StreamFigures figures;
+    constexpr int warmCycles = 5;
+    qint64 warm = liveHeap();
     for (int cycle = 0; cycle < count; ++cycle) {
+        if (cycle == warmCycles)
+            warm = liveHeap();
         const QByteArray data = randomBytes(bytesPerCycle, quint32(cycle));
         const QString name = QStringLiteral("cycle %1").arg(cycle);
         QByteArray polled;
@@ -223,9 +243,13 @@ int cycles(int count, qsizetype bytesPerCycle, bool window)
             link.close();
         }
     }
-    std::printf("cycles through the %s: %d, bytes sent %lld, received %lld, dropped with the line at hang-up %lld\n",
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const qint64 growth = liveHeap() - warm;
+    tally.check(growth < 1024 * 1024, QStringLiteral("heap grew by %1 bytes over the cycles").arg(growth));
+    std::printf("cycles through the %s: %d, bytes sent %lld, received %lld, dropped with the line at hang-up %lld, "
+                "heap growth after the first %d: %+lld bytes\n",
                 window ? "window" : "port link", count, qlonglong(figures.sent), qlonglong(figures.received),
-                qlonglong(figures.cutAtHangUp));
+                qlonglong(figures.cutAtHangUp), warmCycles, qlonglong(growth));
     return tally.finish(window ? "cycles-window" : "cycles-link");
 }
 
@@ -471,6 +495,38 @@ int wholeRun(QApplication &app)
     return tally.finish("wholerun");
 }
 
+// Days of use in a few hundred rounds: data arrives and the operator clears the console, again
+// and again. Once the caches are warm, the heap in use must stay where it was.
+int memory(int rounds)
+{
+    Tally tally;
+    removeSettingsFile();
+    Form1Harness h(11);
+    constexpr int warmRounds = 20;
+    constexpr qint64 allowedGrowth = 1024 * 1024;
+    qint64 warm = 0;
+    for (int round = 0; round < rounds; ++round) {
+        // Lines as a terminal sends them, with some binary among them.
+        QByteArray data = randomBytes(8192, quint32(round));
+        for (qsizetype i = 62; i < data.size(); i += 64)
+            data.replace(i, 2, "\r\n");
+        h.far.write(data);
+        waitUntil([&] { return h.form->Text8->text().size() >= baudLine4800.size() * (round == 0) + data.size(); }, 30s);
+        tally.compareStream(data, consoleBytes(*h.form, round == 0 ? baudLine4800 : QString()), false,
+                            QStringLiteral("round %1").arg(round));
+        h.click(h.form->Command15);
+        QCoreApplication::processEvents();
+        if (round + 1 == warmRounds)
+            warm = liveHeap();
+    }
+    const qint64 end = liveHeap();
+    tally.check(end - warm < allowedGrowth,
+                QStringLiteral("heap grew by %1 bytes over %2 rounds").arg(end - warm).arg(rounds - warmRounds));
+    std::printf("memory: %d rounds of 8 KB then a clear; heap in use %.1f MB after %d rounds, %.1f MB after %d (%+lld bytes)\n",
+                rounds, warm / 1048576.0, warmRounds, end / 1048576.0, rounds, qlonglong(end - warm));
+    return tally.finish("memory");
+}
+
 // The far end gone: the port must be closed, the loop idle, and commands refused with a message.
 int afterHangUp()
 {
@@ -516,12 +572,14 @@ int main(int argc, char *argv[])
         return twoInstances();
     if (scenario == u"closeinwait")
         return closeInWait(number(1, 50));
+    if (scenario == u"memory")
+        return memory(number(1, 300));
     if (scenario == u"wholerun")
         return wholeRun(app);
     if (scenario == u"hangup")
         return afterHangUp();
     if (scenario == u"hold")
         return holdPort(number(1, 7), number(2, 3000));
-    std::fprintf(stderr, "usage: tk_soak cycles|windowcycles [count] [bytes] | settings | twoinstances | closeinwait [count] | hangup | wholerun\n");
+    std::fprintf(stderr, "usage: tk_soak cycles|windowcycles [count] [bytes] | settings | twoinstances | closeinwait [count] | hangup | memory [rounds] | wholerun\n");
     return 2;
 }
