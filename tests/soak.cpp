@@ -527,6 +527,49 @@ int memory(int rounds)
     return tally.finish("memory");
 }
 
+// A terminal at another baud rate sends garbage without line ends, for hours: one console line
+// that only grows. At 4800 baud (480 bytes a second, as the poll takes them) the program must
+// keep up with it without taking the processor.
+int trickle(int lineKilobytes, int seconds)
+{
+    Tally tally;
+    removeSettingsFile();
+    Form1Harness h(12);
+    const auto withoutLineEnds = [](QByteArray bytes) {
+        for (char &c : bytes) {
+            if (c == '\r' || c == '\n')
+                c = '.';
+        }
+        return bytes;
+    };
+    const QByteArray line = withoutLineEnds(randomBytes(lineKilobytes * 1024, 1));
+    h.far.write(line);
+    waitUntil([&] { return h.form->Text8->text().size() >= baudLine4800.size() + line.size(); }, 300s);
+
+    constexpr auto tick = 100ms;
+    constexpr qsizetype bytesPerTick = 48;
+    const QByteArray stream = withoutLineEnds(randomBytes(bytesPerTick * seconds * 10, 2));
+    qsizetype at = 0;
+    QTimer feed;
+    feed.setInterval(tick);
+    QObject::connect(&feed, &QTimer::timeout, [&] {
+        if (at < stream.size()) {
+            h.far.write(stream.sliced(at, bytesPerTick));
+            at += bytesPerTick;
+        }
+    });
+    feed.start();
+    const double load = idleLoad(std::chrono::seconds(seconds));
+    feed.stop();
+    waitUntil([&] { return h.form->Text8->text().size() >= baudLine4800.size() + line.size() + at; });
+    tally.compareStream(line + stream.first(at), consoleBytes(*h.form, baudLine4800), false, QStringLiteral("trickle"));
+    tally.check(load < 0.5, QStringLiteral("at 4800 baud onto a %1 KB line the program takes %2% of a core")
+                                .arg(lineKilobytes).arg(load * 100, 0, 'f', 1));
+    std::printf("trickle: 480 bytes/s for %d s onto a %d KB line without line ends: %.1f%% of a core\n", seconds,
+                lineKilobytes, load * 100);
+    return tally.finish("trickle");
+}
+
 // The far end gone: the port must be closed, the loop idle, and commands refused with a message.
 int afterHangUp()
 {
@@ -574,12 +617,14 @@ int main(int argc, char *argv[])
         return closeInWait(number(1, 50));
     if (scenario == u"memory")
         return memory(number(1, 300));
+    if (scenario == u"trickle")
+        return trickle(number(1, 256), number(2, 10));
     if (scenario == u"wholerun")
         return wholeRun(app);
     if (scenario == u"hangup")
         return afterHangUp();
     if (scenario == u"hold")
         return holdPort(number(1, 7), number(2, 3000));
-    std::fprintf(stderr, "usage: tk_soak cycles|windowcycles [count] [bytes] | settings | twoinstances | closeinwait [count] | hangup | memory [rounds] | wholerun\n");
+    std::fprintf(stderr, "usage: tk_soak cycles|windowcycles [count] [bytes] | settings | twoinstances | closeinwait [count] | hangup | memory [rounds] | trickle [line KB] [seconds] | wholerun\n");
     return 2;
 }
