@@ -7,6 +7,10 @@ set -e
 seconds=${1:-20}
 cd "$(dirname "$0")/.."
 if [ -x tools/install-deps.sh ]; then tools/install-deps.sh; fi
+if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
+    apt-get update
+    DEBIAN_FRONTEND=noninteractive apt-get install -y clang libclang-rt-dev
+fi
 . tools/sanitizers/env.sh
 cmake -S . -B build-fuzz -DTK_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
 targets=$(sed -n 's/^tk_add_fuzz_target(\([a-z0-9_]*\).*/\1/p' fuzz/CMakeLists.txt)
