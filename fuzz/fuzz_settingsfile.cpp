@@ -1,10 +1,14 @@
 // Any settings file: the baud rate text is the last of the first two lines or the default,
-// never a line end or a control character, and reading only the file's head changes nothing.
+// never a line end or a control character, and the file read from disk (only its head)
+// gives what the whole of it gives.
 #include "codepage.h"
 #include "fuzzcheck.h"
 #include "settingsfile.h"
 
 #include <QByteArrayList>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <algorithm>
 
@@ -30,6 +34,22 @@ std::optional<QString> expectedBaudRateText(QByteArrayView file)
     return codepage::toUnicode(lines.last());
 }
 
+QString diskPath()
+{
+    static QTemporaryDir dir;
+    return dir.filePath(QLatin1String(settingsfile::fileName));
+}
+
+QString readFromDisk(QByteArrayView content)
+{
+    QFile file(diskPath());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return QStringLiteral("cannot write the file");
+    file.write(content.data(), content.size());
+    file.close();
+    return settingsfile::readBaudRateText(diskPath());
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -41,6 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     constexpr qsizetype headSize = 2 * settingsfile::maxLineLength + 4;
     fuzzcheck::require(settingsfile::baudRateText(file.first(std::min(file.size(), headSize))) == text,
                        "the file's head decides as the whole file does");
+    fuzzcheck::require(readFromDisk(file) == text.value_or(QString::fromLatin1(settingsfile::defaultBaudRateText)),
+                       "the file on disk reads as its bytes do");
     if (text) {
         fuzzcheck::require(text->size() <= settingsfile::maxLineLength, "a line is never longer than the limit");
         fuzzcheck::require(std::none_of(text->begin(), text->end(), [](QChar c) { return c < u' ' && c != u'\t'; }),
