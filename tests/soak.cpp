@@ -455,8 +455,9 @@ int closeInWait(int count)
 }
 
 // The program's own run from start to end: the port window, COM10 confirmed, data on the
-// line, the main window closed by the operator, and the application's loop left because no
-// window is left. Everything made on the way must be gone when the process ends.
+// line, the message command started and the main window closed during its wait, and the
+// application's loop left because no window is left. Everything made on the way must be gone
+// when the process ends.
 int wholeRun(QApplication &app)
 {
     Tally tally;
@@ -484,15 +485,73 @@ int wholeRun(QApplication &app)
         far.write(randomBytes(4096, 10));
         waitUntil([&] { return form1->Text8->text().size() >= baudLine4800.size() + 4096; });
         seen = consoleBytes(*form1, baudLine4800);
-        QTimer::singleShot(0, form1, &QWidget::close);
+        form1->Text4->setText(QStringLiteral("bye"));
+        const int untilNextSecond = 1000 - QTime::currentTime().msec();
+        QTimer::singleShot(untilNextSecond / 2, form1, &QWidget::close);
+        QTest::mouseClick(form1->Command6, Qt::LeftButton);
     });
     const int exitCode = app.exec();
     tally.check(exitCode == 0, QStringLiteral("the loop ended with %1").arg(exitCode));
     tally.compareStream(randomBytes(4096, 10), seen, false, QStringLiteral("console of the whole run"));
+    tally.compareStream(QByteArray("@L\0\1", 4), far.readAll(20ms), false, QStringLiteral("first half of the message only"));
     tally.check(QApplication::topLevelWidgets().isEmpty(), QStringLiteral("%1 windows left behind").arg(QApplication::topLevelWidgets().size()));
-    std::printf("whole run: port window, main window on COM10, %lld bytes in the console, closed, loop ended\n",
+    std::printf("whole run: port window, main window on COM10, %lld bytes in the console, closed in the wait, loop ended\n",
                 qlonglong(seen.size()));
     return tally.finish("wholerun");
+}
+
+struct HostilePort
+{
+    const char *name;
+    // Makes COM13 beside the program; an empty function leaves it absent.
+    std::function<void(const QString &link)> make;
+};
+
+// Ports that are not what they should be: the adapter unplugged, the link aimed at the wrong
+// thing. Each opening must fail with a message and return to the port window, never hang.
+int ports()
+{
+    Tally tally;
+    removeSettingsFile();
+    const QString link = QDir(programDir()).filePath(QStringLiteral("COM13"));
+    const QString target = QDir(programDir()).filePath(QStringLiteral("not-a-port"));
+    const std::vector<HostilePort> cases = {
+        {"absent", {}},
+        {"unplugged adapter (dangling link)", [&](const QString &l) { QFile::link(target, l); }},
+        {"regular file", [&](const QString &l) { writeBytes(target, "9600\r\n"); QFile::link(target, l); }},
+        {"/dev/null", [](const QString &l) { QFile::link(QStringLiteral("/dev/null"), l); }},
+        {"directory", [&](const QString &l) { QDir().mkpath(target); QFile::link(target, l); }},
+        {"named pipe", [&](const QString &l) { ::mkfifo(QFile::encodeName(target).constData(), 0644); QFile::link(target, l); }},
+        {"link to itself", [](const QString &l) { QFile::link(l, l); }},
+    };
+    for (const HostilePort &port : cases) {
+        QFile::remove(link);
+        QFile::remove(target);
+        QDir(target).removeRecursively();
+        if (port.make)
+            port.make(link);
+        MessageBoxCatcher catcher;
+        Module1 module;
+        module.programDir = programDir();
+        module.SelectedPort = 13;
+        QPointer<Form1> form = new Form1(module);
+        form->load();
+        form->show();
+        const bool opened = form->link().MSComm1().portOpen();
+        tally.check(!opened, QStringLiteral("%1: opened").arg(QLatin1String(port.name)));
+        waitUntil([&] { return gone(form); }, 5s);
+        tally.check(form.isNull(), QStringLiteral("%1: main window still there").arg(QLatin1String(port.name)));
+        tally.check(catcher.texts.size() == 1 && catcher.texts.value(0).startsWith(QStringLiteral("PORT Hatası 80")),
+                    QStringLiteral("%1: messages %2").arg(QLatin1String(port.name), catcher.texts.join(u'|')));
+        if (form)
+            form->close();
+        closePortWindows();
+        std::printf("port \"%s\": %s\n", port.name, qPrintable(catcher.texts.join(u'|')));
+    }
+    QFile::remove(link);
+    QFile::remove(target);
+    QDir(target).removeRecursively();
+    return tally.finish("ports");
 }
 
 // Days of use in a few hundred rounds: data arrives and the operator clears the console, again
@@ -619,12 +678,14 @@ int main(int argc, char *argv[])
         return memory(number(1, 300));
     if (scenario == u"trickle")
         return trickle(number(1, 256), number(2, 10));
+    if (scenario == u"ports")
+        return ports();
     if (scenario == u"wholerun")
         return wholeRun(app);
     if (scenario == u"hangup")
         return afterHangUp();
     if (scenario == u"hold")
         return holdPort(number(1, 7), number(2, 3000));
-    std::fprintf(stderr, "usage: tk_soak cycles|windowcycles [count] [bytes] | settings | twoinstances | closeinwait [count] | hangup | memory [rounds] | trickle [line KB] [seconds] | wholerun\n");
+    std::fprintf(stderr, "usage: tk_soak cycles|windowcycles [count] [bytes] | settings | ports | twoinstances | closeinwait [count] | hangup | memory [rounds] | trickle [line KB] [seconds] | wholerun\n");
     return 2;
 }

@@ -1,11 +1,12 @@
 #!/bin/sh
 # Fault soak under the sanitizers (build-asan), each scenario in its own process with a time
 # limit: 100 open / 1 MB / far end gone / reopen cycles through the port link and 20 smaller
-# ones through the main window and its console; 21 hostile settings files; two instances on
+# ones through the main window and its console; 21 hostile settings files; 7 ports that are
+# not ports (adapter unplugged, link to a file, /dev/null, a pipe...); two instances on
 # one port; the window closed during the message command's wait 50 times; processor use after
 # the far end closed and under a 4800-baud stream with no line ends onto a 256 KB line;
 # 1000 rounds of data and clearing with the heap in use measured; one
-# whole run from the port window to the end of the program's loop. The summary counts
+# whole run from the port window to the end of the program's loop, closed during a wait. The summary counts
 # crashes, leaks, hangs, failed checks and lost or reordered bytes. Not part of the quick
 # test run; takes a few minutes.
 set -e
@@ -48,7 +49,7 @@ run() {
         verdict="NO FIGURES (exit $rc)"; failures=$((failures + 1))
     fi
     echo "== $name ($* ): $verdict in $seconds s"
-    grep -vE '^soak |XDG_RUNTIME_DIR|propagateSizeHints' "$log" | grep -E '^(FAULT|cycles|settings file|two instances|closed in|processor|memory|trickle|whole run)' || true
+    grep -vE '^soak |XDG_RUNTIME_DIR|propagateSizeHints' "$log" | grep -E '^(FAULT|cycles|settings file|two instances|closed in|processor|memory|trickle|whole run|port ")' || true
     if [ "$verdict" != ok ]; then
         grep -E 'ERROR:|SUMMARY:|runtime error' "$log" | head -5
     fi
@@ -57,6 +58,7 @@ run() {
 run cycles-link cycles 100 1048576
 run cycles-window windowcycles 20 131072
 run settings settings
+run ports ports
 run twoinstances twoinstances
 run closeinwait closeinwait 50
 run hangup hangup
