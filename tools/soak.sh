@@ -2,13 +2,13 @@
 # Fault soak under the sanitizers (build-asan), each scenario in its own process with a time
 # limit: 100 open / 1 MB / far end gone / reopen cycles through the port link and 20 smaller
 # ones through the main window and its console; 21 hostile settings files; 7 ports that are
-# not ports (adapter unplugged, link to a file, /dev/null, a pipe...); two instances on
-# one port; the window closed during the message command's wait 50 times; processor use after
+# not ports (adapter unplugged, link to a file, /dev/null, a pipe...); two instances on one
+# port; the window closed during the message command's wait 50 times; processor use after
 # the far end closed and under a 4800-baud stream with no line ends onto a 256 KB line;
-# 1000 rounds of data and clearing with the heap in use measured; one
-# whole run from the port window to the end of the program's loop, closed during a wait. The summary counts
+# 1000 rounds of data and clearing with the heap in use measured; one whole run from the
+# port window to the end of the program's loop, closed during a wait. The summary counts
 # crashes, leaks, hangs, failed checks and lost or reordered bytes. Not part of the quick
-# test run; takes a few minutes.
+# test run; takes about three minutes.
 set -e
 cd "$(dirname "$0")/.."
 if [ -x tools/install-deps.sh ]; then tools/install-deps.sh; fi
