@@ -45,6 +45,8 @@ run() {
             value=$(echo "$figures" | sed -n "s/.*$field=\([0-9]*\).*/\1/p")
             eval "$field=\$(( $field + value ))"
         done
+        failed=$(echo "$figures" | sed -n 's/.*failures=\([0-9]*\).*/\1/p')
+        if [ "$verdict" = ok ] && [ "$failed" -gt 0 ]; then verdict="$failed checks FAILED"; fi
     elif [ "$verdict" = ok ]; then
         verdict="NO FIGURES (exit $rc)"; failures=$((failures + 1))
     fi
