@@ -1,7 +1,7 @@
 #!/bin/sh
 # Fault soak under the sanitizers (build-asan), each scenario in its own process with a time
 # limit: 100 open / 1 MB / far end gone / reopen cycles through the port link and 20 smaller
-# ones through the main window and its console; 21 hostile settings files; 7 ports that are
+# ones through the main window and its console; 23 hostile settings files; 7 ports that are
 # not ports (adapter unplugged, link to a file, /dev/null, a pipe...); two instances on one
 # port; the window closed during the message command's wait 50 times; processor use after
 # the far end closed and under a 4800-baud stream with no line ends onto a 256 KB line;
