@@ -589,8 +589,10 @@ QString verdict(bool met)
 
 QString ingestResult(const Ingest &run)
 {
-    if (run.complete)
+    if (run.complete && run.rate() >= 0.1)
         return number(run.rate(), 2) + QStringLiteral(" MB/s");
+    if (run.complete)
+        return number(run.rate() * 1024, 1) + QStringLiteral(" KB/s");
     return number(run.rate() * 1024, 1) + QStringLiteral(" KB/s (stopped after %1 s at %2 MB)")
                                               .arg(number(run.seconds, 0), number(double(run.reached) / megabyte, 2));
 }
