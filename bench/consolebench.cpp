@@ -200,29 +200,39 @@ private:
     QString m_link;
 };
 
-QByteArray stream(qsizetype size, bool breaks)
+// The test streams are made as they are sent, so that no copy of them counts against the
+// program's memory: printable bytes, with or without a CR LF ending every line.
+char streamByte(qsizetype i, bool breaks)
 {
-    QByteArray bytes;
-    bytes.reserve(size);
-    for (qsizetype i = 0; i < size; ++i) {
-        const qsizetype column = i % lineLength;
-        if (breaks && column == lineLength - 2)
-            bytes.append('\r');
-        else if (breaks && column == lineLength - 1)
-            bytes.append('\n');
-        else
-            bytes.append(char('!' + (i * 7 + i / 97) % 94));
-    }
-    return bytes;
+    const qsizetype column = i % lineLength;
+    if (breaks && column == lineLength - 2)
+        return '\r';
+    if (breaks && column == lineLength - 1)
+        return '\n';
+    return char('!' + (i * 7 + i / 97) % 94);
 }
 
-// Compares without a converted copy, which would count against the console's memory.
-bool sameText(const QString &text, const QByteArray &bytes)
+// Sends `size` bytes of the stream; false when stopped first.
+bool sendStream(FarEnd &far, qsizetype size, bool breaks, const std::atomic_bool &stop)
 {
-    if (text.size() != bytes.size())
+    constexpr qsizetype piece = 64 * 1024;
+    QByteArray bytes;
+    for (qsizetype from = 0; from < size; from += piece) {
+        bytes.resize(std::min(piece, size - from));
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            bytes[i] = streamByte(from + i, breaks);
+        if (!far.write(bytes, stop))
+            return false;
+    }
+    return true;
+}
+
+bool isStream(const QString &text, qsizetype size, bool breaks)
+{
+    if (text.size() != size)
         return false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] != QLatin1Char(bytes[i]))
+    for (qsizetype i = 0; i < size; ++i) {
+        if (text[i] != QLatin1Char(streamByte(i, breaks)))
             return false;
     }
     return true;
@@ -285,7 +295,6 @@ void Bench::clearConsole()
 Ingest Bench::ingest(qsizetype size, bool breaks)
 {
     clearConsole();
-    QByteArray bytes = stream(size, breaks);
     ReceiveConsole *console = m_form->Text8;
     Ingest result;
     result.size = size;
@@ -305,7 +314,7 @@ Ingest Bench::ingest(qsizetype size, bool breaks)
             atEnd = now;
     });
     std::atomic_bool stop = false;
-    std::thread writer([&] { m_far.write(bytes, stop); });
+    std::thread writer([&] { sendStream(m_far, size, breaks, stop); });
     result.complete = runUntil([&] { return atEnd != Steady::time_point(); }, ingestLimit);
     const auto finish = result.complete ? atEnd : Steady::now();
     stop = true;
@@ -315,9 +324,7 @@ Ingest Bench::ingest(qsizetype size, bool breaks)
     result.reached = std::min(console->text().size(), size);
     result.seconds = seconds(finish - start);
     if (result.complete) {
-        result.exact = sameText(console->text(), bytes);
-        // The source stream is the bench's, not the console's.
-        bytes = QByteArray();
+        result.exact = isStream(console->text(), size, breaks);
         result.residentAfter = residentMegabytes();
         if (size >= 8 * megabyte) {
             result.firstFourRate = 4.0 / seconds(atFour - start);
@@ -429,7 +436,6 @@ std::vector<double> Bench::buttonLatencies(qsizetype floodSize)
     clearConsole();
     QPushButton *button = m_form->Command17;
     const QByteArray frame("@A");
-    const QByteArray bytes = stream(floodSize, true);
     const QPointF local = QRectF(button->rect()).center();
     const QPointF global = button->mapToGlobal(local);
     const QPointingDevice *mouse = QPointingDevice::primaryPointingDevice();
@@ -441,7 +447,7 @@ std::vector<double> Bench::buttonLatencies(qsizetype floodSize)
     std::atomic_bool flooded = false;
 
     std::thread writer([&] {
-        m_far.write(bytes, stop);
+        sendStream(m_far, floodSize, true, stop);
         flooded = true;
     });
     // The operator's clicks come from outside the program's thread, at their own pace.
