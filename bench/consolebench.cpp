@@ -580,27 +580,52 @@ QString number(double value, int decimals)
     return QLocale::c().toString(value, 'f', decimals);
 }
 
-struct Row
+// The one table the bench prints, as Markdown.
+class Table
 {
-    QString measure;
-    QString result;
-    QString target;
-    QString verdict;
+public:
+    void add(const QString &measure, const QString &result, const QString &target = QStringLiteral("—"),
+             std::optional<bool> met = std::nullopt)
+    {
+        const QString verdict = met ? (*met ? QStringLiteral("met") : QStringLiteral("missed")) : QString();
+        m_rows.append(QStringList{measure, result, target, verdict}.join(QStringLiteral(" | ")));
+    }
+
+    void print() const
+    {
+        std::printf("| Measure | Result | Target | |\n|---|---|---|---|\n");
+        for (const QString &row : m_rows)
+            std::printf("| %s |\n", qPrintable(row));
+        std::fflush(stdout);
+    }
+
+private:
+    QStringList m_rows;
 };
 
-QString verdict(bool met)
+QString ms(double value)
 {
-    return met ? QStringLiteral("met") : QStringLiteral("missed");
+    return number(value, 2) + QStringLiteral(" ms");
 }
 
 QString ingestResult(const Ingest &run)
 {
     if (run.complete && run.rate() >= 0.1)
         return number(run.rate(), 2) + QStringLiteral(" MB/s");
+    const QString rate = number(run.rate() * 1024, 1) + QStringLiteral(" KB/s");
     if (run.complete)
-        return number(run.rate() * 1024, 1) + QStringLiteral(" KB/s");
-    return number(run.rate() * 1024, 1) + QStringLiteral(" KB/s (stopped after %1 s at %2 MB)")
-                                              .arg(number(run.seconds, 0), number(double(run.reached) / megabyte, 2));
+        return rate;
+    return rate + QStringLiteral(" (stopped after %1 s at %2 MB)")
+                      .arg(number(run.seconds, 0), number(double(run.reached) / megabyte, 2));
+}
+
+QString sustained(const Ingest &run)
+{
+    if (!run.firstFourRate || !run.lastFourRate)
+        return QStringLiteral("n/a (16 MB not reached)");
+    return QStringLiteral("%1 of %2 MB/s (%3 %)")
+        .arg(number(*run.lastFourRate, 2), number(*run.firstFourRate, 2),
+             number(*run.lastFourRate / *run.firstFourRate * 100, 0));
 }
 
 } // namespace
@@ -613,7 +638,7 @@ int main(int argc, char *argv[])
     designfonts::install();
     const bool skipStartup = app.arguments().contains(QStringLiteral("--no-xvfb"));
 
-    std::vector<Row> rows;
+    Table table;
     bool exact = true;
     {
         Bench bench;
@@ -621,74 +646,61 @@ int main(int argc, char *argv[])
         const double idle = bench.idleLoad();
         const double paced = bench.pacedWaitLoad();
 
-        std::vector<Ingest> ingests;
+        std::vector<Ingest> largest;
         for (const bool breaks : {true, false}) {
+            const QString kind = breaks ? QStringLiteral("line break every 80 bytes") : QStringLiteral("no line break");
+            const double target = breaks ? 2.0 : 1.0;
             for (const qsizetype size : {1 * megabyte, 4 * megabyte, 16 * megabyte}) {
-                ingests.push_back(bench.ingest(size, breaks));
-                exact = exact && (!ingests.back().complete || ingests.back().exact);
-                const Ingest &run = ingests.back();
-                const double target = breaks ? 2.0 : 1.0;
-                rows.push_back({QStringLiteral("ingest %1 MB, %2").arg(size / megabyte).arg(breaks ? QStringLiteral("line break every 80 bytes") : QStringLiteral("no line break")),
-                                ingestResult(run), QStringLiteral("≥ %1 MB/s").arg(number(target, 0)),
-                                verdict(run.complete && run.rate() >= target)});
+                const Ingest run = bench.ingest(size, breaks);
+                exact = exact && (!run.complete || run.exact);
+                table.add(QStringLiteral("ingest %1 MB, %2").arg(size / megabyte).arg(kind), ingestResult(run),
+                          QStringLiteral("≥ %1 MB/s").arg(target), run.complete && run.rate() >= target);
+                if (size == 16 * megabyte)
+                    largest.push_back(run);
             }
-            const Ingest &big = ingests.back();
-            QString result = QStringLiteral("n/a (16 MB not reached)");
-            bool met = false;
-            if (big.lastFourRate && big.firstFourRate) {
-                const double ratio = *big.lastFourRate / *big.firstFourRate;
-                result = QStringLiteral("%1 of %2 MB/s (%3 %)")
-                             .arg(number(*big.lastFourRate, 2), number(*big.firstFourRate, 2), number(ratio * 100, 0));
-                met = ratio >= 0.8;
-            }
-            rows.push_back({QStringLiteral("last 4 MB against first 4 MB, %1").arg(breaks ? QStringLiteral("breaks") : QStringLiteral("no breaks")),
-                            result, QStringLiteral("within 20 %"), verdict(met)});
+            const Ingest &run = largest.back();
+            // A faster end is no slowdown; only a slower one counts against the target.
+            table.add(QStringLiteral("last 4 MB against first 4 MB, %1").arg(kind), sustained(run),
+                      QStringLiteral("within 20 %"), run.lastFourRate && *run.lastFourRate >= 0.8 * *run.firstFourRate);
         }
 
         const std::vector<double> display = bench.displayLatencies();
-        rows.push_back({QStringLiteral("byte arrival to display at 4800 baud, median (%1 bytes)").arg(display.size()),
-                        number(percentile(display, 50), 2) + QStringLiteral(" ms"), QStringLiteral("≤ 5 ms"),
-                        verdict(display.size() == size_t(pacedBytes) && percentile(display, 50) <= 5)});
-        rows.push_back({QStringLiteral("byte arrival to display at 4800 baud, p99"),
-                        number(percentile(display, 99), 2) + QStringLiteral(" ms"), QStringLiteral("≤ 20 ms"),
-                        verdict(display.size() == size_t(pacedBytes) && percentile(display, 99) <= 20)});
+        const bool allShown = display.size() == size_t(pacedBytes);
+        table.add(QStringLiteral("byte arrival to display at 4800 baud, median (%1 bytes)").arg(display.size()),
+                  ms(percentile(display, 50)), QStringLiteral("≤ 5 ms"), allShown && percentile(display, 50) <= 5);
+        table.add(QStringLiteral("byte arrival to display at 4800 baud, p99"), ms(percentile(display, 99)),
+                  QStringLiteral("≤ 20 ms"), allShown && percentile(display, 99) <= 20);
 
         const std::vector<double> button = bench.buttonLatencies(16 * megabyte);
-        rows.push_back({QStringLiteral("Command17 press to \"@A\" at the far end during a 16 MB flood, median (%1 presses)").arg(button.size()),
-                        number(percentile(button, 50), 2) + QStringLiteral(" ms"), QStringLiteral("—"), QString()});
-        rows.push_back({QStringLiteral("Command17 press to \"@A\" at the far end during a 16 MB flood, p99"),
-                        number(percentile(button, 99), 2) + QStringLiteral(" ms"), QStringLiteral("≤ 50 ms"),
-                        verdict(!button.empty() && percentile(button, 99) <= 50)});
+        const QString press = QStringLiteral("Command17 press to \"@A\" at the far end during a 16 MB flood");
+        table.add(press + QStringLiteral(", median (%1 presses)").arg(button.size()), ms(percentile(button, 50)));
+        table.add(press + QStringLiteral(", p99"), ms(percentile(button, 99)), QStringLiteral("≤ 50 ms"),
+                  !button.empty() && percentile(button, 99) <= 50);
 
-        rows.push_back({QStringLiteral("processor, idle with the port open (10 s, console focused)"),
-                        number(idle * 100, 2) + QStringLiteral(" % of a core"), QStringLiteral("≤ 0.5 %"), verdict(idle <= 0.005)});
-        rows.push_back({QStringLiteral("processor, during a one-second PacedWait"),
-                        number(paced * 100, 2) + QStringLiteral(" % of a core"), QStringLiteral("≤ 5 %"), verdict(paced <= 0.05)});
-        rows.push_back({QStringLiteral("resident memory, idle with the port open"), number(residentIdle, 1) + QStringLiteral(" MB"),
-                        QStringLiteral("≤ 50 MB"), verdict(residentIdle <= 50)});
-        for (const Ingest &run : ingests) {
-            if (run.size != 16 * megabyte)
-                continue;
-            rows.push_back({QStringLiteral("resident memory, 16 MB in the console (%1)").arg(run.breaks ? QStringLiteral("breaks") : QStringLiteral("no breaks")),
-                            run.complete ? number(run.residentAfter, 1) + QStringLiteral(" MB") : QStringLiteral("n/a (16 MB not reached)"),
-                            QStringLiteral("≤ 100 MB"), verdict(run.complete && run.residentAfter <= 100)});
+        table.add(QStringLiteral("processor, idle with the port open (10 s, console focused)"),
+                  number(idle * 100, 2) + QStringLiteral(" % of a core"), QStringLiteral("≤ 0.5 %"), idle <= 0.005);
+        table.add(QStringLiteral("processor, during a one-second PacedWait"),
+                  number(paced * 100, 2) + QStringLiteral(" % of a core"), QStringLiteral("≤ 5 %"), paced <= 0.05);
+        table.add(QStringLiteral("resident memory, idle with the port open"),
+                  number(residentIdle, 1) + QStringLiteral(" MB"), QStringLiteral("≤ 50 MB"), residentIdle <= 50);
+        for (const Ingest &run : largest) {
+            table.add(QStringLiteral("resident memory, 16 MB in the console (%1)")
+                          .arg(run.breaks ? QStringLiteral("breaks") : QStringLiteral("no breaks")),
+                      run.complete ? number(run.residentAfter, 1) + QStringLiteral(" MB")
+                                   : QStringLiteral("n/a (16 MB not reached)"),
+                      QStringLiteral("≤ 100 MB"), run.complete && run.residentAfter <= 100);
         }
     }
-    rows.push_back({QStringLiteral("every received byte in the console, in order, once"),
-                    exact ? QStringLiteral("yes, in every completed run") : QStringLiteral("NO"), QStringLiteral("yes"), verdict(exact)});
+    table.add(QStringLiteral("every received byte in the console, in order, once"),
+              exact ? QStringLiteral("yes, in every completed run") : QStringLiteral("NO"), QStringLiteral("yes"), exact);
 
     if (!skipStartup) {
         QString why;
         const auto startup = startupMilliseconds(&why);
-        rows.push_back({QStringLiteral("process start to port window shown under Xvfb, median of %1").arg(startupRuns),
-                        startup ? number(*startup, 0) + QStringLiteral(" ms") : why, QStringLiteral("≤ 300 ms"),
-                        verdict(startup && *startup <= 300)});
+        table.add(QStringLiteral("process start to port window shown under Xvfb, median of %1").arg(startupRuns),
+                  startup ? number(*startup, 0) + QStringLiteral(" ms") : why, QStringLiteral("≤ 300 ms"),
+                  startup && *startup <= 300);
     }
-
-    std::printf("| Measure | Result | Target | |\n|---|---|---|---|\n");
-    for (const Row &row : rows)
-        std::printf("| %s | %s | %s | %s |\n", qPrintable(row.measure), qPrintable(row.result), qPrintable(row.target),
-                    qPrintable(row.verdict));
-    std::fflush(stdout);
+    table.print();
     return 0;
 }

@@ -56,13 +56,16 @@ QString indexFault(const ConsoleBuffer &buffer, const QString &text)
         double x = 0;
         for (qsizetype k = 0; k <= line.size(); ++k) {
             if (buffer.x(i, start + k) != x)
-                return QStringLiteral("line %1 position %2 at x %3, expected %4").arg(i).arg(k).arg(buffer.x(i, start + k)).arg(x);
+                return QStringLiteral("line %1 position %2 at x %3, expected %4")
+                    .arg(i).arg(k).arg(buffer.x(i, start + k)).arg(x);
             if (buffer.lineOf(start + k) != i)
-                return QStringLiteral("position %1 on line %2, expected %3").arg(start + k).arg(buffer.lineOf(start + k)).arg(i);
+                return QStringLiteral("position %1 on line %2, expected %3")
+                    .arg(start + k).arg(buffer.lineOf(start + k)).arg(i);
             if (k < line.size())
                 x += testAdvance(line[k]);
         }
-        if (i + 1 < lines.size() && (!buffer.insideBreak(start + line.size() + 1) || buffer.lineOf(start + line.size() + 1) != i))
+        const qsizetype betweenCrAndLf = start + line.size() + 1;
+        if (i + 1 < lines.size() && (!buffer.insideBreak(betweenCrAndLf) || buffer.lineOf(betweenCrAndLf) != i))
             return QStringLiteral("the break after line %1 is not its own").arg(i);
         if (buffer.lineWidth(i) != x)
             return QStringLiteral("line %1 is %2 wide, expected %3").arg(i).arg(buffer.lineWidth(i)).arg(x);
@@ -401,9 +404,11 @@ void TestConsole::operatorEdits_data()
     QTest::newRow("Right steps over a line break") << "ab\r\ncd" << 2 << QStringList{"Right", "type:X"} << "ab\r\nXcd" << 5;
     QTest::newRow("Left steps over a line break") << "ab\r\ncd" << 4 << QStringList{"Left", "type:X"} << "abX\r\ncd" << 3;
     QTest::newRow("Home and End") << "ab\r\ncd" << 5 << QStringList{"Home", "type:<", "End", "type:>"} << "ab\r\n<cd>" << 8;
-    QTest::newRow("Down keeps the column across a short line") << "abcd\r\nx\r\nabcd" << 3 << QStringList{"Down", "Down", "type:|"} << "abcd\r\nx\r\nabc|d" << 13;
+    QTest::newRow("Down keeps the column across a short line")
+        << "abcd\r\nx\r\nabcd" << 3 << QStringList{"Down", "Down", "type:|"} << "abcd\r\nx\r\nabc|d" << 13;
     QTest::newRow("Ctrl+A selects all") << "ab\r\ncd" << 1 << QStringList{"Ctrl+A", "type:z"} << "z" << 1;
-    QTest::newRow("Ctrl+Home and Ctrl+End") << "ab\r\ncd" << 3 << QStringList{"Ctrl+Home", "type:[", "Ctrl+End", "type:]"} << "[ab\r\ncd]" << 8;
+    QTest::newRow("Ctrl+Home and Ctrl+End")
+        << "ab\r\ncd" << 3 << QStringList{"Ctrl+Home", "type:[", "Ctrl+End", "type:]"} << "[ab\r\ncd]" << 8;
     QTest::newRow("PageDown goes to the last line") << "a\r\nb\r\nc" << 0 << QStringList{"PgDown", "type:!"} << "a\r\nb\r\n!c" << 7;
     QTest::newRow("Ctrl with a letter types nothing") << "ab" << 1 << QStringList{"Ctrl+K"} << "ab" << 1;
 }
