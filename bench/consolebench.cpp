@@ -9,7 +9,6 @@
 
 #include <QAbstractScrollArea>
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
