@@ -1,17 +1,15 @@
 // The console fed as the receive poll feeds it: chunks of any size, a CR at the end of one
 // and its LF at the start of the next, clears and the operator's typing in between. Its text
-// must be exactly what came, in order, after what the screen held when the operator last
-// typed; until the operator types, the screen must show that text and nothing else.
+// must be exactly what came, in order, with what the operator typed where the caret stood.
 //
 // Input: one byte choosing the text the console starts with, then records of one length
 // byte and that many bytes (length % 64). A length byte of 0xFF clears the console; 0xFE is
 // the operator typing: a position byte and one UTF-16 character (two bytes) follow.
 #include "codepage.h"
-#include "consoletext.h"
 #include "fuzzcheck.h"
 #include "receiveconsole.h"
 
-#include <QTextDocument>
+#include <QKeyEvent>
 
 namespace {
 
@@ -38,11 +36,17 @@ ReceiveConsole &console()
     return *instance;
 }
 
-QString screenText(const ReceiveConsole &c)
+// The operator types one character with the caret at `position` (never inside a CR LF pair).
+void type(ReceiveConsole &c, QString &expected, qsizetype position, QChar ch)
 {
-    QString raw = c.document()->toRawText();
-    raw.replace(QChar::ParagraphSeparator, QChar(consoletext::lineBreak));
-    return raw;
+    if (!ch.isPrint() || ch.isSurrogate())
+        return;
+    if (position > 0 && position < expected.size() && expected[position - 1] == u'\r' && expected[position] == u'\n')
+        --position;
+    c.select(position, position);
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
+    QCoreApplication::sendEvent(&c, &press);
+    expected.insert(position, ch);
 }
 
 } // namespace
@@ -55,7 +59,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QString expected = startTexts[data[0] % std::size(startTexts)];
     c.setText(expected);
 
-    bool typed = false;
     size_t at = 1;
     while (at < size) {
         const quint8 record = data[at++];
@@ -67,12 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (record == typingRecord) {
             if (size - at < 3)
                 break;
-            QTextCursor cursor(c.document());
-            cursor.setPosition(data[at] % c.document()->characterCount());
-            cursor.insertText(QString(QChar(char16_t(data[at + 1] | data[at + 2] << 8))));
+            type(c, expected, data[at] % (expected.size() + 1), QChar(char16_t(data[at + 1] | data[at + 2] << 8)));
             at += 3;
-            typed = true;
-            expected = consoletext::modelText(c.document()->toRawText());
             fuzzcheck::require(c.text() == expected, "the console takes what the operator typed");
             continue;
         }
@@ -83,9 +82,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         expected += chunk;
         fuzzcheck::require(c.text() == expected, "the console holds what came, in order");
     }
-    fuzzcheck::require(consoletext::modelText(screenText(c)) == expected, "the screen means the text");
-    if (!typed)
-        fuzzcheck::require(screenText(c) == consoletext::displayText(expected), "the screen shows the text");
     QCoreApplication::processEvents();
     return 0;
 }

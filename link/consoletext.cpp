@@ -5,7 +5,7 @@ namespace {
 
 constexpr char16_t controlPicturesBase = 0x2400; // U+2400 SYMBOL FOR NULL .. U+241F
 constexpr char16_t deletePicture = 0x2421;
-// C1 controls have no pictures; private-use code points keep them distinct and reversible.
+// C1 controls have no pictures; private-use code points keep them distinct.
 constexpr char16_t c1PictureBase = 0xE000;
 constexpr char16_t softHyphen = 0xAD;
 
@@ -38,26 +38,6 @@ QString displayText(QStringView text)
         }
     }
     return shown;
-}
-
-QString modelText(QStringView display)
-{
-    QString text;
-    text.reserve(display.size());
-    for (const QChar ch : display) {
-        const char16_t code = ch.unicode();
-        if (code == lineBreak || code == QChar::ParagraphSeparator)
-            text.append(u"\r\n");
-        else if (code >= controlPicturesBase && code < controlPicturesBase + 0x20)
-            text.append(QChar(char16_t(code - controlPicturesBase)));
-        else if ((code >= c1PictureBase + 0x80 && code < c1PictureBase + 0xA0) || code == c1PictureBase + softHyphen)
-            text.append(QChar(char16_t(code - c1PictureBase)));
-        else if (code == deletePicture)
-            text.append(QChar(char16_t(0x7F)));
-        else
-            text.append(ch);
-    }
-    return text;
 }
 
 } // namespace consoletext

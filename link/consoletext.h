@@ -16,7 +16,4 @@ QChar visibleForm(QChar ch);
 // The shown form of `text`: CR LF pairs become lineBreak, controls their pictures.
 QString displayText(QStringView text);
 
-// The inverse of displayText, for text the operator edited on screen.
-QString modelText(QStringView display);
-
 } // namespace consoletext

@@ -2,26 +2,62 @@
 
 #include "consoletext.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontMetricsF>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
 #include <QScrollBar>
-#include <QTextBlock>
+#include <QtMath>
 
-ReceiveConsole::ReceiveConsole(QWidget *parent) : QPlainTextEdit(parent)
+#include <array>
+
+namespace {
+
+constexpr int margin = 4;
+constexpr int caretWidth = 1;
+// The smallest step a font engine keeps; any letter spacing turns ligatures off.
+constexpr double ligatureBreak = 1.0 / 64;
+
+// Without kerning and ligatures a line is as wide as the sum of its characters, so that each
+// character is measured once, when it arrives, and never again.
+QFont summableFont(QFont font)
 {
-    setLineWrapMode(QPlainTextEdit::NoWrap);
+    font.setKerning(false);
+    font.setLetterSpacing(QFont::AbsoluteSpacing, ligatureBreak);
+    return font;
+}
+
+ConsoleBuffer::Advance advances(const QFont &font)
+{
+    return [metrics = QFontMetricsF(font)](QChar ch) {
+        return metrics.horizontalAdvance(QString(consoletext::visibleForm(ch)));
+    };
+}
+
+} // namespace
+
+ReceiveConsole::ReceiveConsole(QWidget *parent)
+    : QAbstractScrollArea(parent), m_font(summableFont(font())), m_buffer(advances(m_font))
+{
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    setTabChangesFocus(true);
-    // Every received byte would otherwise stay in the undo history for the life of the window.
-    setUndoRedoEnabled(false);
-    connect(document(), &QTextDocument::contentsChanged, this, &ReceiveConsole::takeOperatorEdit);
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setCursor(Qt::IBeamCursor);
+    takeFont();
 }
 
 void ReceiveConsole::setText(const QString &text)
 {
-    m_updating = true;
-    m_text = text;
-    setPlainText(consoletext::displayText(text));
-    m_updating = false;
+    m_buffer.setText(text);
+    m_anchor = m_position = 0;
+    m_column = 0;
+    updateScrollBars();
+    verticalScrollBar()->setValue(0);
+    horizontalScrollBar()->setValue(0);
+    viewport()->update();
 }
 
 void ReceiveConsole::appendText(QStringView text)
@@ -29,42 +65,408 @@ void ReceiveConsole::appendText(QStringView text)
     if (text.isEmpty())
         return;
     QScrollBar *vertical = verticalScrollBar();
-    QScrollBar *horizontal = horizontalScrollBar();
     const bool following = vertical->value() == vertical->maximum();
-    const int verticalValue = vertical->value();
-    const int horizontalValue = horizontal->value();
-    const QTextCursor caret = textCursor();
-    const int caretAnchor = caret.anchor();
-    const int caretPosition = caret.position();
+    const qsizetype oldEnd = m_buffer.text().size();
+    const qsizetype changedLine = m_buffer.lineOf(oldEnd);
+    // A CR at the old end stops being drawn when its LF arrives.
+    const double changedX = m_buffer.x(changedLine, std::max(m_buffer.lineStart(changedLine), oldEnd - 1));
 
-    m_updating = true;
-    QTextCursor end(document());
-    end.movePosition(QTextCursor::End);
-    // A CR shown alone becomes half of a line break when its LF arrives in a later tick.
-    QStringView rest = text;
-    QString shown;
-    if (m_text.endsWith(u'\r') && text.startsWith(u'\n')) {
-        end.deletePreviousChar();
-        shown.append(QChar(consoletext::lineBreak));
-        rest = text.sliced(1);
-    }
-    shown.append(consoletext::displayText(rest));
-    end.insertText(shown);
-    m_text.append(text);
+    m_buffer.append(text);
+    // A caret after a CR would now stand inside the line break; it stays at the line's end.
+    if (m_buffer.insideBreak(m_position))
+        --m_position;
+    if (m_buffer.insideBreak(m_anchor))
+        --m_anchor;
 
-    if (textCursor().anchor() != caretAnchor || textCursor().position() != caretPosition) {
-        QTextCursor restored(document());
-        restored.setPosition(caretAnchor);
-        restored.setPosition(caretPosition, QTextCursor::KeepAnchor);
-        setTextCursor(restored);
+    updateScrollBars();
+    if (following && vertical->value() != vertical->maximum()) {
+        vertical->setValue(vertical->maximum());
+        return; // scrolling repaints the view
     }
-    vertical->setValue(following ? vertical->maximum() : verticalValue);
-    horizontal->setValue(horizontalValue);
-    m_updating = false;
+    const int top = lineTop(changedLine);
+    const bool inView = top < viewport()->height() && changedLine >= vertical->value()
+                        && margin + changedX - horizontalScrollBar()->value() < viewport()->width();
+    if (inView)
+        viewport()->update(0, top, viewport()->width(), viewport()->height() - top);
 }
 
-void ReceiveConsole::takeOperatorEdit()
+void ReceiveConsole::select(qsizetype anchor, qsizetype position)
 {
-    if (!m_updating)
-        m_text = consoletext::modelText(document()->toRawText());
+    const qsizetype end = m_buffer.text().size();
+    m_anchor = std::clamp<qsizetype>(anchor, 0, end);
+    setCaret(std::clamp<qsizetype>(position, 0, end), true);
+    if (m_buffer.insideBreak(m_anchor))
+        --m_anchor;
+}
+
+QString ReceiveConsole::selectedText() const
+{
+    return m_buffer.text().sliced(selectionStart(), selectionEnd() - selectionStart());
+}
+
+void ReceiveConsole::cut()
+{
+    if (!hasSelection())
+        return;
+    copy();
+    replaceSelection({});
+}
+
+void ReceiveConsole::copy() const
+{
+    if (hasSelection())
+        QGuiApplication::clipboard()->setText(selectedText());
+}
+
+void ReceiveConsole::paste()
+{
+    const QString pasted = QGuiApplication::clipboard()->text();
+    if (!pasted.isEmpty())
+        replaceSelection(pasted);
+}
+
+void ReceiveConsole::selectAll()
+{
+    m_anchor = 0;
+    setCaret(m_buffer.text().size(), true);
+}
+
+void ReceiveConsole::takeFont()
+{
+    m_font = summableFont(font());
+    const QFontMetricsF metrics(m_font);
+    m_lineHeight = std::max(1, qCeil(metrics.height()));
+    m_ascent = metrics.ascent();
+    m_buffer.setAdvance(advances(m_font));
+    horizontalScrollBar()->setSingleStep(std::max(1, qRound(metrics.averageCharWidth())));
+    updateScrollBars();
+    viewport()->update();
+}
+
+void ReceiveConsole::updateScrollBars()
+{
+    const int visible = visibleLines();
+    QScrollBar *vertical = verticalScrollBar();
+    vertical->setPageStep(visible);
+    vertical->setRange(0, int(std::max<qsizetype>(0, m_buffer.lineCount() - visible)));
+    QScrollBar *horizontal = horizontalScrollBar();
+    const int width = viewport()->width();
+    horizontal->setPageStep(width);
+    horizontal->setRange(0, std::max(0, qCeil(m_buffer.widestLine()) + 2 * margin + caretWidth - width));
+}
+
+int ReceiveConsole::visibleLines() const
+{
+    return std::max(1, (viewport()->height() - margin) / m_lineHeight);
+}
+
+int ReceiveConsole::lineTop(qsizetype line) const
+{
+    return margin + int(line - verticalScrollBar()->value()) * m_lineHeight;
+}
+
+qsizetype ReceiveConsole::positionAt(QPointF point) const
+{
+    const qsizetype row = qFloor((point.y() - margin) / m_lineHeight);
+    const qsizetype line = std::clamp<qsizetype>(verticalScrollBar()->value() + row, 0, m_buffer.lineCount() - 1);
+    return m_buffer.positionAt(line, point.x() + horizontalScrollBar()->value() - margin);
+}
+
+qsizetype ReceiveConsole::previousPosition(qsizetype position) const
+{
+    if (position == 0)
+        return 0;
+    return m_buffer.breakAt(position - 2) ? position - 2 : position - 1;
+}
+
+qsizetype ReceiveConsole::nextPosition(qsizetype position) const
+{
+    if (position >= m_buffer.text().size())
+        return position;
+    return m_buffer.breakAt(position) ? position + 2 : position + 1;
+}
+
+void ReceiveConsole::move(Motion motion, bool extend)
+{
+    const qsizetype line = m_buffer.lineOf(m_position);
+    const qsizetype lastLine = m_buffer.lineCount() - 1;
+    const auto onLine = [this](qsizetype target) {
+        return m_buffer.positionAt(target, m_column);
+    };
+    switch (motion) {
+    case Motion::Left:
+        setCaret(hasSelection() && !extend ? selectionStart() : previousPosition(m_position), extend);
+        break;
+    case Motion::Right:
+        setCaret(hasSelection() && !extend ? selectionEnd() : nextPosition(m_position), extend);
+        break;
+    case Motion::Up:
+        setCaret(line > 0 ? onLine(line - 1) : m_position, extend, true);
+        break;
+    case Motion::Down:
+        setCaret(line < lastLine ? onLine(line + 1) : m_position, extend, true);
+        break;
+    case Motion::PageUp:
+        verticalScrollBar()->setValue(verticalScrollBar()->value() - visibleLines());
+        setCaret(onLine(std::max<qsizetype>(0, line - visibleLines())), extend, true);
+        break;
+    case Motion::PageDown:
+        verticalScrollBar()->setValue(verticalScrollBar()->value() + visibleLines());
+        setCaret(onLine(std::min(lastLine, line + visibleLines())), extend, true);
+        break;
+    case Motion::LineStart:
+        setCaret(m_buffer.lineStart(line), extend);
+        break;
+    case Motion::LineEnd:
+        setCaret(m_buffer.lineEnd(line), extend);
+        break;
+    case Motion::TextStart:
+        setCaret(0, extend);
+        break;
+    case Motion::TextEnd:
+        setCaret(m_buffer.text().size(), extend);
+        break;
+    }
+}
+
+void ReceiveConsole::setCaret(qsizetype position, bool extend, bool keepColumn)
+{
+    if (m_buffer.insideBreak(position))
+        --position;
+    m_position = position;
+    if (!extend)
+        m_anchor = position;
+    if (!keepColumn)
+        m_column = m_buffer.x(m_buffer.lineOf(position), position);
+    showCaret();
+    ensureCaretVisible();
+    viewport()->update();
+}
+
+void ReceiveConsole::replaceSelection(QStringView with)
+{
+    const qsizetype start = selectionStart();
+    m_buffer.replace(start, selectionEnd() - start, with);
+    updateScrollBars();
+    setCaret(start + with.size(), false);
+}
+
+void ReceiveConsole::showCaret()
+{
+    m_caretShown = true;
+    if (m_blink.isActive())
+        m_blink.start(QApplication::cursorFlashTime() / 2, this);
+}
+
+void ReceiveConsole::ensureCaretVisible()
+{
+    const qsizetype line = m_buffer.lineOf(m_position);
+    QScrollBar *vertical = verticalScrollBar();
+    if (line < vertical->value())
+        vertical->setValue(int(line));
+    else if (line >= vertical->value() + visibleLines())
+        vertical->setValue(int(line) - visibleLines() + 1);
+
+    const double x = margin + m_buffer.x(line, m_position);
+    QScrollBar *horizontal = horizontalScrollBar();
+    const int width = viewport()->width();
+    if (x < horizontal->value() + margin)
+        horizontal->setValue(qFloor(x) - margin);
+    else if (x + caretWidth > horizontal->value() + width - margin)
+        horizontal->setValue(qCeil(x) + caretWidth - width + margin);
+}
+
+void ReceiveConsole::changeEvent(QEvent *event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        takeFont();
+}
+
+void ReceiveConsole::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu menu(this);
+    const auto add = [&](const QString &text, QKeySequence::StandardKey key, bool enabled, auto action) {
+        QAction *item = menu.addAction(text);
+        item->setShortcut(key);
+        item->setEnabled(enabled);
+        connect(item, &QAction::triggered, this, action);
+    };
+    add(tr("Cu&t"), QKeySequence::Cut, hasSelection(), &ReceiveConsole::cut);
+    add(tr("&Copy"), QKeySequence::Copy, hasSelection(), &ReceiveConsole::copy);
+    add(tr("&Paste"), QKeySequence::Paste, !QGuiApplication::clipboard()->text().isEmpty(), &ReceiveConsole::paste);
+    menu.addSeparator();
+    add(tr("Select All"), QKeySequence::SelectAll, !m_buffer.text().isEmpty(), &ReceiveConsole::selectAll);
+    menu.exec(event->globalPos());
+}
+
+void ReceiveConsole::focusInEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    if (QApplication::cursorFlashTime() > 0)
+        m_blink.start(QApplication::cursorFlashTime() / 2, this);
+    m_caretShown = true;
+    viewport()->update();
+}
+
+void ReceiveConsole::focusOutEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    m_blink.stop();
+    viewport()->update();
+}
+
+void ReceiveConsole::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != m_blink.timerId()) {
+        QAbstractScrollArea::timerEvent(event);
+        return;
+    }
+    m_caretShown = !m_caretShown;
+    const qsizetype line = m_buffer.lineOf(m_position);
+    viewport()->update(0, lineTop(line), viewport()->width(), m_lineHeight);
+}
+
+void ReceiveConsole::keyPressEvent(QKeyEvent *event)
+{
+    struct KeyMotion
+    {
+        QKeySequence::StandardKey key;
+        Motion motion;
+        bool extend;
+    };
+    static constexpr std::array<KeyMotion, 20> motions{{
+        {QKeySequence::MoveToPreviousChar, Motion::Left, false},
+        {QKeySequence::SelectPreviousChar, Motion::Left, true},
+        {QKeySequence::MoveToNextChar, Motion::Right, false},
+        {QKeySequence::SelectNextChar, Motion::Right, true},
+        {QKeySequence::MoveToPreviousLine, Motion::Up, false},
+        {QKeySequence::SelectPreviousLine, Motion::Up, true},
+        {QKeySequence::MoveToNextLine, Motion::Down, false},
+        {QKeySequence::SelectNextLine, Motion::Down, true},
+        {QKeySequence::MoveToPreviousPage, Motion::PageUp, false},
+        {QKeySequence::SelectPreviousPage, Motion::PageUp, true},
+        {QKeySequence::MoveToNextPage, Motion::PageDown, false},
+        {QKeySequence::SelectNextPage, Motion::PageDown, true},
+        {QKeySequence::MoveToStartOfLine, Motion::LineStart, false},
+        {QKeySequence::SelectStartOfLine, Motion::LineStart, true},
+        {QKeySequence::MoveToEndOfLine, Motion::LineEnd, false},
+        {QKeySequence::SelectEndOfLine, Motion::LineEnd, true},
+        {QKeySequence::MoveToStartOfDocument, Motion::TextStart, false},
+        {QKeySequence::SelectStartOfDocument, Motion::TextStart, true},
+        {QKeySequence::MoveToEndOfDocument, Motion::TextEnd, false},
+        {QKeySequence::SelectEndOfDocument, Motion::TextEnd, true},
+    }};
+    for (const KeyMotion &entry : motions) {
+        if (event->matches(entry.key)) {
+            move(entry.motion, entry.extend);
+            return;
+        }
+    }
+    if (event->matches(QKeySequence::SelectAll)) {
+        selectAll();
+    } else if (event->matches(QKeySequence::Copy)) {
+        copy();
+    } else if (event->matches(QKeySequence::Cut)) {
+        cut();
+    } else if (event->matches(QKeySequence::Paste)) {
+        paste();
+    } else if (event->key() == Qt::Key_Backspace && !(event->modifiers() & ~Qt::ShiftModifier)) {
+        if (!hasSelection())
+            m_anchor = previousPosition(m_position);
+        replaceSelection({});
+    } else if (event->matches(QKeySequence::Delete)) {
+        if (!hasSelection())
+            m_anchor = nextPosition(m_position);
+        replaceSelection({});
+    } else if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        replaceSelection(u"\r\n");
+    } else if (const QString typed = event->text();
+               !typed.isEmpty() && typed.front().isPrint()
+               && (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) != Qt::ControlModifier) {
+        replaceSelection(typed);
+    } else {
+        QAbstractScrollArea::keyPressEvent(event);
+    }
+}
+
+void ReceiveConsole::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    m_selecting = true;
+    setCaret(positionAt(event->position()), event->modifiers() & Qt::ShiftModifier);
+}
+
+void ReceiveConsole::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_selecting && (event->buttons() & Qt::LeftButton))
+        setCaret(positionAt(event->position()), true);
+}
+
+void ReceiveConsole::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        m_selecting = false;
+    else
+        QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+void ReceiveConsole::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(viewport());
+    painter.setFont(m_font);
+    const QPalette &colors = palette();
+    const QRect dirty = event->rect();
+    const int left = horizontalScrollBar()->value();
+    const double viewLeft = left - margin;
+    const double viewRight = viewLeft + viewport()->width();
+    const qsizetype selectedFrom = selectionStart();
+    const qsizetype selectedTo = selectionEnd();
+    const QString &text = m_buffer.text();
+
+    const qsizetype first = verticalScrollBar()->value() + std::max(0, (dirty.top() - margin) / m_lineHeight);
+    for (qsizetype line = first; line < m_buffer.lineCount(); ++line) {
+        const int top = lineTop(line);
+        if (top > dirty.bottom())
+            break;
+        const qsizetype end = m_buffer.lineEnd(line);
+        const qsizetype from = m_buffer.positionBefore(line, viewLeft);
+        const qsizetype to = std::min(end, m_buffer.positionBefore(line, viewRight) + 1);
+        // The line in up to three runs: before, inside and after the selection.
+        const std::array<qsizetype, 4> cuts{from, std::clamp(selectedFrom, from, to), std::clamp(selectedTo, from, to), to};
+        double x = m_buffer.x(line, from) - viewLeft;
+        for (size_t run = 0; run < 3; ++run) {
+            const qsizetype length = cuts[run + 1] - cuts[run];
+            if (length == 0)
+                continue;
+            const QString shown = consoletext::displayText(QStringView(text).sliced(cuts[run], length));
+            const double width = m_buffer.x(line, cuts[run + 1]) - m_buffer.x(line, cuts[run]);
+            const bool selected = run == 1;
+            if (selected)
+                painter.fillRect(QRectF(x, top, width, m_lineHeight), colors.highlight());
+            painter.setPen(colors.color(selected ? QPalette::HighlightedText : QPalette::Text));
+            painter.drawText(QPointF(x, top + m_ascent), shown);
+            x += width;
+        }
+        // A selected line break shows as a little selected space after the line.
+        if (end < text.size() && selectedFrom <= end && selectedTo > end) {
+            const double breakX = m_buffer.x(line, end) - viewLeft;
+            painter.fillRect(QRectF(breakX, top, m_buffer.advance(u' '), m_lineHeight), colors.highlight());
+        }
+    }
+
+    if (hasFocus() && m_caretShown) {
+        const qsizetype line = m_buffer.lineOf(m_position);
+        const double x = m_buffer.x(line, m_position) - viewLeft;
+        painter.fillRect(QRectF(x, lineTop(line), caretWidth, m_lineHeight), colors.text());
+    }
+}
+
+void ReceiveConsole::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollBars();
 }

@@ -1,25 +1,83 @@
 #pragma once
 
-#include <QPlainTextEdit>
-#include <QString>
+#include "consolebuffer.h"
 
-// The received-data console. It holds the received characters exactly (text()), shows them
-// with consoletext's visible forms, stays editable, and appends without moving the
-// operator's caret, selection or view, unless the view was at the end: then it follows.
-class ReceiveConsole : public QPlainTextEdit
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QFont>
+#include <QString>
+#include <QStringView>
+
+// The received-data console. It keeps its text exactly (text()) in a line-indexed buffer and
+// paints only what is in view, as a terminal does, so that neither a flood of lines nor one
+// endless line slows it down. On screen a CR LF pair is a line break and every other control
+// character a visible picture. The operator can edit the text; appending never moves the
+// operator's caret, selection or view, except that a view at the end follows the new lines.
+class ReceiveConsole : public QAbstractScrollArea
 {
     Q_OBJECT
 
 public:
     explicit ReceiveConsole(QWidget *parent = nullptr);
 
-    QString text() const { return m_text; }
+    const QString &text() const { return m_buffer.text(); }
     void setText(const QString &text);
     void appendText(QStringView text);
 
-private:
-    void takeOperatorEdit();
+    // The operator's caret and the other end of the selection, as positions in text().
+    qsizetype caretPosition() const { return m_position; }
+    qsizetype anchorPosition() const { return m_anchor; }
+    void select(qsizetype anchor, qsizetype position);
+    QString selectedText() const;
 
-    QString m_text;
-    bool m_updating = false;
+    void cut();
+    void copy() const;
+    void paste();
+    void selectAll();
+
+protected:
+    void changeEvent(QEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void timerEvent(QTimerEvent *event) override;
+
+private:
+    enum class Motion { Left, Right, Up, Down, PageUp, PageDown, LineStart, LineEnd, TextStart, TextEnd };
+
+    void takeFont();
+    void updateScrollBars();
+    int visibleLines() const;
+    int lineTop(qsizetype line) const;
+    qsizetype positionAt(QPointF point) const;
+
+    bool hasSelection() const { return m_anchor != m_position; }
+    qsizetype selectionStart() const { return std::min(m_anchor, m_position); }
+    qsizetype selectionEnd() const { return std::max(m_anchor, m_position); }
+    qsizetype previousPosition(qsizetype position) const;
+    qsizetype nextPosition(qsizetype position) const;
+
+    void move(Motion motion, bool extend);
+    void setCaret(qsizetype position, bool extend, bool keepColumn = false);
+    void replaceSelection(QStringView with);
+    void showCaret();
+    void ensureCaretVisible();
+
+    QFont m_font;
+    ConsoleBuffer m_buffer;
+    int m_lineHeight = 1;
+    double m_ascent = 0;
+    qsizetype m_anchor = 0;
+    qsizetype m_position = 0;
+    // Where Up and Down aim, kept across short lines.
+    double m_column = 0;
+    bool m_selecting = false;
+    bool m_caretShown = true;
+    QBasicTimer m_blink;
 };

@@ -213,7 +213,6 @@ void TestLink::receivedBytesFillConsole()
     h.far.write("AB\r\n");
     QVERIFY(waitUntil([&] { return h.form->Text8->text().size() > 18; }));
     QVERIFY(waitUntil([&] { return h.form->Text8->text() == QStringLiteral("Baud Rate : 4800\r\nAB\r\n"); }));
-    QCOMPARE(h.form->Text8->blockCount(), 3); // two lines and the empty one after them
 }
 
 void TestLink::crAndLfInSeparateTicks()
@@ -225,7 +224,6 @@ void TestLink::crAndLfInSeparateTicks()
     h.far.write(QByteArray("\nB\0C\rD", 6));
     QVERIFY(waitUntil([&] { return h.form->Text8->text().size() == 8; }));
     QCOMPARE(h.form->Text8->text(), QString::fromLatin1("A\r\nB\0C\rD", 8));
-    QCOMPARE(h.form->Text8->toPlainText(), QStringLiteral("A\nB\u2400C\u240DD"));
 }
 
 void TestLink::everyByteValueArrives()

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -28,7 +29,7 @@ private slots:
     void codePageUnrepresentable();
     void consoleDisplay_data();
     void consoleDisplay();
-    void consoleEveryByteShownAndRecovered();
+    void consoleEveryByteShownDistinctly();
 };
 
 void TestUnits::settingsFileRules_data()
@@ -204,10 +205,9 @@ void TestUnits::consoleDisplay()
     QFETCH(QString, text);
     QFETCH(QString, shown);
     QCOMPARE(consoletext::displayText(text), shown);
-    QCOMPARE(consoletext::modelText(shown), text);
 }
 
-void TestUnits::consoleEveryByteShownAndRecovered()
+void TestUnits::consoleEveryByteShownDistinctly()
 {
     QByteArray all;
     for (int b = 0; b < 256; ++b)
@@ -218,7 +218,8 @@ void TestUnits::consoleEveryByteShownAndRecovered()
     for (const QChar ch : shown)
         QVERIFY2(ch.isPrint() || ch.category() == QChar::Other_PrivateUse || ch == u' ',
                  qPrintable(QString::number(ch.unicode(), 16)));
-    QCOMPARE(consoletext::modelText(shown), text);
+    // Distinct pictures: the operator tells every byte value from every other.
+    QCOMPARE(QSet<QChar>(shown.begin(), shown.end()).size(), 256);
 }
 
 QTEST_GUILESS_MAIN(TestUnits)

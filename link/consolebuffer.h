@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+#include <functional>
+#include <vector>
+
+// The console's text and the index of its lines. The text is kept exactly as it came; a line
+// ends only at a CR LF pair, which belongs to the line it ends. Every line knows its width on
+// screen, and a long line carries a mark every `markSpacing` characters, so that finding a
+// point on it walks a few hundred characters at most, however long the line is. Changes at
+// the end (received data) cost only what they add.
+class ConsoleBuffer
+{
+public:
+    // The width of one character of the text as the console shows it.
+    using Advance = std::function<double(QChar)>;
+
+    static constexpr qsizetype markSpacing = 256;
+
+    explicit ConsoleBuffer(Advance advance);
+
+    const QString &text() const { return m_text; }
+    void setText(QStringView text);
+    void append(QStringView text) { replace(m_text.size(), 0, text); }
+    // Replaces `length` characters at `position` with `with`.
+    void replace(qsizetype position, qsizetype length, QStringView with);
+    // Measures every line again, as after a change of font.
+    void setAdvance(Advance advance);
+
+    qsizetype lineCount() const { return qsizetype(m_lines.size()); }
+    qsizetype lineStart(qsizetype line) const { return m_lines[size_t(line)].start; }
+    // Where the line's characters end: at its CR LF pair, or at the end of the text.
+    qsizetype lineEnd(qsizetype line) const;
+    // The line that holds `position`; a line break's two positions belong to the line it ends.
+    qsizetype lineOf(qsizetype position) const;
+    double lineWidth(qsizetype line) const { return m_lines[size_t(line)].width; }
+    double widestLine() const { return m_widest; }
+
+    // Between the CR and the LF of a line break, where no caret may stand.
+    bool insideBreak(qsizetype position) const;
+    bool breakAt(qsizetype position) const;
+
+    // Distance from the start of `line` to `position` on it (lineStart..lineEnd).
+    double x(qsizetype line, qsizetype position) const;
+    // The last position on `line` whose distance from the line's start is at most `x`.
+    qsizetype positionBefore(qsizetype line, double x) const;
+    // The position on `line` nearest to `x`.
+    qsizetype positionAt(qsizetype line, double x) const;
+
+    double advance(QChar ch) const;
+
+private:
+    struct Line
+    {
+        qsizetype start = 0;
+        double width = 0;
+        // marks[j]: distance to the character at start + (j + 1) * markSpacing.
+        std::vector<double> marks;
+    };
+
+    void measure(Line &line, qsizetype end, qsizetype from);
+    void measureWidest();
+
+    Advance m_advance;
+    // One width per UTF-16 code, taken from m_advance the first time it is needed.
+    mutable std::vector<float> m_advances;
+    QString m_text;
+    std::vector<Line> m_lines{Line{}};
+    double m_widest = 0;
+};

@@ -1,0 +1,586 @@
+// The received-data console: its line index (ConsoleBuffer), the widget the operator reads and
+// edits (ReceiveConsole), and received bytes reaching it through the link.
+#include "codepage.h"
+#include "consolebuffer.h"
+#include "harness.h"
+#include "receiveconsole.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+
+namespace {
+
+// Widths that differ between characters, so that a position found by the wrong sum shows.
+double testAdvance(QChar ch)
+{
+    return 1 + ch.unicode() % 3;
+}
+
+QString allBytes()
+{
+    QByteArray bytes;
+    for (int b = 0; b < 256; ++b)
+        bytes.append(char(b));
+    return codepage::toUnicode(bytes);
+}
+
+// 700 characters: a line that carries a few marks.
+QString longLine()
+{
+    QString line;
+    for (int i = 0; i < 700; ++i)
+        line.append(QChar(u'a' + i % 26));
+    return line;
+}
+
+// What is wrong with `buffer` as the index of `text`, judged by a plain split at CR LF.
+QString indexFault(const ConsoleBuffer &buffer, const QString &text)
+{
+    if (buffer.text() != text)
+        return QStringLiteral("text differs");
+    const QStringList lines = text.split(QStringLiteral("\r\n"));
+    if (buffer.lineCount() != lines.size())
+        return QStringLiteral("%1 lines, expected %2").arg(buffer.lineCount()).arg(lines.size());
+    qsizetype start = 0;
+    double widest = 0;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString &line = lines[i];
+        if (buffer.lineStart(i) != start || buffer.lineEnd(i) != start + line.size())
+            return QStringLiteral("line %1 spans %2..%3, expected %4..%5")
+                .arg(i).arg(buffer.lineStart(i)).arg(buffer.lineEnd(i)).arg(start).arg(start + line.size());
+        double x = 0;
+        for (qsizetype k = 0; k <= line.size(); ++k) {
+            if (buffer.x(i, start + k) != x)
+                return QStringLiteral("line %1 position %2 at x %3, expected %4")
+                    .arg(i).arg(k).arg(buffer.x(i, start + k)).arg(x);
+            if (buffer.lineOf(start + k) != i)
+                return QStringLiteral("position %1 on line %2, expected %3")
+                    .arg(start + k).arg(buffer.lineOf(start + k)).arg(i);
+            if (k < line.size())
+                x += testAdvance(line[k]);
+        }
+        const qsizetype betweenCrAndLf = start + line.size() + 1;
+        if (i + 1 < lines.size() && (!buffer.insideBreak(betweenCrAndLf) || buffer.lineOf(betweenCrAndLf) != i))
+            return QStringLiteral("the break after line %1 is not its own").arg(i);
+        if (buffer.lineWidth(i) != x)
+            return QStringLiteral("line %1 is %2 wide, expected %3").arg(i).arg(buffer.lineWidth(i)).arg(x);
+        widest = std::max(widest, x);
+        start += line.size() + 2;
+    }
+    if (buffer.widestLine() != widest)
+        return QStringLiteral("widest line %1, expected %2").arg(buffer.widestLine()).arg(widest);
+    return {};
+}
+
+void textRows()
+{
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("empty") << QString();
+    QTest::newRow("one line") << QStringLiteral("abc");
+    QTest::newRow("CR LF breaks") << QStringLiteral("ab\r\ncd");
+    QTest::newRow("ends with a break") << QStringLiteral("ab\r\n");
+    QTest::newRow("only breaks") << QStringLiteral("\r\n\r\n");
+    QTest::newRow("lone CR and LF stay in the line") << QStringLiteral("a\rb\nc");
+    QTest::newRow("LF CR is no break") << QStringLiteral("a\n\rb");
+    QTest::newRow("CR CR LF") << QStringLiteral("\r\r\n");
+    QTest::newRow("CR LF LF") << QStringLiteral("\r\n\n");
+    QTest::newRow("widest line ends in CR then gets its LF") << QStringLiteral("wwwwww\r\nab");
+    QTest::newRow("long line past several marks") << longLine() + QStringLiteral("\r\nx\r") + longLine();
+    QTest::newRow("every byte value") << allBytes();
+}
+
+// Runs the actions of an operator on `widget`: "type:" and text, or a key such as "Shift+Left".
+void act(QWidget *widget, const QStringList &actions)
+{
+    for (const QString &action : actions) {
+        if (action.startsWith(QLatin1String("type:"))) {
+            // As a keyboard layout sends them: the character as the key's text.
+            for (const QChar ch : action.mid(5))
+                QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+        } else {
+            const QKeyCombination key = QKeySequence::fromString(action)[0];
+            QTest::keyClick(widget, key.key(), key.keyboardModifiers());
+        }
+    }
+}
+
+// Pixels of the view that are not its background.
+int inkPixels(ReceiveConsole &console)
+{
+    const QImage image = console.viewport()->grab().toImage();
+    const QRgb background = console.palette().color(QPalette::Base).rgb();
+    int ink = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            ink += image.pixel(x, y) != background;
+    }
+    return ink;
+}
+
+} // namespace
+
+class TestConsole : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { writeSettingsFile(nullptr); }
+
+    void bufferLines_data() { textRows(); }
+    void bufferLines();
+    void bufferAppendInPieces_data() { textRows(); }
+    void bufferAppendInPieces();
+    void bufferReplace_data();
+    void bufferReplace();
+    void bufferPositions_data();
+    void bufferPositions();
+    void bufferNewAdvance();
+
+    void appendKeepsExactText_data();
+    void appendKeepsExactText();
+    void appendKeepsCaretAndSelection_data();
+    void appendKeepsCaretAndSelection();
+    void viewFollowsOnlyAtTheEnd_data();
+    void viewFollowsOnlyAtTheEnd();
+    void operatorEdits_data();
+    void operatorEdits();
+    void copyCutPaste_data();
+    void copyCutPaste();
+    void mouseSelection();
+    void megabyteLine_data();
+    void megabyteLine();
+    void tabMovesFocus_data();
+    void tabMovesFocus();
+    void receivedThroughTheLink_data();
+    void receivedThroughTheLink();
+};
+
+void TestConsole::bufferLines()
+{
+    QFETCH(QString, text);
+    ConsoleBuffer buffer(testAdvance);
+    buffer.setText(text);
+    const QString fault = indexFault(buffer, text);
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
+}
+
+void TestConsole::bufferAppendInPieces()
+{
+    QFETCH(QString, text);
+    for (qsizetype split = 0; split <= text.size(); ++split) {
+        ConsoleBuffer buffer(testAdvance);
+        buffer.setText(text.left(split));
+        buffer.append(text.mid(split));
+        const QString fault = indexFault(buffer, text);
+        QVERIFY2(fault.isEmpty(), qPrintable(QStringLiteral("split at %1: ").arg(split) + fault));
+    }
+    ConsoleBuffer byCharacter(testAdvance);
+    for (const QChar ch : text)
+        byCharacter.append(QStringView(&ch, 1));
+    const QString fault = indexFault(byCharacter, text);
+    QVERIFY2(fault.isEmpty(), qPrintable(QStringLiteral("one character at a time: ") + fault));
+}
+
+void TestConsole::bufferReplace_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QString>("with");
+
+    const QString two = longLine() + QStringLiteral("\r\n") + longLine();
+    QTest::newRow("type into a line") << "abc" << 1 << 0 << "X";
+    QTest::newRow("insert a break") << "abc" << 1 << 0 << "\r\n";
+    QTest::newRow("LF after a lone CR joins them") << "a\rb" << 2 << 1 << "\n";
+    QTest::newRow("insert between CR and LF splits the break") << "a\r\nb" << 2 << 0 << "X";
+    QTest::newRow("delete between CR and LF joins them") << "a\rX\nb" << 2 << 1 << "";
+    QTest::newRow("delete a whole break") << "a\r\nb" << 1 << 2 << "";
+    QTest::newRow("delete the LF of a break") << "a\r\nb" << 2 << 1 << "";
+    QTest::newRow("delete the CR of a break") << "a\r\nb" << 1 << 1 << "";
+    QTest::newRow("replace across lines") << "ab\r\ncd\r\nef" << 1 << 6 << "Z\r\nY";
+    QTest::newRow("break at the start") << "ab\r\ncd" << 0 << 0 << "\r\n";
+    QTest::newRow("clear all") << "ab\r\ncd" << 0 << 6 << "";
+    QTest::newRow("shrink the widest line") << "wwwwwwww\r\nab" << 0 << 6 << "";
+    QTest::newRow("middle of a long line") << longLine() << 300 << 5 << "xyz";
+    QTest::newRow("break in the middle of a long line") << longLine() << 400 << 0 << "\r\n";
+    QTest::newRow("join two long lines") << two << 700 << 2 << "";
+    QTest::newRow("LF for a long line ending in CR") << longLine() + "\r" << 701 << 0 << "\n";
+    QTest::newRow("lines after the edit shift") << "a\r\nb\r\nc\r\nd" << 0 << 1 << "long text";
+}
+
+void TestConsole::bufferReplace()
+{
+    QFETCH(QString, text);
+    QFETCH(int, position);
+    QFETCH(int, length);
+    QFETCH(QString, with);
+
+    ConsoleBuffer buffer(testAdvance);
+    buffer.setText(text);
+    buffer.replace(position, length, with);
+    const QString fault = indexFault(buffer, text.left(position) + with + text.mid(position + length));
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
+}
+
+void TestConsole::bufferPositions_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("line");
+
+    QTest::newRow("short line") << "abc" << 0;
+    QTest::newRow("long line past several marks") << longLine() << 0;
+    QTest::newRow("second line after a break") << "xy\r\n" + longLine() + "\r\nz" << 1;
+    QTest::newRow("empty last line") << "ab\r\n" << 1;
+}
+
+void TestConsole::bufferPositions()
+{
+    QFETCH(QString, text);
+    QFETCH(int, line);
+
+    ConsoleBuffer buffer(testAdvance);
+    buffer.setText(text);
+    const qsizetype start = buffer.lineStart(line);
+    const qsizetype end = buffer.lineEnd(line);
+    std::vector<double> prefix{0};
+    for (qsizetype p = start; p < end; ++p)
+        prefix.push_back(prefix.back() + testAdvance(text[p]));
+
+    for (double x = -2; x <= prefix.back() + 3; x += 0.5) {
+        qsizetype before = 0;
+        while (before + 1 < qsizetype(prefix.size()) && prefix[size_t(before + 1)] <= x)
+            ++before;
+        qsizetype nearest = before;
+        if (before < end - start && x - prefix[size_t(before)] > testAdvance(text[start + before]) / 2)
+            ++nearest;
+        QCOMPARE(buffer.positionBefore(line, x), start + before);
+        QCOMPARE(buffer.positionAt(line, x), start + nearest);
+    }
+}
+
+void TestConsole::bufferNewAdvance()
+{
+    const QString text = longLine() + QStringLiteral("\r\nab");
+    ConsoleBuffer buffer([](QChar) { return 7.0; });
+    buffer.setText(text);
+    QCOMPARE(buffer.widestLine(), 7.0 * 700);
+    buffer.setAdvance(testAdvance);
+    const QString fault = indexFault(buffer, text);
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
+}
+
+void TestConsole::appendKeepsExactText_data()
+{
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::addColumn<int>("lastLineStart");
+
+    QList<QByteArray> everyByte;
+    QByteArray high;
+    for (int b = 0; b < 256; ++b) {
+        everyByte.append(QByteArray(1, char(b)));
+        if (b >= 0x80)
+            high.append(char(b));
+    }
+    QTest::newRow("CR and LF in separate appends") << QList<QByteArray>{"AB\r", "\nC"} << 4;
+    QTest::newRow("break split over three appends") << QList<QByteArray>{"x\r", "\n", "y\r\n", "z"} << 6;
+    QTest::newRow("lone CR stays in the line") << QList<QByteArray>{"AB\r", "C"} << 0;
+    QTest::newRow("LF then CR is no break") << QList<QByteArray>{"A\n", "\rB"} << 0;
+    QTest::newRow("NUL hides nothing") << QList<QByteArray>{QByteArray("A\0B", 3), QByteArray(1, '\0')} << 0;
+    QTest::newRow("bytes 0x80 to 0xFF") << QList<QByteArray>{high} << 0;
+    QTest::newRow("every byte, one append each") << everyByte << 0;
+}
+
+void TestConsole::appendKeepsExactText()
+{
+    QFETCH(QList<QByteArray>, pieces);
+    QFETCH(int, lastLineStart);
+
+    ReceiveConsole console;
+    for (const QByteArray &piece : pieces)
+        console.appendText(codepage::toUnicode(piece));
+    QCOMPARE(console.text(), codepage::toUnicode(pieces.join()));
+    act(&console, {QStringLiteral("Ctrl+End"), QStringLiteral("Home")});
+    QCOMPARE(console.caretPosition(), lastLineStart);
+}
+
+void TestConsole::appendKeepsCaretAndSelection_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("anchor");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QString>("appended");
+    QTest::addColumn<int>("anchorAfter");
+    QTest::addColumn<int>("positionAfter");
+
+    QTest::newRow("caret in the middle") << "hello\r\nworld" << 2 << 2 << "!!" << 2 << 2;
+    QTest::newRow("selection across a break") << "hello\r\nworld" << 3 << 9 << "more\r\n" << 3 << 9;
+    QTest::newRow("backward selection") << "hello\r\nworld" << 9 << 3 << "x" << 9 << 3;
+    QTest::newRow("caret at the end stays before the new text") << "abc" << 3 << 3 << "def" << 3 << 3;
+    QTest::newRow("selection up to the end") << "abc" << 0 << 3 << "def" << 0 << 3;
+    QTest::newRow("caret after a CR stays at the line end when the LF comes") << "ab\r" << 3 << 3 << "\ncd" << 2 << 2;
+}
+
+void TestConsole::appendKeepsCaretAndSelection()
+{
+    QFETCH(QString, text);
+    QFETCH(int, anchor);
+    QFETCH(int, position);
+    QFETCH(QString, appended);
+    QFETCH(int, anchorAfter);
+    QFETCH(int, positionAfter);
+
+    ReceiveConsole console;
+    console.setText(text);
+    console.select(anchor, position);
+    console.appendText(appended);
+    QCOMPARE(console.anchorPosition(), anchorAfter);
+    QCOMPARE(console.caretPosition(), positionAfter);
+    const qsizetype from = std::min(anchorAfter, positionAfter);
+    QCOMPARE(console.selectedText(), console.text().mid(from, std::abs(anchorAfter - positionAfter)));
+}
+
+void TestConsole::viewFollowsOnlyAtTheEnd_data()
+{
+    QTest::addColumn<int>("linesAboveTheEnd");
+    QTest::addColumn<bool>("follows");
+
+    QTest::newRow("at the end it follows") << 0 << true;
+    QTest::newRow("one line up it stays") << 1 << false;
+    QTest::newRow("at the top it stays") << -1 << false;
+}
+
+void TestConsole::viewFollowsOnlyAtTheEnd()
+{
+    QFETCH(int, linesAboveTheEnd);
+    QFETCH(bool, follows);
+
+    ReceiveConsole console;
+    console.resize(220, 160);
+    console.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&console));
+    QString lines;
+    for (int i = 0; i < 100; ++i)
+        lines += QStringLiteral("line %1 and enough text to run past the right edge\r\n").arg(i);
+    console.setText(lines);
+    QScrollBar *vertical = console.verticalScrollBar();
+    QScrollBar *horizontal = console.horizontalScrollBar();
+    QVERIFY(vertical->maximum() > 0);
+    QVERIFY(horizontal->maximum() > 20);
+    vertical->setValue(linesAboveTheEnd < 0 ? 0 : vertical->maximum() - linesAboveTheEnd);
+    horizontal->setValue(20);
+    const int before = vertical->value();
+    const int maximumBefore = vertical->maximum();
+
+    console.appendText(QStringLiteral("new\r\nnew\r\nnew\r\n"));
+    QCOMPARE(vertical->maximum(), maximumBefore + 3);
+    QCOMPARE(vertical->value(), follows ? vertical->maximum() : before);
+    QCOMPARE(horizontal->value(), 20);
+}
+
+void TestConsole::operatorEdits_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("caret");
+    QTest::addColumn<QStringList>("actions");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("caretAfter");
+
+    QTest::newRow("typing inserts at the caret") << "ac" << 1 << QStringList{"type:b"} << "abc" << 2;
+    QTest::newRow("typing Turkish letters") << "a" << 1 << QStringList{"type:\u015F\u011F\u0131"} << "a\u015F\u011F\u0131" << 4;
+    QTest::newRow("Backspace deletes one character") << "abc" << 2 << QStringList{"Backspace"} << "ac" << 1;
+    QTest::newRow("Backspace at the start does nothing") << "abc" << 0 << QStringList{"Backspace"} << "abc" << 0;
+    QTest::newRow("Backspace at a line start joins the lines") << "ab\r\ncd" << 4 << QStringList{"Backspace"} << "abcd" << 2;
+    QTest::newRow("Backspace after a lone LF deletes only it") << "a\r\n\nb" << 4 << QStringList{"Backspace"} << "a\r\nb" << 3;
+    QTest::newRow("Delete at a line end joins the lines") << "ab\r\ncd" << 2 << QStringList{"Del"} << "abcd" << 2;
+    QTest::newRow("Enter inserts CR LF") << "abcd" << 2 << QStringList{"Return"} << "ab\r\ncd" << 4;
+    QTest::newRow("typing replaces a selection") << "abcd" << 1 << QStringList{"Shift+Right", "Shift+Right", "type:X"} << "aXd" << 2;
+    QTest::newRow("Backspace removes a selection") << "ab\r\ncd" << 1 << QStringList{"Shift+Down", "Backspace"} << "ad" << 1;
+    QTest::newRow("Right steps over a line break") << "ab\r\ncd" << 2 << QStringList{"Right", "type:X"} << "ab\r\nXcd" << 5;
+    QTest::newRow("Left steps over a line break") << "ab\r\ncd" << 4 << QStringList{"Left", "type:X"} << "abX\r\ncd" << 3;
+    QTest::newRow("Home and End") << "ab\r\ncd" << 5 << QStringList{"Home", "type:<", "End", "type:>"} << "ab\r\n<cd>" << 8;
+    QTest::newRow("Down keeps the column across a short line")
+        << "abcd\r\nx\r\nabcd" << 3 << QStringList{"Down", "Down", "type:|"} << "abcd\r\nx\r\nabc|d" << 13;
+    QTest::newRow("Ctrl+A selects all") << "ab\r\ncd" << 1 << QStringList{"Ctrl+A", "type:z"} << "z" << 1;
+    QTest::newRow("Ctrl+Home and Ctrl+End")
+        << "ab\r\ncd" << 3 << QStringList{"Ctrl+Home", "type:[", "Ctrl+End", "type:]"} << "[ab\r\ncd]" << 8;
+    QTest::newRow("PageDown goes to the last line") << "a\r\nb\r\nc" << 0 << QStringList{"PgDown", "type:!"} << "a\r\nb\r\n!c" << 7;
+    QTest::newRow("Ctrl with a letter types nothing") << "ab" << 1 << QStringList{"Ctrl+K"} << "ab" << 1;
+}
+
+void TestConsole::operatorEdits()
+{
+    QFETCH(QString, text);
+    QFETCH(int, caret);
+    QFETCH(QStringList, actions);
+    QFETCH(QString, expected);
+    QFETCH(int, caretAfter);
+
+    ReceiveConsole console;
+    console.setText(text);
+    console.select(caret, caret);
+    act(&console, actions);
+    QCOMPARE(console.text(), expected);
+    QCOMPARE(console.caretPosition(), caretAfter);
+}
+
+void TestConsole::copyCutPaste_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("anchor");
+    QTest::addColumn<int>("position");
+
+    QTest::newRow("across a line break") << "ab\r\ncd" << 1 << 5;
+    QTest::newRow("NUL and a lone CR") << QString::fromLatin1("a\0b\rc", 5) << 0 << 5;
+    QTest::newRow("backward selection") << "hello" << 4 << 1;
+    QTest::newRow("every byte value") << allBytes() << 3 << 250;
+}
+
+void TestConsole::copyCutPaste()
+{
+    QFETCH(QString, text);
+    QFETCH(int, anchor);
+    QFETCH(int, position);
+    const qsizetype from = std::min(anchor, position);
+    const qsizetype to = std::max(anchor, position);
+
+    ReceiveConsole console;
+    console.setText(text);
+    console.select(anchor, position);
+    act(&console, {QStringLiteral("Ctrl+C")});
+    QCOMPARE(QGuiApplication::clipboard()->text(), text.mid(from, to - from));
+    QCOMPARE(console.text(), text);
+
+    act(&console, {QStringLiteral("Ctrl+X")});
+    QCOMPARE(console.text(), text.left(from) + text.mid(to));
+    QCOMPARE(console.caretPosition(), from);
+    act(&console, {QStringLiteral("Ctrl+V")});
+    QCOMPARE(console.text(), text);
+    QCOMPARE(console.caretPosition(), to);
+}
+
+void TestConsole::mouseSelection()
+{
+    ReceiveConsole console;
+    console.resize(220, 160);
+    console.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&console));
+    const QString text = QStringLiteral("ab\r\ncd\r\nef");
+    console.setText(text);
+    QWidget *view = console.viewport();
+    const QPoint topLeft(1, 1);
+    const QPoint bottomRight(view->width() - 2, view->height() - 2);
+
+    QTest::mousePress(view, Qt::LeftButton, {}, topLeft);
+    QTest::mouseMove(view, bottomRight);
+    QTest::mouseRelease(view, Qt::LeftButton, {}, bottomRight);
+    QCOMPARE(console.selectedText(), text);
+
+    QTest::mouseClick(view, Qt::LeftButton, {}, bottomRight);
+    QCOMPARE(console.selectedText(), QString());
+    QCOMPARE(console.caretPosition(), text.size());
+
+    QTest::mouseClick(view, Qt::LeftButton, Qt::ShiftModifier, topLeft);
+    QCOMPARE(console.anchorPosition(), text.size());
+    QCOMPARE(console.caretPosition(), 0);
+    QCOMPARE(console.selectedText(), text);
+}
+
+void TestConsole::megabyteLine_data()
+{
+    QTest::addColumn<bool>("scrolledRight");
+
+    QTest::newRow("view at the start of the line") << false;
+    QTest::newRow("view far along the line") << true;
+}
+
+void TestConsole::megabyteLine()
+{
+    QFETCH(bool, scrolledRight);
+
+    ReceiveConsole console;
+    console.resize(220, 160);
+    console.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&console));
+    QByteArray chunk;
+    for (int i = 0; i < 4096; ++i)
+        chunk.append(char('!' + i % 94));
+    const QString piece = codepage::toUnicode(chunk);
+    for (int i = 0; i < 256; ++i)
+        console.appendText(piece);
+
+    QCOMPARE(console.text().size(), 256 * 4096);
+    QVERIFY(console.text() == piece.repeated(256));
+    QCOMPARE(console.caretPosition(), 0);
+    QScrollBar *horizontal = console.horizontalScrollBar();
+    QVERIFY(horizontal->maximum() > 1000 * console.width());
+    horizontal->setValue(scrolledRight ? horizontal->maximum() - 10 * console.width() : 0);
+    QVERIFY(inkPixels(console) > 100);
+}
+
+void TestConsole::tabMovesFocus_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("to");
+
+    QTest::newRow("Tab from the clear button") << "Command15" << int(Qt::Key_Tab) << "Text8";
+    QTest::newRow("Tab from the console") << "Text8" << int(Qt::Key_Tab) << "Text1";
+    QTest::newRow("Shift+Tab back into the console") << "Text1" << int(Qt::Key_Backtab) << "Text8";
+}
+
+void TestConsole::tabMovesFocus()
+{
+    QFETCH(QString, from);
+    QFETCH(int, key);
+    QFETCH(QString, to);
+
+    Form1Harness h;
+    h.form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(h.form));
+    auto *start = h.form->findChild<QWidget *>(from);
+    start->setFocus();
+    const QString before = h.form->Text8->text();
+    QTest::keyClick(start, Qt::Key(key));
+    QCOMPARE(QApplication::focusWidget()->objectName(), to);
+    QCOMPARE(h.form->Text8->text(), before);
+}
+
+void TestConsole::receivedThroughTheLink_data()
+{
+    QTest::addColumn<QList<QByteArray>>("writes");
+
+    QByteArray every;
+    for (int b = 0; b < 256; ++b)
+        every.append(char(b));
+    QByteArray flood;
+    for (int i = 0; i < 1024 * 1024; ++i)
+        flood.append(char((i * 7 + i / 251) % 256));
+    QTest::newRow("every byte value") << QList<QByteArray>{every};
+    QTest::newRow("CR and LF in separate writes") << QList<QByteArray>{"AB\r", "\nCD\r", "\n"};
+    QTest::newRow("a megabyte in order, once") << QList<QByteArray>{flood};
+}
+
+void TestConsole::receivedThroughTheLink()
+{
+    QFETCH(QList<QByteArray>, writes);
+
+    Form1Harness h;
+    const QString expected = QStringLiteral("Baud Rate : 4800\r\n") + codepage::toUnicode(writes.join());
+    for (const QByteArray &bytes : writes) {
+        const qsizetype before = h.form->Text8->text().size();
+        h.far.write(bytes);
+        QVERIFY(waitUntil([&] { return h.form->Text8->text().size() >= before + bytes.size(); }));
+    }
+    QVERIFY(h.far.readAll().isEmpty());
+    QCOMPARE(h.form->Text8->text().size(), expected.size());
+    QVERIFY(h.form->Text8->text() == expected);
+}
+
+QTEST_MAIN(TestConsole)
+#include "tst_console.moc"
