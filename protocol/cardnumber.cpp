@@ -154,7 +154,9 @@ std::optional<QByteArray> cardFrame(double value)
     // Halves go to the even neighbour: the default rounding mode, which nothing here changes.
     const double low = std::nearbyint(value - high * byteRange);
     const auto isByte = [](double part) { return part >= 0 && part <= 255; };
-    if (!isByte(high) || !isByte(low))
+    // Below 256 times the smallest double, a negative value divides to -0, whose floor is
+    // -0 and not the -1 of a negative value's high part.
+    if (value < 0 || !isByte(high) || !isByte(low))
         return std::nullopt;
     return QByteArray("@P")
         .append(char(quint8(high)))

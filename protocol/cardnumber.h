@@ -28,8 +28,8 @@ double lenientValue(QStringView text);
 QString normalised(const QString &text);
 
 // "@P", high and low byte of the card value, 21 NULs. std::nullopt when either byte, after
-// rounding halves to even, falls outside 0..255: the value is below -0.5 or above 65535,
-// or its low part rounds up to 256 ("255.5").
+// rounding halves to even, falls outside 0..255: the value is negative (-0 is not), 65536
+// or more, or its low part rounds up to 256 ("255.5").
 std::optional<QByteArray> cardFrame(double value);
 
 // The card read's random numbers, 1 to 500: a 24-bit linear congruential generator with a

@@ -18,10 +18,11 @@ bool terminalYear(QDate date)
 }
 
 // Qt reads a single "d" or "M" with or without its leading zero, so both spellings pass.
+// Names ("MMM" in the C locale's "d MMM yyyy", "ddd") stay names.
 QString shortDateFormat(const QLocale &locale, const QString &yearLetters)
 {
-    static const QRegularExpression days(QStringLiteral("d+"));
-    static const QRegularExpression months(QStringLiteral("M+"));
+    static const QRegularExpression days(QStringLiteral("(?<!d)dd(?!d)"));
+    static const QRegularExpression months(QStringLiteral("(?<!M)MM(?!M)"));
     static const QRegularExpression years(QStringLiteral("y+"));
     return locale.dateFormat(QLocale::ShortFormat)
         .replace(days, QStringLiteral("d"))

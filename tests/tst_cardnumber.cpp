@@ -237,6 +237,9 @@ void TestCardNumber::cardFrame_data()
     QTest::newRow("minus one") << -1.0 << std::optional<QByteArray>();
     // Any negative value has a high part of -1 or less, small as it may be.
     QTest::newRow("small negative") << -0.4 << std::optional<QByteArray>();
+    QTest::newRow("smallest negative") << -std::numeric_limits<double>::denorm_min() << std::optional<QByteArray>();
+    QTest::newRow("negative that divides to -0") << -1e-322 << std::optional<QByteArray>();
+    QTest::newRow("smallest positive") << std::numeric_limits<double>::denorm_min() << std::optional(frameOf(0x00, 0x00));
     QTest::newRow("infinity") << infinity << std::optional<QByteArray>();
     QTest::newRow("negative infinity") << -infinity << std::optional<QByteArray>();
     QTest::newRow("not a number") << std::nan("") << std::optional<QByteArray>();

@@ -89,6 +89,15 @@ void TestClockFrames::typedDate_data()
     QTest::newRow("en 29 February, common year") << "en_US" << "2/29/2026" << none;
     QTest::newRow("en time of day") << "en_US" << "10:30" << none;
     QTest::newRow("en letters") << "en_US" << "abc" << none;
+
+    QTest::newRow("C month name") << "C" << "4 Dec 2026" << QDate(2026, 12, 4);
+    QTest::newRow("C leading zero") << "C" << "04 Dec 2026" << QDate(2026, 12, 4);
+    QTest::newRow("C two-digit year") << "C" << "4 Dec 26" << QDate(2026, 12, 4);
+    QTest::newRow("C 29 February 00 is a leap day") << "C" << "29 Feb 00" << QDate(2000, 2, 29);
+    QTest::newRow("C last year") << "C" << "31 Dec 2255" << QDate(2255, 12, 31);
+    QTest::newRow("C 2256") << "C" << "1 Jan 2256" << none;
+    QTest::newRow("C month number") << "C" << "4 12 2026" << none;
+    QTest::newRow("C ISO") << "C" << "2026-12-04" << QDate(2026, 12, 4);
 }
 
 void TestClockFrames::typedDate()
@@ -143,6 +152,8 @@ void TestClockFrames::typedTime_data()
     QTest::newRow("en full short date") << "en_US" << "12/4/2026" << midnight;
     QTest::newRow("en month 13 alone") << "en_US" << "13/4" << none;
     QTest::newRow("en Turkish day and month") << "en_US" << "4.12" << none;
+    QTest::newRow("C day and month alone") << "C" << "4 Dec" << midnight;
+    QTest::newRow("C full short date") << "C" << "4 Dec 2026" << midnight;
 }
 
 void TestClockFrames::typedTime()
@@ -235,6 +246,7 @@ void TestClockFrames::dateWrites_data()
     QTest::newRow("en typed Monday") << "en_US" << "12/7/2026" << friday << QStringList{"40 44", "07", "0c", "1a", "01"};
     QTest::newRow("en typed 1999") << "en_US" << "12/31/99" << friday << failure;
     QTest::newRow("en typed Turkish date") << "en_US" << "7.12.2026" << friday << failure;
+    QTest::newRow("C typed Monday") << "C" << "7 Dec 2026" << friday << QStringList{"40 44", "07", "0c", "1a", "01"};
 }
 
 void TestClockFrames::dateWrites()
