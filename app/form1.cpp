@@ -169,7 +169,7 @@ void Form1::load()
     try {
         m_link.open(baudRateText, m_module.SelectedPort);
     } catch (const CommError &failure) {
-        showMessage(QStringLiteral("PORT Hatası %1").arg(failure.number()));
+        showPortFailure(failure);
         m_timer2.start(1);
     }
 }
@@ -208,7 +208,7 @@ void Form1::runCommand(Writes writes)
     try {
         writes();
     } catch (const CommError &failure) {
-        showMessage(QStringLiteral("PORT Hatası %1").arg(failure.number()));
+        showPortFailure(failure);
     }
 }
 
@@ -220,6 +220,11 @@ void Form1::sendOrReport(const QList<QByteArray> &writes, const QString &failure
     } catch (const CommError &) {
         showMessage(failure);
     }
+}
+
+void Form1::showPortFailure(const CommError &failure)
+{
+    showMessage(QStringLiteral("PORT Hatası %1").arg(failure.number()));
 }
 
 void Form1::showMessage(const QString &text)
@@ -257,7 +262,7 @@ void Form1::Command4_Click()
     runCommand([this] {
         const QString cardNumber = Text1->text();
         Text1->setText(cardNumber.isEmpty() ? m_module.randomCards.nextText()
-                                            : cardnumber::normalised(cardNumber));
+                                            : commandframes::zeroPadded(cardNumber));
         send(typedBytes(Text1));
     });
 }
@@ -284,7 +289,7 @@ void Form1::Command6_Click()
         send(commandframes::byteField(0));
     } catch (const CommError &failure) {
         if (self && !m_unloaded)
-            showMessage(QStringLiteral("PORT Hatası %1").arg(failure.number()));
+            showPortFailure(failure);
     }
 }
 
@@ -313,7 +318,7 @@ void Form1::Command14_Click()
 {
     runCommand([this] {
         send(commandframes::assignCardCounter);
-        Text11->setText(commandframes::paddedCounter(Text11->text()));
+        Text11->setText(commandframes::zeroPadded(Text11->text()));
         send(typedBytes(Text11));
     });
 }

@@ -72,6 +72,7 @@ private:
     // Sends writes worked out beforehand; a refused write ends them there and shows `failure`,
     // leaving the earlier ones on the line.
     void sendOrReport(const QList<QByteArray> &writes, const QString &failure);
+    void showPortFailure(const CommError &failure);
     void showMessage(const QString &text);
 
     void Timer2_Timer();

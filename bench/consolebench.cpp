@@ -2,6 +2,7 @@
 // prints one table: ingest rates, display and button latencies, processor use, start-up time
 // and resident memory.
 #include "designfonts.h"
+#include "farend.h"
 #include "form1.h"
 #include "module1.h"
 #include "pacedwait.h"
@@ -9,7 +10,6 @@
 
 #include <QAbstractScrollArea>
 #include <QApplication>
-#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QMouseEvent>
@@ -30,9 +30,7 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
@@ -126,37 +124,8 @@ void runFor(Steady::duration span)
 class FarEnd
 {
 public:
-    FarEnd()
-    {
-        char name[256] = {};
-        if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0)
-            throw std::runtime_error("openpty failed");
-        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-        m_device = QString::fromLocal8Bit(name);
-    }
-    ~FarEnd()
-    {
-        if (!m_link.isEmpty())
-            QFile::remove(m_link);
-        ::close(m_master);
-        ::close(m_slave);
-    }
-    FarEnd(const FarEnd &) = delete;
-    FarEnd &operator=(const FarEnd &) = delete;
-
-    void linkAs(const QString &dir, int number)
-    {
-        m_link = QDir(dir).filePath(QStringLiteral("COM%1").arg(number));
-        QFile::remove(m_link);
-        if (!QFile::link(m_device, m_link))
-            throw std::runtime_error("cannot make the COM link");
-    }
-
-    bool rawMode() const
-    {
-        termios attributes{};
-        return ::tcgetattr(m_slave, &attributes) == 0 && !(attributes.c_lflag & (ICANON | ECHO));
-    }
+    void linkAs(const QString &dir, int number) { m_pty.linkAs(dir, number); }
+    bool rawMode() const { return m_pty.inRawMode(); }
 
     // Writes every byte unless `stop` is set first; `wrote` hears each written offset.
     bool write(QByteArrayView bytes, const std::atomic_bool &stop,
@@ -190,13 +159,11 @@ public:
         return n > 0 ? QByteArray(buffer, n) : QByteArray();
     }
 
-    void discardUnread() { ::tcflush(m_slave, TCIFLUSH); }
+    void discardUnread() { ::tcflush(m_pty.slaveFd(), TCIFLUSH); }
 
 private:
-    int m_master = -1;
-    int m_slave = -1;
-    QString m_device;
-    QString m_link;
+    Pty m_pty;
+    const int m_master = m_pty.masterFd();
 };
 
 // The test streams are made as they are sent, so that no copy of them counts against the

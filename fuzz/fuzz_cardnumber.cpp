@@ -4,6 +4,7 @@
 // agree. Blanks put anywhere, a stop and anything after it, and a sign in front must change
 // the value only as the rule says.
 #include "cardnumber.h"
+#include "commandframes.h"
 #include "fuzzcheck.h"
 
 #include <QRegularExpression>
@@ -115,7 +116,7 @@ void checkFrame(double value)
 
 void checkNormalised(const QString &text)
 {
-    const QString normal = cardnumber::normalised(text);
+    const QString normal = commandframes::zeroPadded(text);
     require(normal.size() == std::max<qsizetype>(4, text.size()), "at least four characters, no more than needed");
     require(normal.endsWith(text), "the text itself at the end");
     require(normal.chopped(text.size()).count(u'0') == normal.size() - text.size(), "only zeros in front");

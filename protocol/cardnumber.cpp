@@ -1,5 +1,7 @@
 #include "cardnumber.h"
 
+#include "commandframes.h"
+
 #include <QLocale>
 
 #include <algorithm>
@@ -10,7 +12,6 @@ namespace cardnumber {
 
 namespace {
 
-constexpr qsizetype cardTextWidth = 4;
 constexpr double byteRange = 256;
 constexpr qsizetype frameFillers = 21;
 
@@ -143,11 +144,6 @@ double lenientValue(QStringView text)
     return 0;
 }
 
-QString normalised(const QString &text)
-{
-    return text.size() >= cardTextWidth ? text : QString(cardTextWidth - text.size(), u'0') + text;
-}
-
 std::optional<QByteArray> cardFrame(double value)
 {
     const double high = std::floor(value / byteRange);
@@ -176,7 +172,7 @@ int RandomCards::next()
 
 QString RandomCards::nextText()
 {
-    return normalised(QString::number(next()));
+    return commandframes::zeroPadded(QString::number(next()));
 }
 
 } // namespace cardnumber

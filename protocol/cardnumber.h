@@ -24,9 +24,6 @@ namespace cardnumber {
 // infinity, which no card value accepts; one too small to tell from 0 reads 0.
 double lenientValue(QStringView text);
 
-// The card read's form of the box text: "0"s in front up to four characters; longer text is kept.
-QString normalised(const QString &text);
-
 // "@P", high and low byte of the card value, 21 NULs. std::nullopt when either byte, after
 // rounding halves to even, falls outside 0..255: the value is negative (-0 is not), 65536
 // or more, or its low part rounds up to 256 ("255.5").

@@ -3,7 +3,7 @@
 namespace commandframes {
 
 namespace {
-constexpr qsizetype counterWidth = 4;
+constexpr qsizetype paddedWidth = 4;
 }
 
 QByteArray companyName(QByteArrayView name)
@@ -21,10 +21,9 @@ QByteArray dial(QByteArrayView phoneNumber)
     return QByteArray("ATDT").append(phoneNumber).append("\r\n");
 }
 
-QString paddedCounter(const QString &counter)
+QString zeroPadded(const QString &text)
 {
-    return counter.size() >= counterWidth ? counter
-                                          : QString(counterWidth - counter.size(), u'0') + counter;
+    return text.size() >= paddedWidth ? text : QString(paddedWidth - text.size(), u'0') + text;
 }
 
 QByteArray byteField(quint8 value)

@@ -21,8 +21,9 @@ QByteArray companyName(QByteArrayView name);
 QByteArray freeCommand(QByteArrayView command);
 QByteArray dial(QByteArrayView phoneNumber);
 
-// The counter box's text with "0"s in front up to four characters; longer text is kept.
-QString paddedCounter(const QString &counter);
+// `text` with "0"s in front up to four characters; longer text is kept. The counter
+// assignment and the card read both send their box this way.
+QString zeroPadded(const QString &text);
 
 // A string of the single character with code `value`.
 QByteArray byteField(quint8 value);

@@ -84,15 +84,15 @@ QByteArray Pty::readAll(std::chrono::milliseconds quiet)
     return bytes + drain();
 }
 
+bool Pty::inRawMode() const
+{
+    termios attributes{};
+    return ::tcgetattr(m_slave, &attributes) == 0 && !(attributes.c_lflag & (ICANON | ECHO));
+}
+
 bool Pty::waitForRawMode(std::chrono::milliseconds timeout)
 {
-    return waitUntil(
-        [this] {
-            termios attributes{};
-            return ::tcgetattr(m_slave, &attributes) == 0 && !(attributes.c_lflag & ICANON)
-                   && !(attributes.c_lflag & ECHO);
-        },
-        timeout);
+    return waitUntil([this] { return inRawMode(); }, timeout);
 }
 
 void Pty::write(const QByteArray &bytes)

@@ -30,7 +30,8 @@ public:
     // Pumps the event loop for `quiet` and returns whatever arrived meanwhile.
     QByteArray readAll(std::chrono::milliseconds quiet = std::chrono::milliseconds(100));
 
-    // Waits until the program has put the line in raw mode, so that nothing fed is echoed.
+    // Whether the program has put the line in raw mode, so that nothing fed is echoed.
+    bool inRawMode() const;
     bool waitForRawMode(std::chrono::milliseconds timeout = std::chrono::seconds(5));
     void write(const QByteArray &bytes);
 
@@ -40,6 +41,10 @@ public:
 
     // The device goes away, as an unplugged adapter does.
     void hangUp();
+
+    // For a far end that keeps its own pace from other threads (the benchmark).
+    int masterFd() const { return m_master; }
+    int slaveFd() const { return m_slave; }
 
 private:
     QByteArray drain();
