@@ -8,8 +8,6 @@
 namespace settingsfile {
 namespace {
 
-constexpr qsizetype headLimit = 2 * maxLineLength + 4;
-
 bool isBinary(QByteArrayView line)
 {
     for (const char c : line) {
@@ -23,16 +21,17 @@ bool isBinary(QByteArrayView line)
 
 std::optional<QString> baudRateText(QByteArrayView head)
 {
-    QString baudRate = QString::fromLatin1(defaultBaudRateText);
+    if (const qsizetype mark = head.indexOf(endOfFileMark); mark >= 0)
+        head = head.first(mark);
+    std::optional<QByteArrayView> lastLine;
     qsizetype pos = 0;
     for (int lineNumber = 0; lineNumber < 2 && pos < head.size(); ++lineNumber) {
         qsizetype end = pos;
         while (end < head.size() && head[end] != '\r' && head[end] != '\n')
             ++end;
-        const QByteArrayView line = head.sliced(pos, end - pos);
-        if (line.size() > maxLineLength || isBinary(line))
+        lastLine = head.sliced(pos, end - pos);
+        if (lineNumber == 0 && lastLine->size() > maxFirstLineLength)
             return std::nullopt;
-        baudRate = codepage::toUnicode(line);
         pos = end;
         if (pos < head.size() && head[pos] == '\r') {
             ++pos;
@@ -42,7 +41,11 @@ std::optional<QString> baudRateText(QByteArrayView head)
             ++pos; // LF
         }
     }
-    return baudRate;
+    if (!lastLine)
+        return QString::fromLatin1(defaultBaudRateText);
+    if (lastLine->size() > maxLineLength || isBinary(*lastLine))
+        return std::nullopt;
+    return codepage::toUnicode(*lastLine);
 }
 
 QString readBaudRateText(const QString &path)

@@ -50,6 +50,10 @@ void TestUnits::settingsFileRules_data()
     QTest::newRow("blank lines with LF") << QByteArray("\n\n9600") << "";
     QTest::newRow("long third line ignored")
         << QByteArray("1200\r\n2400\r\n") + QByteArray(5000, 'x') << "2400";
+    QTest::newRow("NUL in the first line, good second line") << QByteArray("\0\r\n9600\r\n", 8) << "9600";
+    QTest::newRow("long first line, good second line") << QByteArray(2000, 'x') + "\r\n9600\r\n" << "9600";
+    QTest::newRow("DOS end-of-file mark ends the file") << QByteArray("9600\r\n\x1a") << "9600";
+    QTest::newRow("nothing after the end-of-file mark") << QByteArray("9600\x1a\r\n19200\r\n") << "9600";
 }
 
 void TestUnits::settingsFileRules()
