@@ -1,23 +1,27 @@
 #include "commport.h"
 
 #include "comname.h"
+#include "portdrain.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
-
-#include <chrono>
+#include <QList>
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
 #endif
 
-using namespace std::chrono_literals;
-
 namespace {
 
-// What is queued when the port closes still reaches the line, but a stuck line cannot hang the close.
-constexpr auto flushLimit = 1s;
 constexpr int highestPortNumber = 255;
+
+// The ports open at this moment, for a process that ends without closing its windows.
+QList<CommPort *> &openPorts()
+{
+    // Never destroyed: an exit handler may still need it after static destruction began.
+    static auto *all = new QList<CommPort *>;
+    return *all;
+}
 
 int openFailureNumber(QSerialPort::SerialPortError error, const QString &device)
 {
@@ -45,14 +49,20 @@ int openFailureNumber(QSerialPort::SerialPortError error, const QString &device)
 CommPort::CommPort(QString programDir, QObject *parent)
     : QObject(parent), m_programDir(std::move(programDir))
 {
-    connect(&m_port, &QSerialPort::errorOccurred, this, &CommPort::onError);
-    connect(&m_port, &QSerialPort::readyRead, this, &CommPort::dataReady);
+    makePort();
 }
 
 CommPort::~CommPort()
 {
-    if (m_port.isOpen())
-        closeFlushed();
+    if (m_port->isOpen())
+        close();
+}
+
+void CommPort::makePort()
+{
+    m_port = std::make_unique<QSerialPort>();
+    connect(m_port.get(), &QSerialPort::errorOccurred, this, &CommPort::onError);
+    connect(m_port.get(), &QSerialPort::readyRead, this, &CommPort::dataReady);
 }
 
 void CommPort::setSettings(const QString &settings)
@@ -68,14 +78,14 @@ void CommPort::setCommPort(int portNumber)
 {
     if (portNumber < 1 || portNumber > highestPortNumber)
         throw CommError(commerror::PortNotFound);
-    if (m_port.isOpen())
+    if (m_port->isOpen())
         throw CommError(commerror::PortInUse);
     m_commPort = portNumber;
 }
 
 void CommPort::setPortOpen(bool open)
 {
-    if (open == m_port.isOpen()) {
+    if (open == m_port->isOpen()) {
         if (open)
             throw CommError(commerror::PortInUse);
         return;
@@ -83,7 +93,7 @@ void CommPort::setPortOpen(bool open)
     if (open)
         this->open();
     else
-        closeFlushed();
+        close();
 }
 
 void CommPort::open()
@@ -94,55 +104,81 @@ void CommPort::open()
     if (!QFileInfo::exists(device))
         throw CommError(commerror::PortNotFound);
 #endif
-    m_port.setPortName(device);
-    if (!m_port.open(QIODevice::ReadWrite))
-        throw CommError(openFailureNumber(m_port.error(), device));
-    const bool applied = m_port.setBaudRate(m_line.baudRate) && m_port.setParity(m_line.parity)
-                         && m_port.setDataBits(m_line.dataBits) && m_port.setStopBits(m_line.stopBits)
-                         && m_port.setFlowControl(QSerialPort::NoFlowControl);
+    m_port->setPortName(device);
+    if (!m_port->open(QIODevice::ReadWrite))
+        throw CommError(openFailureNumber(m_port->error(), device));
+    const bool applied = m_port->setBaudRate(m_line.baudRate) && m_port->setParity(m_line.parity)
+                         && m_port->setDataBits(m_line.dataBits) && m_port->setStopBits(m_line.stopBits)
+                         && m_port->setFlowControl(QSerialPort::NoFlowControl);
     if (!applied) {
-        m_port.close();
+        m_port->close();
         throw CommError(commerror::SettingsRefused);
     }
+    openPorts().append(this);
 }
 
-void CommPort::closeFlushed()
+void CommPort::close()
 {
-    const QDeadlineTimer deadline(flushLimit);
-    while (m_port.bytesToWrite() > 0 && !deadline.hasExpired()) {
-        if (!m_port.waitForBytesWritten(int(deadline.remainingTime())))
-            break;
+    openPorts().removeOne(this);
+    const qint64 onTheWay = bytesOnTheWay(*m_port);
+    if (onTheWay == 0) {
+        m_port->close();
+        return;
     }
-    m_port.close();
+    // The port (and its lock) goes with the drain; this component starts again with a fresh one.
+    PortDrain::start(std::exchange(m_port, nullptr), lineTime(onTheWay, m_line.baudRate));
+    makePort();
+}
+
+void CommPort::closeAllNow()
+{
+    const QList<CommPort *> ports = openPorts();
+    for (CommPort *port : ports) {
+        const QDeadlineTimer deadline(lineTime(bytesOnTheWay(*port->m_port), port->m_line.baudRate));
+        while (port->m_port->bytesToWrite() > 0 && !deadline.hasExpired()) {
+            if (!port->m_port->waitForBytesWritten(int(deadline.remainingTime())))
+                break;
+        }
+        openPorts().removeOne(port);
+        port->m_port->close();
+    }
+    PortDrain::closeAll();
 }
 
 void CommPort::output(QByteArrayView bytes)
 {
-    if (!m_port.isOpen())
+    if (!m_port->isOpen())
         throw CommError(commerror::PortNotOpen);
-    if (m_port.write(bytes.data(), bytes.size()) != bytes.size())
+    if (m_port->write(bytes.data(), bytes.size()) != bytes.size())
         throw CommError(commerror::PortNotOpen);
-    // Hand the bytes to the driver now rather than at the next turn of the event loop.
-    m_port.flush();
+    // Hand the driver what it takes now rather than at the next turn of the event loop; the
+    // rest follows whenever the line has room.
+    m_port->flush();
 }
 
 QByteArray CommPort::input()
 {
-    if (!m_port.isOpen())
+    if (!m_port->isOpen())
         return {};
-    return m_port.readAll();
+    return m_port->readAll();
+}
+
+qint64 CommPort::bytesToWrite() const
+{
+    return m_port->isOpen() ? bytesOnTheWay(*m_port) : 0;
 }
 
 void CommPort::onError(QSerialPort::SerialPortError error)
 {
-    if (!m_port.isOpen())
+    if (!m_port->isOpen())
         return;
-    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError
-        && error != QSerialPort::WriteError)
+    if (!isDeviceGone(*m_port, error))
         return;
     // Left open, the port repeats the error without end and pins a core.
-    if (m_port.bytesAvailable() > 0)
+    if (m_port->bytesAvailable() > 0)
         emit dataReady();
-    m_port.close();
-    emit deviceLost();
+    const qint64 unsent = m_port->bytesToWrite();
+    openPorts().removeOne(this);
+    m_port->close();
+    emit deviceLost(unsent);
 }

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <exception>
+#include <memory>
 
 // Failure numbers of the classic serial control, shown to the operator after "PORT Hatası ".
 namespace commerror {
@@ -32,7 +33,9 @@ private:
 
 // The serial component of the main window: settings and port number handed over before
 // opening, Output queues bytes, Input takes what has arrived. Failures throw CommError.
-// A device that goes away is closed at its first error and reported once.
+// Output never waits: bytes leave as the line takes them, and a line that is slow or full
+// is no failure. A device that goes away is closed at its first read error and reported
+// once. Closing lets what is still queued reach the line at the line's pace.
 class CommPort : public QObject
 {
     Q_OBJECT
@@ -48,23 +51,31 @@ public:
     int commPort() const { return m_commPort; }
 
     void setPortOpen(bool open);
-    bool portOpen() const { return m_port.isOpen(); }
+    bool portOpen() const { return m_port->isOpen(); }
 
     void output(QByteArrayView bytes);
     QByteArray input();
+    // Bytes handed to output() that have not reached the line yet.
+    qint64 bytesToWrite() const;
+
+    // Closes every port still open, waiting for queued bytes only as long as the line needs
+    // for them: for a process that ends without closing its windows.
+    static void closeAllNow();
 
 signals:
     // Bytes are waiting for input().
     void dataReady();
-    // The device failed (unplugged adapter); the port is closed by now.
-    void deviceLost();
+    // The device failed (unplugged adapter); the port is closed by now. `unsentBytes` were
+    // handed to output() but never reached the line.
+    void deviceLost(qint64 unsentBytes);
 
 private:
+    void makePort();
     void open();
-    void closeFlushed();
+    void close();
     void onError(QSerialPort::SerialPortError error);
 
-    QSerialPort m_port;
+    std::unique_ptr<QSerialPort> m_port;
     QString m_programDir;
     QString m_settings = QStringLiteral("9600,n,8,1");
     LineSettings m_line{9600};

@@ -62,6 +62,8 @@ private slots:
     void clearThenReceive();
     void rearmingKeepsPolling();
     void deviceGoesAway();
+    void fullLineIsNoFailure();
+    void bytesReachLineWhenClosedAtOnce_data();
     void bytesReachLineWhenClosedAtOnce();
 };
 
@@ -272,13 +274,36 @@ void TestLink::deviceGoesAway()
     QVERIFY(h.form->isVisible());
 }
 
+void TestLink::fullLineIsNoFailure()
+{
+    // The far end reads nothing for a while, as a slow line does: the frame waits, whole.
+    Form1Harness h;
+    MessageBoxCatcher boxes;
+    const QByteArray frame = "@" + QByteArray(30000, 'x');
+    h.form->Text3->setText(QString::fromLatin1(frame.sliced(1)));
+    h.click(h.form->Command9);
+    QTest::qWait(300);
+    h.click(h.form->Command17);
+    QCOMPARE(h.far.read(frame.size() + 2), frame + "@A");
+    QVERIFY(h.form->link().MSComm1().portOpen());
+    QCOMPARE(boxes.texts, QStringList());
+}
+
+void TestLink::bytesReachLineWhenClosedAtOnce_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::newRow("a short frame") << 400;
+    QTest::newRow("more than the line holds") << 30000;
+}
+
 void TestLink::bytesReachLineWhenClosedAtOnce()
 {
+    QFETCH(int, length);
     Form1Harness h;
-    h.form->Text3->setText(QString(400, u'x'));
+    h.form->Text3->setText(QString(length, u'x'));
     h.click(h.form->Command9);
     h.form->close();
-    QCOMPARE(h.far.read(401).size(), 401);
+    QCOMPARE(h.far.read(length + 1).size(), length + 1);
 }
 
 QTEST_MAIN(TestLink)

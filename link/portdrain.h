@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QObject>
+#include <QSerialPort>
+#include <QTimer>
+
+#include <chrono>
+#include <memory>
+
+// How long a line needs for `bytes` at `baudRate` (ten bit times a byte), with a margin for
+// the adapter's own buffers.
+std::chrono::milliseconds lineTime(qint64 bytes, qint32 baudRate);
+
+// Bytes of `port` still on their way: queued by Qt or waiting in the driver.
+qint64 bytesOnTheWay(const QSerialPort &port);
+
+// Whether `error` means that the device has gone (an unplugged adapter, a closed far end).
+// A write that would block (a slow or paused far end) raises an error too, but its bytes
+// stay queued and go out when the line has room: that is no loss.
+bool isDeviceGone(const QSerialPort &port, QSerialPort::SerialPortError error);
+
+// Takes over a port whose owner closed it while bytes were still on their way, lets them
+// reach the line at the line's pace, then closes it. The window that wrote them may go at
+// once; the program waits for its drains before it ends.
+class PortDrain : public QObject
+{
+    Q_OBJECT
+
+public:
+    static void start(std::unique_ptr<QSerialPort> port, std::chrono::milliseconds limit);
+    static qsizetype pending();
+    // Runs events until every drain has finished: the program's last step.
+    static void waitForAll();
+    // Closes every drained port at once: the program is ending regardless.
+    static void closeAll();
+
+private:
+    PortDrain(std::unique_ptr<QSerialPort> port, std::chrono::milliseconds limit);
+    void check();
+    void finish();
+
+    std::unique_ptr<QSerialPort> m_port;
+    std::chrono::steady_clock::time_point m_deadline;
+    QTimer m_check;
+};
