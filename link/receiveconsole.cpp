@@ -13,6 +13,7 @@
 #include <QtMath>
 
 #include <array>
+#include <limits>
 
 namespace {
 
@@ -85,7 +86,7 @@ void ReceiveConsole::appendText(QStringView text)
     }
     const int top = lineTop(changedLine);
     const bool inView = top < viewport()->height() && changedLine >= vertical->value()
-                        && margin + changedX - horizontalScrollBar()->value() < viewport()->width();
+                        && margin + changedX - horizontalOffset() < viewport()->width();
     if (inView)
         viewport()->update(0, top, viewport()->width(), viewport()->height() - top);
 }
@@ -138,7 +139,7 @@ void ReceiveConsole::takeFont()
     m_lineHeight = std::max(1, qCeil(metrics.height()));
     m_ascent = metrics.ascent();
     m_buffer.setAdvance(advances(m_font));
-    horizontalScrollBar()->setSingleStep(std::max(1, qRound(metrics.averageCharWidth())));
+    m_charWidth = std::max(1.0, metrics.averageCharWidth());
     updateScrollBars();
     viewport()->update();
 }
@@ -151,8 +152,24 @@ void ReceiveConsole::updateScrollBars()
     vertical->setRange(0, int(std::max<qsizetype>(0, m_buffer.lineCount() - visible)));
     QScrollBar *horizontal = horizontalScrollBar();
     const int width = viewport()->width();
-    horizontal->setPageStep(width);
-    horizontal->setRange(0, std::max(0, qCeil(m_buffer.widestLine()) + 2 * margin + caretWidth - width));
+    const double offsetRange = std::max(0.0, std::ceil(m_buffer.widestLine()) + 2 * margin + caretWidth - width);
+    const double offset = horizontalOffset();
+    m_pixelsPerStep = std::max(1.0, std::ceil(offsetRange / std::numeric_limits<int>::max()));
+    horizontal->setRange(0, int(std::ceil(offsetRange / m_pixelsPerStep)));
+    horizontal->setPageStep(std::max(1, int(width / m_pixelsPerStep)));
+    horizontal->setSingleStep(std::max(1, qRound(m_charWidth / m_pixelsPerStep)));
+    setHorizontalOffset(offset);
+}
+
+double ReceiveConsole::horizontalOffset() const
+{
+    return horizontalScrollBar()->value() * m_pixelsPerStep;
+}
+
+void ReceiveConsole::setHorizontalOffset(double pixels)
+{
+    horizontalScrollBar()->setValue(int(std::clamp(std::round(pixels / m_pixelsPerStep), 0.0,
+                                                   double(horizontalScrollBar()->maximum()))));
 }
 
 int ReceiveConsole::visibleLines() const
@@ -169,7 +186,7 @@ qsizetype ReceiveConsole::positionAt(QPointF point) const
 {
     const qsizetype row = qFloor((point.y() - margin) / m_lineHeight);
     const qsizetype line = std::clamp<qsizetype>(verticalScrollBar()->value() + row, 0, m_buffer.lineCount() - 1);
-    return m_buffer.positionAt(line, point.x() + horizontalScrollBar()->value() - margin);
+    return m_buffer.positionAt(line, point.x() + horizontalOffset() - margin);
 }
 
 qsizetype ReceiveConsole::previousPosition(qsizetype position) const
@@ -268,12 +285,12 @@ void ReceiveConsole::ensureCaretVisible()
         vertical->setValue(int(line) - visibleLines() + 1);
 
     const double x = margin + m_buffer.x(line, m_position);
-    QScrollBar *horizontal = horizontalScrollBar();
+    const double left = horizontalOffset();
     const int width = viewport()->width();
-    if (x < horizontal->value() + margin)
-        horizontal->setValue(qFloor(x) - margin);
-    else if (x + caretWidth > horizontal->value() + width - margin)
-        horizontal->setValue(qCeil(x) + caretWidth - width + margin);
+    if (x < left + margin)
+        setHorizontalOffset(std::floor(x) - margin);
+    else if (x + caretWidth > left + width - margin)
+        setHorizontalOffset(std::ceil(x) + caretWidth - width + margin);
 }
 
 void ReceiveConsole::changeEvent(QEvent *event)
@@ -420,7 +437,7 @@ void ReceiveConsole::paintEvent(QPaintEvent *event)
     painter.setFont(m_font);
     const QPalette &colors = palette();
     const QRect dirty = event->rect();
-    const int left = horizontalScrollBar()->value();
+    const double left = horizontalOffset();
     const double viewLeft = left - margin;
     const double viewRight = viewLeft + viewport()->width();
     const qsizetype selectedFrom = selectionStart();

@@ -53,6 +53,10 @@ private:
 
     void takeFont();
     void updateScrollBars();
+    // The view's left edge in pixels; the scroll bar counts in steps of m_pixelsPerStep,
+    // so that lines wider than an int of pixels can still be scrolled to their end.
+    double horizontalOffset() const;
+    void setHorizontalOffset(double pixels);
     int visibleLines() const;
     int lineTop(qsizetype line) const;
     qsizetype positionAt(QPointF point) const;
@@ -72,6 +76,8 @@ private:
     QFont m_font;
     ConsoleBuffer m_buffer;
     int m_lineHeight = 1;
+    double m_charWidth = 1;
+    double m_pixelsPerStep = 1;
     double m_ascent = 0;
     qsizetype m_anchor = 0;
     qsizetype m_position = 0;

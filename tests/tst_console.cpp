@@ -494,16 +494,24 @@ void TestConsole::mouseSelection()
 void TestConsole::megabyteLine_data()
 {
     QTest::addColumn<bool>("scrolledRight");
+    QTest::addColumn<int>("fontPixels");
 
-    QTest::newRow("view at the start of the line") << false;
-    QTest::newRow("view far along the line") << true;
+    QTest::newRow("view at the start of the line") << false << 0;
+    QTest::newRow("view far along the line") << true << 0;
+    QTest::newRow("line wider than 2^31 pixels, view at its end") << true << 8000;
 }
 
 void TestConsole::megabyteLine()
 {
     QFETCH(bool, scrolledRight);
+    QFETCH(int, fontPixels);
 
     ReceiveConsole console;
+    if (fontPixels > 0) {
+        QFont huge = console.font();
+        huge.setPixelSize(fontPixels);
+        console.setFont(huge);
+    }
     console.resize(220, 160);
     console.show();
     QVERIFY(QTest::qWaitForWindowExposed(&console));
@@ -520,7 +528,12 @@ void TestConsole::megabyteLine()
     QScrollBar *horizontal = console.horizontalScrollBar();
     QVERIFY(horizontal->maximum() > 1000 * console.width());
     horizontal->setValue(scrolledRight ? horizontal->maximum() - 10 * console.width() : 0);
-    QVERIFY(inkPixels(console) > 100);
+    // A click at the view's right edge lands where the view shows: near the line's end when scrolled there.
+    QTest::mouseClick(console.viewport(), Qt::LeftButton, {}, QPoint(console.viewport()->width() - 5, 10));
+    QVERIFY2(scrolledRight == (console.caretPosition() > console.text().size() * 99 / 100),
+             qPrintable(QString::number(console.caretPosition())));
+    if (fontPixels == 0)
+        QVERIFY(inkPixels(console) > 100);
 }
 
 void TestConsole::tabMovesFocus_data()
