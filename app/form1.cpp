@@ -23,6 +23,8 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include <limits>
+
 namespace {
 
 const QString tahoma = QStringLiteral("Tahoma");
@@ -70,8 +72,7 @@ void Form1::buildControls()
         t->setObjectName(QLatin1String(name));
         t->setGeometry(geometry);
         t->setFont(buttonFont());
-        if (maxLength > 0)
-            t->setMaxLength(maxLength);
+        t->setMaxLength(maxLength);
         return t;
     };
     const auto heading = [](QLabel *label, const char *name, QRect geometry, QColor background) {
@@ -84,7 +85,7 @@ void Form1::buildControls()
         palette.setColor(QPalette::Window, background);
         label->setPalette(palette);
     };
-    constexpr int unlimited = 0;
+    constexpr int unlimited = std::numeric_limits<int>::max();
 
     Label3 = new ClickableLabel(QStringLiteral("Gönderilen Komutlar"), this);
     heading(Label3, "Label3", twipsRect(120, 120, 2535, 375), QColor(255, 255, 192));
@@ -143,6 +144,11 @@ void Form1::bindEvents()
     connect(&m_timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
     connect(&m_link, &PortLink::received, this,
             [this](const QByteArray &bytes) { Text8->appendText(codepage::toUnicode(bytes)); });
+    // Bytes that never reached the line are a frame the terminal did not get whole.
+    connect(&m_link.MSComm1(), &CommPort::deviceLost, this, [this](qint64 unsentBytes) {
+        if (unsentBytes > 0 && !m_unloaded)
+            showPortFailure(CommError(commerror::PortNotOpen));
+    }, Qt::QueuedConnection);
 
     connect(Label3, &ClickableLabel::clicked, this, &Form1::Label3_Click);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
@@ -276,17 +282,26 @@ void Form1::Command6_Click()
 {
     // The wait runs the window's events: this window may close, and even be deleted, inside it.
     const QPointer<Form1> self(this);
-    const Clock clock = m_module.clock;
     try {
         send(commandframes::messageLoad);
         send(commandframes::byteField(0));
         send(commandframes::byteField(1));
-        PacedWait(1, clock);
+        ++m_messagesWaiting;
+        // A click during the wait joins it rather than nesting a wait of its own: its second
+        // half goes out at the same change of the seconds, and a storm of clicks keeps the
+        // stack one wait deep.
+        if (m_messageWaitRunning)
+            return;
+        m_messageWaitRunning = true;
+        PacedWait(1, m_module.clock);
         if (!self || m_unloaded)
             return;
-        send(commandframes::messageWrite);
-        send(typedBytes(Text4));
-        send(commandframes::byteField(0));
+        m_messageWaitRunning = false;
+        for (int due = std::exchange(m_messagesWaiting, 0); due > 0; --due) {
+            send(commandframes::messageWrite);
+            send(typedBytes(Text4));
+            send(commandframes::byteField(0));
+        }
     } catch (const CommError &failure) {
         if (self && !m_unloaded)
             showPortFailure(failure);

@@ -96,4 +96,7 @@ private:
     PortLink m_link;
     QTimer m_timer2;
     bool m_unloaded = false;
+    // Message sequences whose second half waits for the one running wait.
+    bool m_messageWaitRunning = false;
+    int m_messagesWaiting = 0;
 };

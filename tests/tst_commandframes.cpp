@@ -34,6 +34,7 @@ private slots:
     void messageTextTypedDuringTheWait();
     void otherButtonBetweenTheHalves();
     void secondMessageInsideTheFirst();
+    void messageClickStorm();
     void consoleFillsDuringTheWait();
     void windowClosedDuringTheWait();
     void deviceLostDuringTheWait();
@@ -64,6 +65,8 @@ void TestCommandFrames::buttonFrames_data()
     QTest::newRow("free command empty") << "Command9" << "Text3" << "" << QByteArray("@");
     QTest::newRow("free command S") << "Command9" << "Text3" << "S" << QByteArray("@S");
     QTest::newRow("free command long") << "Command9" << "Text3" << QString(300, u'ü') << QByteArray("@") + QByteArray(300, '\xFC');
+    QTest::newRow("free command past 32767") << "Command9" << "Text3" << QString(40000, u'y') << QByteArray("@") + QByteArray(40000, 'y');
+    QTest::newRow("dial past 32767") << "Command18" << "Text10" << QString(40000, u'9') << "ATDT" + QByteArray(40000, '9') + "\r\n";
     QTest::newRow("message empty") << "Command6" << "Text4" << "" << firstHalf + secondHalf("");
     QTest::newRow("message full length") << "Command6" << "Text4" << QStringLiteral("İYİ GÜNLER ÇÖŞ")
                                          << firstHalf + secondHalf("\xDDY\xDD G\xDCNLER \xC7\xD6\xDE");
@@ -184,6 +187,28 @@ void TestCommandFrames::secondMessageInsideTheFirst()
     // The inner sequence runs whole inside the outer one's wait; both then send the box as it is.
     QCOMPARE(hexDump(h.far.readWithExtras(16)),
              hexDump(firstHalf + firstHalf + secondHalf("2") + secondHalf("2")));
+}
+
+void TestCommandFrames::messageClickStorm()
+{
+    FakeClock fake(midSecond);
+    fake.freeze();
+    Form1Harness h(5, fake.clock());
+    constexpr int clicks = 3000;
+    int clicked = 0;
+    QTimer storm;
+    QObject::connect(&storm, &QTimer::timeout, [&] {
+        h.form->Command6->click();
+        if (++clicked == clicks) {
+            storm.stop();
+            fake.set(midSecond.addSecs(1));
+        }
+    });
+    storm.start(0);
+    h.click(h.form->Command6);
+    QCOMPARE(clicked, clicks);
+    QCOMPARE(hexDump(h.far.readWithExtras((clicks + 1) * 7)),
+             hexDump(firstHalf.repeated(clicks + 1) + secondHalf("").repeated(clicks + 1)));
 }
 
 void TestCommandFrames::consoleFillsDuringTheWait()
