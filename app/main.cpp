@@ -24,10 +24,10 @@ int main(int argc, char *argv[])
     }
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("terminal-kontrol"));
+    QApplication::setApplicationName(QStringLiteral("com.vexla.TerminalKontrol"));
     QApplication::setApplicationVersion(QStringLiteral("%1.%2").arg(versionMajor).arg(versionMinor));
     // Lets the desktop match the windows to the menu entry and its icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("terminal-kontrol"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.vexla.TerminalKontrol"));
     designfonts::install();
 
     Module1 module;
