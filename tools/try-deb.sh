@@ -43,7 +43,7 @@ trap 'exit 1' INT TERM
 
 sh tools/build-deb.sh
 deb=$(ls build-pkg/terminal-kontrol_*.deb)
-echo "package: $deb, $(stat -c %s "$deb") bytes"
+echo "package: $deb, $(stat -c %s "$deb") bytes, built after $(elapsed)"
 
 remove_root
 mkdir -p build-pkg/debootstrap-cache build-pkg/apt-archives/partial
