@@ -92,7 +92,12 @@ void TestProgram::operatorPicksPortAndPressesButtons()
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     run.setProcessEnvironment(environment);
     run.setProcessChannelMode(QProcess::ForwardedChannels);
-    run.start(program, {});
+    // Started as the package's command is: through a link elsewhere on the PATH, with an
+    // argument it does not know. The COM3 beside the program itself must still be found.
+    QTemporaryDir bin;
+    const QString command = bin.filePath(QStringLiteral("terminal-kontrol"));
+    QVERIFY(QFile::link(program, command));
+    run.start(command, {QStringLiteral("--verbose")});
     QVERIFY(run.waitForStarted());
 
     const QString caption = QStringLiteral("Vexla Terminal Kontrol V 6.2");

@@ -1,0 +1,110 @@
+#!/bin/sh
+# Tries the package for real: builds it, installs it with apt into a fresh Debian 12 root,
+# starts the installed command there under Xvfb and drives it (tools/debtrial.py), then
+# purges the package and checks that it left nothing behind. Needs root; the root lives in
+# build-pkg/root and is removed at the end. TK_MIRROR names another Debian mirror.
+set -eu
+cd "$(dirname "$0")/.."
+top=$PWD
+root=$top/build-pkg/root
+mirror=${TK_MIRROR:-http://deb.debian.org/debian}
+programdir=/usr/lib/terminal-kontrol
+began=$(date +%s)
+elapsed() { echo "$(($(date +%s) - began)) s"; }
+
+packages="debootstrap xvfb xdotool x11-utils python3"
+missing=""
+for p in $packages; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+    apt-get update
+    DEBIAN_FRONTEND=noninteractive apt-get install -y $missing
+fi
+
+# Mounts under the root, deepest first. Removing the root while one is left would reach
+# into /dev, so every removal checks first.
+mounts_under_root() { awk -v r="$root/" 'index($2, r) == 1 { print $2 }' /proc/mounts | sort -r; }
+unmount_root() {
+    for m in $(mounts_under_root); do umount "$m" || umount -l "$m"; done
+    [ -z "$(mounts_under_root)" ]
+}
+remove_root() {
+    unmount_root || { echo "still mounted under $root; not removing it"; return 1; }
+    rm -rf --one-file-system "$root"
+}
+xvfb=""
+cleanup() {
+    [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
+    unmount_root || echo "could not unmount everything under $root"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+sh tools/build-deb.sh
+deb=$(ls build-pkg/terminal-kontrol_*.deb)
+echo "package: $deb, $(stat -c %s "$deb") bytes, built after $(elapsed)"
+
+remove_root
+mkdir -p build-pkg/debootstrap-cache build-pkg/apt-archives/partial
+debootstrap --variant=minbase --cache-dir="$top/build-pkg/debootstrap-cache" bookworm "$root" "$mirror"
+echo "debootstrap done after $(elapsed)"
+
+mount -t proc proc "$root/proc"
+mount -t sysfs sys "$root/sys"
+mount --bind /dev "$root/dev"
+# A devpts of its own, so that /dev/pts/N means the same inside and out.
+mount -t devpts -o newinstance,ptmxmode=0666,mode=0620,gid=5 devpts "$root/dev/pts"
+mount --bind "$root/dev/pts/ptmx" "$root/dev/ptmx"
+# As on a booted Debian: /var/lock is /run/lock, a tmpfs everyone may write.
+mkdir -p "$root/run/lock"
+mount -t tmpfs -o mode=1777 tmpfs "$root/run/lock"
+# Downloads are kept between runs; the root itself is always fresh.
+mount --bind build-pkg/apt-archives "$root/var/cache/apt/archives"
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+cp "$deb" "$root/tmp/"
+in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive LANG=C.UTF-8 "$@"; }
+in_root apt-get update -q
+in_root useradd -m -G dialout kontrol
+
+# What the root looks like with the package's dependencies but without the package.
+listing() {
+    (cd "$root" && find . -xdev \( -path ./var/cache -o -path ./var/lib/apt -o -path ./var/lib/dpkg \
+        -o -path ./var/log -o -path ./tmp -o -path ./run \) -prune -o -print | sort)
+}
+# Without recommended packages, so that none of them can hide a missing dependency.
+in_root apt-get install -y --no-install-recommends "/tmp/${deb##*/}"
+in_root apt-get purge -y terminal-kontrol
+listing > build-pkg/root-before.txt
+
+echo "installing again after $(elapsed)"
+in_root apt-get install -y --no-install-recommends "/tmp/${deb##*/}"
+echo "installed size: $(in_root dpkg-query -W -f='${Installed-Size}' terminal-kontrol) KiB"
+[ "$(readlink -f "$root/usr/bin/terminal-kontrol")" = "$root$programdir/terminal-kontrol" ]
+printf '9600\r\n' > "$root$programdir/Vxl00.Def"
+
+Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 3>build-pkg/xvfb-display 2>build-pkg/xvfb.log &
+xvfb=$!
+for _ in $(seq 100); do [ -s build-pkg/xvfb-display ] && break; sleep 0.1; done
+display=:$(cat build-pkg/xvfb-display)
+# The root reaches the server through its abstract socket, which no chroot hides.
+python3 tools/debtrial.py --root "$root" --display "$display" --user kontrol --programdir "$programdir"
+
+rm "$root$programdir/Vxl00.Def"
+in_root dpkg -L terminal-kontrol > build-pkg/package-files.txt
+in_root apt-get purge -y terminal-kontrol
+listing > build-pkg/root-after.txt
+if ! diff build-pkg/root-before.txt build-pkg/root-after.txt; then
+    echo "FAIL: the root differs after the package was purged"
+    exit 1
+fi
+left=$(while read -r f; do [ -e "$root$f" ] && ! in_root dpkg -S "$f" >/dev/null 2>&1 && echo "$f"; done \
+    < build-pkg/package-files.txt || true)
+if [ -n "$left" ]; then
+    echo "FAIL: left behind: $left"
+    exit 1
+fi
+echo "purged: nothing of the package is left"
+
+remove_root
+echo "PASS after $(elapsed)"
