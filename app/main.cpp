@@ -1,8 +1,10 @@
 #include "caption.h"
 #include "commandline.h"
 #include "designfonts.h"
+#include "endsignals.h"
 #include "form0.h"
 #include "module1.h"
+#include "portdrain.h"
 
 #include <QApplication>
 
@@ -29,10 +31,13 @@ int main(int argc, char *argv[])
     // Lets the desktop match the windows to the menu entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("com.vexla.TerminalKontrol"));
     designfonts::install();
+    closePortsAtEveryEnd();
 
     Module1 module;
     module.programDir = QApplication::applicationDirPath();
     (new Form0(module))->show();
-    // The program ends when its last window closes.
-    return app.exec();
+    // The program ends when its last window closes, once what it sent has reached the line.
+    const int status = app.exec();
+    PortDrain::waitForAll();
+    return status;
 }

@@ -2,13 +2,17 @@
 // pick a port in the port window, confirm with its access key, press buttons by theirs,
 // and check what reached the line.
 #include "farend.h"
+#include "portlink.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 using namespace std::chrono_literals;
 
@@ -20,8 +24,14 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void operatorPicksPortAndPressesButtons();
+    void endingReleasesThePort_data();
+    void endingReleasesThePort();
 
 private:
+    QString startXvfb(QProcess &server);
+    // Starts `command` (the program, or a link to it, with COM3 beside it linked to `far`) and
+    // confirms COM3 in its port window; returns that window's id.
+    QString startOnCom3(QProcess &run, const QString &command, const QStringList &arguments, Pty &far);
     QString xdotool(const QStringList &arguments);
     QString waitForWindow(const QString &title, const QString &notId = QString());
 
@@ -34,12 +44,18 @@ void TestProgram::initTestCase()
     if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()
         || QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
         QFAIL("Xvfb and xdotool are needed (tools/install-deps.sh installs them)");
+    m_display = startXvfb(m_xvfb);
+    QVERIFY(!m_display.isEmpty());
+}
+
+QString TestProgram::startXvfb(QProcess &server)
+{
     // -displayfd 1: the server picks a free display and names it on its standard output.
-    m_xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
+    server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
                                           QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1024x768x24")});
-    QVERIFY(m_xvfb.waitForStarted());
-    QVERIFY(waitUntil([&] { return m_xvfb.canReadLine(); }, 10s));
-    m_display = QStringLiteral(":") + QString::fromLatin1(m_xvfb.readLine()).trimmed();
+    if (!server.waitForStarted() || !waitUntil([&] { return server.canReadLine(); }, 10s))
+        return {};
+    return QStringLiteral(":") + QString::fromLatin1(server.readLine()).trimmed();
 }
 
 void TestProgram::cleanupTestCase()
@@ -86,29 +102,16 @@ void TestProgram::operatorPicksPortAndPressesButtons()
     Pty far;
     far.linkAs(dir.path(), 3);
 
-    QProcess run;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DISPLAY"), m_display);
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    run.setProcessEnvironment(environment);
-    run.setProcessChannelMode(QProcess::ForwardedChannels);
     // Started as the package's command is: through a link elsewhere on the PATH, with an
     // argument it does not know. The COM3 beside the program itself must still be found.
     QTemporaryDir bin;
     const QString command = bin.filePath(QStringLiteral("terminal-kontrol"));
     QVERIFY(QFile::link(program, command));
-    run.start(command, {QStringLiteral("--verbose")});
-    QVERIFY(run.waitForStarted());
+    QProcess run;
+    const QString portWindow = startOnCom3(run, command, {QStringLiteral("--verbose")}, far);
+    QVERIFY(!portWindow.isEmpty());
 
     const QString caption = QStringLiteral("Vexla Terminal Kontrol V 6.2");
-    const QString portWindow = waitForWindow(caption);
-    QVERIFY2(!portWindow.isEmpty(), "the port window did not appear");
-    xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), portWindow});
-    // COM1 is selected and the list has the focus: two steps down is COM3; Alt+T confirms.
-    xdotool({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("50"), QStringLiteral("Down"),
-             QStringLiteral("Down"), QStringLiteral("alt+t")});
-    QVERIFY2(far.waitForRawMode(10s), "the program did not open COM3");
-
     const QString mainWindow = waitForWindow(caption, portWindow);
     QVERIFY2(!mainWindow.isEmpty(), "the main window did not appear");
     xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), mainWindow});
@@ -125,6 +128,76 @@ void TestProgram::operatorPicksPortAndPressesButtons()
 
     run.terminate();
     QVERIFY(run.waitForFinished(10000));
+}
+
+QString TestProgram::startOnCom3(QProcess &run, const QString &command, const QStringList &arguments, Pty &far)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), m_display);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    run.setProcessEnvironment(environment);
+    run.setProcessChannelMode(QProcess::ForwardedChannels);
+    run.start(command, arguments);
+    if (!run.waitForStarted())
+        return {};
+    const QString portWindow = waitForWindow(QStringLiteral("Vexla Terminal Kontrol V 6.2"));
+    if (portWindow.isEmpty())
+        return {};
+    xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), portWindow});
+    // COM1 is selected and the list has the focus: two steps down is COM3; Alt+T confirms.
+    xdotool({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("50"), QStringLiteral("Down"),
+             QStringLiteral("Down"), QStringLiteral("alt+t")});
+    return far.waitForRawMode(10s) ? portWindow : QString();
+}
+
+void TestProgram::endingReleasesThePort_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("closesThePort");
+
+    constexpr int displayLost = 0;
+    QTest::newRow("SIGTERM") << SIGTERM << true;
+    QTest::newRow("SIGINT") << SIGINT << true;
+    QTest::newRow("SIGHUP") << SIGHUP << true;
+    QTest::newRow("display connection lost") << displayLost << true;
+    QTest::newRow("SIGKILL leaves a stale lock") << SIGKILL << false;
+}
+
+void TestProgram::endingReleasesThePort()
+{
+    QFETCH(int, signal);
+    QFETCH(bool, closesThePort);
+
+    QProcess ownServer;
+    const QString sharedDisplay = m_display;
+    const auto restoreDisplay = qScopeGuard([&] { m_display = sharedDisplay; });
+    if (signal == 0)
+        m_display = startXvfb(ownServer);
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("terminal-kontrol"));
+    QVERIFY(QFile::copy(QStringLiteral(TK_PROGRAM_PATH), program));
+    Pty far;
+    far.linkAs(dir.path(), 3);
+    QProcess run;
+    QVERIFY2(!startOnCom3(run, program, {}, far).isEmpty(), "the program did not open COM3");
+    const QString lock = QStringLiteral("/var/lock/LCK..") + far.devicePath().mid(5).replace(u'/', u'_');
+    QVERIFY2(QFile::exists(lock), qPrintable(lock));
+
+    if (signal == 0)
+        ownServer.kill();
+    else
+        ::kill(pid_t(run.processId()), signal);
+    QVERIFY(run.waitForFinished(10000));
+    QCOMPARE(run.exitStatus() == QProcess::NormalExit, closesThePort);
+    QCOMPARE(QFile::exists(lock), !closesThePort);
+
+    // Whoever opens the line next gets it, also past the lock of a process that has died.
+    PortLink next(dir.path());
+    try {
+        next.open(QStringLiteral("4800"), 3);
+    } catch (const CommError &failure) {
+        QFAIL(qPrintable(QStringLiteral("reopening failed with %1").arg(failure.number())));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestProgram)
