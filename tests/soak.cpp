@@ -4,10 +4,12 @@
 // the script adds up. Details go before it, one line per fault or figure.
 #include "codepage.h"
 #include "designfonts.h"
+#include "endsignals.h"
 #include "farend.h"
 #include "form0.h"
 #include "harness.h"
 #include "linesettings.h"
+#include "portdrain.h"
 #include "receiveconsole.h"
 #include "settingsfile.h"
 
@@ -27,6 +29,7 @@
 #include <functional>
 #include <map>
 
+#include <csignal>
 #include <malloc.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -664,6 +667,127 @@ int afterHangUp()
     return tally.finish("hangup");
 }
 
+// A far end that takes `bytesPerSecond` (a 4800-baud line takes 480) while frames longer than
+// the line's buffer are sent one after another, with other buttons pressed in between.
+int slowLine(int cycles, int frameBytes, int bytesPerSecond)
+{
+    Tally tally;
+    removeSettingsFile();
+    Form1Harness h(11);
+    MessageBoxCatcher boxes;
+    QByteArray sent, got;
+    QTimer reader;
+    QObject::connect(&reader, &QTimer::timeout, [&] {
+        QByteArray chunk(bytesPerSecond / 10, Qt::Uninitialized);
+        const ssize_t n = ::read(h.far.masterFd(), chunk.data(), size_t(chunk.size()));
+        got.append(chunk.first(std::max<ssize_t>(0, n)));
+    });
+    reader.start(100);
+    for (int cycle = 0; cycle < cycles; ++cycle) {
+        const QByteArray frame = QByteArray(frameBytes, char('a' + cycle % 26));
+        h.form->Text3->setText(QString::fromLatin1(frame));
+        h.click(h.form->Command9);
+        h.click(h.form->Command17);
+        sent += "@" + frame + "@A";
+        // The next frame goes while this one is still on its way.
+        waitUntil([&] { return got.size() >= sent.size() - frameBytes / 2; }, std::chrono::seconds(2 * frameBytes / bytesPerSecond));
+    }
+    waitUntil([&] { return got.size() >= sent.size(); }, std::chrono::seconds(2 + sent.size() / bytesPerSecond));
+    tally.compareStream(sent, got, false, QStringLiteral("frames at %1 bytes a second").arg(bytesPerSecond));
+    tally.check(h.form->link().MSComm1().portOpen(), QStringLiteral("port still open"));
+    tally.check(boxes.texts.isEmpty(), QStringLiteral("messages: %1").arg(boxes.texts.join(u'|')));
+    std::printf("slow line: %d frames of %d bytes at %d bytes a second, %lld of %lld bytes arrived\n", cycles, frameBytes,
+                bytesPerSecond, qlonglong(got.size()), qlonglong(sent.size()));
+    return tally.finish("slowline");
+}
+
+// The message button clicked as fast as events allow: every "@L" 00 01 must get its "@W", the
+// text and 00, soon after the clicks stop.
+int clickStorm(int clicks)
+{
+    Tally tally;
+    removeSettingsFile();
+    Form1Harness h(12);
+    h.form->Text4->setText(QStringLiteral("storm"));
+    const QByteArray load("@L\0\1", 4), write = QByteArray("@Wstorm") + '\0';
+    int clicked = 0;
+    QTimer storm;
+    // Posted, as the window system's clicks are, so that they also arrive inside a wait.
+    QObject::connect(&storm, &QTimer::timeout, [&] {
+        QMetaObject::invokeMethod(h.form->Command6, &QPushButton::click, Qt::QueuedConnection);
+        if (++clicked == clicks)
+            storm.stop();
+    });
+    storm.start(0);
+    QByteArray got;
+    waitUntil([&] { return clicked == clicks; }, 600s);
+    QElapsedTimer sinceLastClick;
+    sinceLastClick.start();
+    const qsizetype expected = qsizetype(clicks) * (load.size() + write.size());
+    waitUntil([&] { got += h.far.readAll(10ms); return got.size() >= expected; }, 5s);
+    const qint64 settled = sinceLastClick.elapsed();
+    // Each second half follows one first half: the count of open sequences never goes negative.
+    int open = 0, lowest = 0;
+    for (qsizetype at = 0; at < got.size();) {
+        const bool isLoad = got.sliced(at).startsWith(load);
+        open += isLoad ? 1 : -1;
+        lowest = std::min(lowest, open);
+        at += isLoad ? load.size() : write.size();
+    }
+    tally.check(got.size() == expected && open == 0 && lowest == 0,
+                QStringLiteral("%1 bytes, %2 sequences left open").arg(got.size()).arg(open));
+    tally.check(settled < 2000, QStringLiteral("second halves %1 ms after the last click").arg(settled));
+    tally.lost += std::max<qint64>(0, expected - got.size());
+    std::printf("click storm: %d clicks, every sequence whole %lld ms after the last click\n", clicks, qlonglong(settled));
+    return tally.finish("clickstorm");
+}
+
+// A main window in a process of its own, as the program runs, until a signal ends it.
+int runUntilSignal(int port, int frameBytes)
+{
+    closePortsAtEveryEnd();
+    Module1 module;
+    module.programDir = programDir();
+    module.SelectedPort = quint8(port);
+    auto *form = new Form1(module);
+    form->load();
+    form->show();
+    form->Text3->setText(QString(frameBytes, u'q'));
+    form->Command9->click();
+    std::printf("running\n");
+    std::fflush(stdout);
+    const int status = QCoreApplication::exec();
+    PortDrain::waitForAll();
+    return status;
+}
+
+// SIGTERM while a frame is still on its way: it must reach the line whole, and the lock must go.
+int sigterm(int rounds)
+{
+    Tally tally;
+    removeSettingsFile();
+    constexpr int frameBytes = 20000;
+    for (int round = 0; round < rounds; ++round) {
+        Pty far;
+        far.linkAs(programDir(), 13);
+        const QString lock = QStringLiteral("/var/lock/LCK..") + far.devicePath().mid(5).replace(u'/', u'_');
+        QProcess program;
+        program.start(QCoreApplication::applicationFilePath(),
+                      {QStringLiteral("rununtilsignal"), QStringLiteral("13"), QString::number(frameBytes)});
+        const bool running = program.waitForReadyRead(10000) && far.waitForRawMode();
+        tally.check(running && QFile::exists(lock), QStringLiteral("round %1: port open and locked").arg(round));
+        ::kill(pid_t(program.processId()), SIGTERM);
+        const QByteArray got = far.read(frameBytes + 1, 10s);
+        program.waitForFinished(10000);
+        tally.check(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0,
+                    QStringLiteral("round %1: ended cleanly").arg(round));
+        tally.check(!QFile::exists(lock), QStringLiteral("round %1: lock gone").arg(round));
+        tally.compareStream("@" + QByteArray(frameBytes, 'q'), got, false, QStringLiteral("round %1: frame").arg(round));
+    }
+    std::printf("SIGTERM %d times with a %d-byte frame on its way\n", rounds, frameBytes);
+    return tally.finish("sigterm");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -696,6 +820,14 @@ int main(int argc, char *argv[])
         return afterHangUp();
     if (scenario == u"hold")
         return holdPort(number(1, 7), number(2, 3000));
-    std::fprintf(stderr, "usage: tk_soak cycles|windowcycles [count] [bytes] | settings | ports | twoinstances | closeinwait [count] | hangup | memory [rounds] | trickle [line KB] [seconds] | wholerun\n");
+    if (scenario == u"slowline")
+        return slowLine(number(1, 20), number(2, 20000), number(3, 480));
+    if (scenario == u"clickstorm")
+        return clickStorm(number(1, 5000));
+    if (scenario == u"sigterm")
+        return sigterm(number(1, 20));
+    if (scenario == u"rununtilsignal")
+        return runUntilSignal(number(1, 13), number(2, 20000));
+    std::fprintf(stderr, "usage: tk_soak cycles|windowcycles [count] [bytes] | settings | ports | twoinstances | closeinwait [count] | hangup | memory [rounds] | trickle [line KB] [seconds] | wholerun | slowline [frames] [bytes] [bytes/s] | clickstorm [clicks] | sigterm [rounds]\n");
     return 2;
 }
