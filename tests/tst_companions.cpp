@@ -5,9 +5,12 @@
 #include "fakeclock.h"
 #include "framereader.h"
 #include "harness.h"
+#include "receiveconsole.h"
 #include "simterminal.h"
 
+#include <QDir>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QProcess>
 #include <QTest>
 
@@ -194,6 +197,20 @@ void TestCompanions::simulatorThroughTheCommandLine()
     const CliRun counter = runCli(port + QStringList{QStringLiteral("-w"), QStringLiteral("1"), QStringLiteral("--hex"),
                                                      QStringLiteral("counter-read")});
     QCOMPARE(counter.out, QStringLiteral("53 41 59 41 43 20 30 30 30 30 0d 0a\n") + line + QStringLiteral(": OK\n"));
+
+    // The window on the same line, as the README's run command opens it.
+    Module1 module;
+    module.programDir = QCoreApplication::applicationDirPath();
+    module.SelectedPort = 12;
+    const QString link = QDir(module.programDir).filePath(QStringLiteral("COM12"));
+    QFile::remove(link);
+    QVERIFY(QFile::link(line, link));
+    auto *window = new Form1(module);
+    window->load();
+    window->Command10->click();
+    QVERIFY(waitUntil([&] { return window->Text8->text().contains(QStringLiteral("SAAT 07:05:")); }));
+    window->close();
+    QFile::remove(link);
 
     sim.terminate();
     QVERIFY(sim.waitForFinished(5000));
