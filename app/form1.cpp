@@ -6,6 +6,7 @@
 #include "clockframes.h"
 #include "codepage.h"
 #include "commandframes.h"
+#include "commandwrites.h"
 #include "designfonts.h"
 #include "form0.h"
 #include "module1.h"
@@ -208,6 +209,12 @@ void Form1::send(QByteArrayView bytes)
     m_link.send(bytes);
 }
 
+void Form1::sendAll(const QList<QByteArray> &writes)
+{
+    for (const QByteArray &write : writes)
+        send(write);
+}
+
 template <typename Writes>
 void Form1::runCommand(Writes writes)
 {
@@ -241,7 +248,7 @@ void Form1::showMessage(const QString &text)
 
 void Form1::Command1_Click()
 {
-    runCommand([this] { send(commandframes::companyName(typedBytes(Text6))); });
+    runCommand([this] { sendAll(commandwrites::companyName(Text6->text())); });
 }
 
 void Form1::Command2_Click()
@@ -266,10 +273,8 @@ void Form1::Command3_Click()
 void Form1::Command4_Click()
 {
     runCommand([this] {
-        const QString cardNumber = Text1->text();
-        Text1->setText(cardNumber.isEmpty() ? m_module.randomCards.nextText()
-                                            : commandframes::zeroPadded(cardNumber));
-        send(typedBytes(Text1));
+        Text1->setText(commandwrites::cardReadText(Text1->text(), m_module.randomCards));
+        sendAll(commandwrites::cardRead(Text1->text()));
     });
 }
 
@@ -310,7 +315,7 @@ void Form1::Command6_Click()
 
 void Form1::Command9_Click()
 {
-    runCommand([this] { send(commandframes::freeCommand(typedBytes(Text3))); });
+    runCommand([this] { sendAll(commandwrites::freeCommand(Text3->text())); });
 }
 
 void Form1::Command10_Click()
@@ -332,9 +337,11 @@ void Form1::Command11_Click()
 void Form1::Command14_Click()
 {
     runCommand([this] {
-        send(commandframes::assignCardCounter);
+        // "@I" leaves before the box changes, so a refused write leaves the box as typed.
+        const QList<QByteArray> writes = commandwrites::assignCardCounter(Text11->text());
+        send(writes.first());
         Text11->setText(commandframes::zeroPadded(Text11->text()));
-        send(typedBytes(Text11));
+        sendAll(writes.sliced(1));
     });
 }
 
@@ -350,7 +357,7 @@ void Form1::Command17_Click()
 
 void Form1::Command18_Click()
 {
-    runCommand([this] { send(commandframes::dial(typedBytes(Text10))); });
+    runCommand([this] { sendAll(commandwrites::dial(Text10->text())); });
 }
 
 void Form1::Command19_Click()
@@ -360,14 +367,14 @@ void Form1::Command19_Click()
 
 void Form1::Label3_Click()
 {
-    const std::optional<QByteArray> frame = cardnumber::cardFrame(cardnumber::lenientValue(Text1->text()));
+    const std::optional<QList<QByteArray>> frame = commandwrites::cardFrame(Text1->text());
     // A value no two bytes can carry is refused here rather than sent cut down.
     if (!frame) {
         showMessage(QStringLiteral("Hatalı Kart Numarası"));
         return;
     }
     runCommand([this, &frame] {
-        send(*frame);
+        sendAll(*frame);
         Text8->appendText(u"\r\nOK.\r\n");
     });
 }

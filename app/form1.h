@@ -66,6 +66,7 @@ private:
 
     void unload();
     void send(QByteArrayView bytes);
+    void sendAll(const QList<QByteArray> &writes);
     // Runs a command's writes; a refused write ends them there and is reported.
     template <typename Writes>
     void runCommand(Writes writes);

@@ -1,5 +1,6 @@
 #include "portdrain.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QList>
 
@@ -114,6 +115,8 @@ void PortDrain::waitForAll()
     waitingLoop = &loop;
     loop.exec();
     waitingLoop = nullptr;
+    // Finished drains delete themselves later; after the program's last loop, later is now.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 void PortDrain::closeAll()

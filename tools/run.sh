@@ -1,8 +1,23 @@
 #!/bin/sh
-# Installs what is missing, builds, and starts the program.
+# Installs what is missing, builds, and starts the program with a simulated terminal linked
+# as COM12 (TK_SIM_PORT=COMn picks another, TK_SIM_PORT= none); choose that port in the
+# port window. The simulator never takes a COMn that a real port answers to.
 set -e
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j"$(nproc)"
-exec build/app/terminal-kontrol
+port=${TK_SIM_PORT-COM12}
+if [ -n "$port" ]; then
+    build/app/terminal-kontrol-sim --link "$port" >build/terminal-kontrol-sim.log 2>&1 &
+    sim=$!
+    trap 'kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null' EXIT INT TERM
+    # The simulator's first lines say where it is, or why it did not link.
+    for _ in 1 2 3 4 5 6 7 8 9 10; do
+        [ "$(wc -l <build/terminal-kontrol-sim.log)" -ge 2 ] && break
+        sleep 0.2
+    done
+    head -n 2 build/terminal-kontrol-sim.log
+    echo "frames it receives: build/terminal-kontrol-sim.log"
+fi
+build/app/terminal-kontrol

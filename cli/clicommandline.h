@@ -1,0 +1,22 @@
+#pragma once
+
+#include "clock.h"
+
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+
+class StopSignals;
+
+// Where a command line run finds its files, its clock and its streams.
+struct CommandLineContext
+{
+    QString programDir;   // Vxl00.Def and the COMn links, as beside the window
+    Clock clock = systemNow;
+    QTextStream *out = nullptr;
+    QTextStream *err = nullptr;
+    StopSignals *stop = nullptr;
+};
+
+// Runs `arguments` (the program's name first) on each port in turn and returns the exit status.
+int runCommandLine(const QStringList &arguments, const CommandLineContext &context);

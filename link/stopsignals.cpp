@@ -1,0 +1,49 @@
+#include "stopsignals.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// A handler may only write to a descriptor; the event loop reads the other end.
+int signalPipe[2] = {-1, -1};
+constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void onStopSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+} // namespace
+
+StopSignals::StopSignals(QObject *parent) : QObject(parent)
+{
+    if (signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    ::fcntl(signalPipe[1], F_SETFL, O_NONBLOCK);
+    m_notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &StopSignals::onSignal);
+    struct sigaction action = {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int number : stopSignals)
+        ::sigaction(number, &action, nullptr);
+}
+
+StopSignals::~StopSignals()
+{
+    for (int number : stopSignals)
+        ::signal(number, SIG_DFL);
+}
+
+void StopSignals::onSignal()
+{
+    char byte;
+    [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
+    m_stopped = true;
+    emit stopRequested();
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "framereader.h"
+#include "simterminal.h"
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTextStream>
+#include <QTimer>
+
+// The simulator's end of a pseudo-terminal: it reads frames, hands them to the terminal,
+// writes the answers back and logs both, one hex line per frame.
+class SimLine : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Throws std::runtime_error when no pseudo-terminal can be had.
+    explicit SimLine(QTextStream &log, QObject *parent = nullptr);
+    ~SimLine() override;
+
+    QString devicePath() const { return m_devicePath; }
+    // Bytes from the terminal's side, as if it sent them of itself.
+    void send(const QByteArray &bytes);
+
+private:
+    void onReadable();
+    void onQuiet();
+    void handle(const QList<QByteArray> &frames);
+    void flushOutput();
+    void log(const char *direction, const QByteArray &bytes, const QString &note = {});
+
+    QTextStream &m_log;
+    int m_master = -1;
+    int m_slave = -1;
+    QString m_devicePath;
+    QSocketNotifier *m_readable = nullptr;
+    QSocketNotifier *m_writable = nullptr;
+    QTimer m_quiet;
+    QByteArray m_output;
+    FrameReader m_reader;
+    SimTerminal m_terminal;
+};
