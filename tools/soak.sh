@@ -6,9 +6,12 @@
 # port; the window closed during the message command's wait 50 times; processor use after
 # the far end closed and under a 4800-baud stream with no line ends onto a 256 KB line;
 # 1000 rounds of data and clearing with the heap in use measured; one whole run from the
-# port window to the end of the program's loop, closed during a wait. The summary counts
+# port window to the end of the program's loop, closed during a wait; 20 frames of 20 KB to
+# a far end reading 480 bytes a second (a 4800-baud line), other buttons pressed between
+# them; 5000 message clicks as fast as events come; SIGTERM 20 times with a 20 KB frame on
+# its way. The summary counts
 # crashes, leaks, hangs, failed checks and lost or reordered bytes. Not part of the quick
-# test run; takes about three minutes.
+# test run; takes about 17 minutes, 14 of them the slow line.
 set -e
 cd "$(dirname "$0")/.."
 if [ -x tools/install-deps.sh ]; then tools/install-deps.sh; fi
@@ -51,7 +54,7 @@ run() {
         verdict="NO FIGURES (exit $rc)"; failures=$((failures + 1))
     fi
     echo "== $name ($* ): $verdict in $seconds s"
-    grep -vE '^soak |XDG_RUNTIME_DIR|propagateSizeHints' "$log" | grep -E '^(FAULT|cycles|settings file|two instances|closed in|processor|memory|trickle|whole run|port ")' || true
+    grep -vE '^soak |XDG_RUNTIME_DIR|propagateSizeHints' "$log" | grep -E '^(FAULT|cycles|settings file|two instances|closed in|processor|memory|trickle|whole run|port "|slow line|click storm|SIGTERM)' || true
     if [ "$verdict" != ok ]; then
         grep -E 'ERROR:|SUMMARY:|runtime error' "$log" | head -5
     fi
@@ -67,6 +70,9 @@ run hangup hangup
 run memory memory 1000
 run trickle trickle 256 10
 run wholerun wholerun
+run slowline slowline 20 20000 480
+run clickstorm clickstorm 5000
+run sigterm sigterm 20
 
 echo "soak: $checks checks, $failures failed, $crashes crashes, $leaks leaks, $hangs hangs, $lost bytes lost, $reordered bytes out of place"
 [ $((failures + crashes + leaks + hangs + lost + reordered)) -eq 0 ]
