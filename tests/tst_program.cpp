@@ -16,6 +16,17 @@
 
 using namespace std::chrono_literals;
 
+// A copy of the program in a folder of its own, with COM3 there linked to our end of the line.
+struct ProgramBesideLine
+{
+    QTemporaryDir dir;
+    Pty far;
+    QString program = dir.filePath(QStringLiteral("terminal-kontrol"));
+    bool copied = QFile::copy(QStringLiteral(TK_PROGRAM_PATH), program);
+
+    ProgramBesideLine() { far.linkAs(dir.path(), 3); }
+};
+
 class TestProgram : public QObject
 {
     Q_OBJECT
@@ -95,18 +106,15 @@ QString TestProgram::waitForWindow(const QString &title, const QString &notId)
 
 void TestProgram::operatorPicksPortAndPressesButtons()
 {
-    // A copy of the program in a folder of its own, with COM3 linked to our end of the line.
-    QTemporaryDir dir;
-    const QString program = dir.filePath(QStringLiteral("terminal-kontrol"));
-    QVERIFY(QFile::copy(QStringLiteral(TK_PROGRAM_PATH), program));
-    Pty far;
-    far.linkAs(dir.path(), 3);
+    ProgramBesideLine copy;
+    QVERIFY(copy.copied);
+    Pty &far = copy.far;
 
     // Started as the package's command is: through a link elsewhere on the PATH, with an
     // argument it does not know. The COM3 beside the program itself must still be found.
     QTemporaryDir bin;
     const QString command = bin.filePath(QStringLiteral("terminal-kontrol"));
-    QVERIFY(QFile::link(program, command));
+    QVERIFY(QFile::link(copy.program, command));
     QProcess run;
     const QString portWindow = startOnCom3(run, command, {QStringLiteral("--verbose")}, far);
     QVERIFY(!portWindow.isEmpty());
@@ -173,14 +181,11 @@ void TestProgram::endingReleasesThePort()
     const auto restoreDisplay = qScopeGuard([&] { m_display = sharedDisplay; });
     if (signal == 0)
         m_display = startXvfb(ownServer);
-    QTemporaryDir dir;
-    const QString program = dir.filePath(QStringLiteral("terminal-kontrol"));
-    QVERIFY(QFile::copy(QStringLiteral(TK_PROGRAM_PATH), program));
-    Pty far;
-    far.linkAs(dir.path(), 3);
+    ProgramBesideLine copy;
+    QVERIFY(copy.copied);
     QProcess run;
-    QVERIFY2(!startOnCom3(run, program, {}, far).isEmpty(), "the program did not open COM3");
-    const QString lock = QStringLiteral("/var/lock/LCK..") + far.devicePath().mid(5).replace(u'/', u'_');
+    QVERIFY2(!startOnCom3(run, copy.program, {}, copy.far).isEmpty(), "the program did not open COM3");
+    const QString lock = QStringLiteral("/var/lock/LCK..") + copy.far.devicePath().mid(5).replace(u'/', u'_');
     QVERIFY2(QFile::exists(lock), qPrintable(lock));
 
     if (signal == 0)
@@ -192,7 +197,7 @@ void TestProgram::endingReleasesThePort()
     QCOMPARE(QFile::exists(lock), !closesThePort);
 
     // Whoever opens the line next gets it, also past the lock of a process that has died.
-    PortLink next(dir.path());
+    PortLink next(copy.dir.path());
     try {
         next.open(QStringLiteral("4800"), 3);
     } catch (const CommError &failure) {
