@@ -134,15 +134,11 @@ void CommPort::closeAllNow()
 {
     const QList<CommPort *> ports = openPorts();
     for (CommPort *port : ports) {
-        const QDeadlineTimer deadline(lineTime(bytesOnTheWay(*port->m_port), port->m_line.baudRate));
-        while (port->m_port->bytesToWrite() > 0 && !deadline.hasExpired()) {
-            if (!port->m_port->waitForBytesWritten(int(deadline.remainingTime())))
-                break;
-        }
+        writeOutNow(*port->m_port, QDeadlineTimer(lineTime(bytesOnTheWay(*port->m_port), port->m_line.baudRate)));
         openPorts().removeOne(port);
         port->m_port->close();
     }
-    PortDrain::closeAll();
+    PortDrain::closeAll(true);
 }
 
 void CommPort::output(QByteArrayView bytes)

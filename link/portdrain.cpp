@@ -119,9 +119,20 @@ void PortDrain::waitForAll()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-void PortDrain::closeAll()
+void PortDrain::closeAll(bool writeOutFirst)
 {
     const QList<PortDrain *> all = drains();
-    for (PortDrain *drain : all)
+    for (PortDrain *drain : all) {
+        if (writeOutFirst)
+            writeOutNow(*drain->m_port, QDeadlineTimer(drain->m_deadline));
         drain->finish();
+    }
+}
+
+void writeOutNow(QSerialPort &port, QDeadlineTimer deadline)
+{
+    while (port.bytesToWrite() > 0 && !deadline.hasExpired()) {
+        if (!port.waitForBytesWritten(int(deadline.remainingTime())))
+            break;
+    }
 }

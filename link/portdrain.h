@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QSerialPort>
 #include <QTimer>
@@ -13,6 +14,10 @@ std::chrono::milliseconds lineTime(qint64 bytes, qint32 baudRate);
 
 // Bytes of `port` still on their way: queued by Qt or waiting in the driver.
 qint64 bytesOnTheWay(const QSerialPort &port);
+
+// Waits, blocked, until what Qt queued for `port` has gone to the driver or `deadline` has
+// passed: for a process that will run no event loop again.
+void writeOutNow(QSerialPort &port, QDeadlineTimer deadline);
 
 // Whether `error` means that the device has gone (an unplugged adapter, a closed far end).
 // A write that would block (a slow or paused far end) raises an error too, but its bytes
@@ -31,8 +36,9 @@ public:
     static qsizetype pending();
     // Runs events until every drain has finished: the program's last step.
     static void waitForAll();
-    // Closes every drained port at once: the program is ending regardless.
-    static void closeAll();
+    // Closes every drained port: at once, or (for a process that will run no event loop
+    // again) after waiting, blocked, for its bytes until its time is up.
+    static void closeAll(bool writeOutFirst = false);
 
 private:
     PortDrain(std::unique_ptr<QSerialPort> port, std::chrono::milliseconds limit);
