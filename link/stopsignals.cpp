@@ -1,5 +1,6 @@
 #include "stopsignals.h"
 
+#ifdef Q_OS_UNIX
 #include <csignal>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -47,3 +48,9 @@ void StopSignals::onSignal()
     m_stopped = true;
     emit stopRequested();
 }
+#else
+// Elsewhere the program ends through its windows or the console's own handling.
+StopSignals::StopSignals(QObject *parent) : QObject(parent) {}
+StopSignals::~StopSignals() = default;
+void StopSignals::onSignal() {}
+#endif
