@@ -2,7 +2,9 @@
 // fonts, length limits, keyboard order, access keys, frames, and where focus starts.
 #include "caption.h"
 #include "clickablelabel.h"
+#include "comname.h"
 #include "designfonts.h"
+#include "farend.h"
 #include "form0.h"
 #include "form1.h"
 #include "module1.h"
@@ -14,6 +16,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -27,6 +30,7 @@ private slots:
     void portWindowLayout_data();
     void portWindowLayout();
     void portWindowList();
+    void portWindowToolTips();
     void portWindowKeyboard();
     void mainWindowFrame();
     void mainWindowLayout_data();
@@ -118,6 +122,36 @@ void TestWindows::portWindowList()
     QTest::keyClick(form.Combo1, Qt::Key_Delete);
     QTest::keyClick(form.Combo1, Qt::Key_Backspace);
     QCOMPARE(form.Combo1->currentIndex(), 0);
+}
+
+void TestWindows::portWindowToolTips()
+{
+    // A line that is there, and the link of an adapter that is unplugged.
+    QTemporaryDir dir;
+    Pty far;
+    far.linkAs(dir.path(), 5);
+    QVERIFY(QFile::link(QStringLiteral("/dev/serial/by-id/usb-gone"), dir.filePath(QStringLiteral("COM3"))));
+    Module1 module;
+    module.programDir = dir.path();
+    Form0 form(module);
+    form.setAttribute(Qt::WA_DeleteOnClose, false);
+    const auto tip = [&](int index) { return form.Combo1->itemData(index, Qt::ToolTipRole).toString(); };
+    QCOMPARE(form.Combo1->itemText(4), QStringLiteral("COM5"));
+    QCOMPARE(tip(4), QStringLiteral("COM5: ") + far.devicePath());
+    const QString gone = QStringLiteral("COM3: /dev/serial/by-id/usb-gone\nŞu anda bu adda bir aygıt yok.");
+    QCOMPARE(tip(2), gone);
+    form.Combo1->setCurrentIndex(2);
+    QCOMPARE(form.Combo1->toolTip(), gone);
+    // Looked at afresh whenever the list opens.
+    far.hangUp();
+    form.Combo1->showPopup();
+    QCOMPARE(tip(4), QStringLiteral("COM5: %1\nŞu anda bu adda bir aygıt yok.").arg(far.devicePath()));
+    form.Combo1->hidePopup();
+
+    const PortFacts adapter{QStringLiteral("/dev/ttyUSB0"), true, QStringLiteral("FT232R USB UART"),
+                            QStringLiteral("FTDI"), QStringLiteral("A50285BI"), QStringLiteral("0403:6001")};
+    QCOMPARE(portToolTip(3, adapter), QStringLiteral("COM3: /dev/ttyUSB0\nAçıklama: FT232R USB UART\nÜretici: FTDI\n"
+                                                     "USB kimliği: 0403:6001\nSeri numarası: A50285BI"));
 }
 
 void TestWindows::portWindowKeyboard()
