@@ -7,6 +7,7 @@
 #include <QContextMenuEvent>
 #include <QFontMetricsF>
 #include <QKeyEvent>
+#include <QCoreApplication>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
@@ -309,11 +310,13 @@ void ReceiveConsole::contextMenuEvent(QContextMenuEvent *event)
         item->setEnabled(enabled);
         connect(item, &QAction::triggered, this, action);
     };
-    add(tr("Cu&t"), QKeySequence::Cut, hasSelection(), &ReceiveConsole::cut);
-    add(tr("&Copy"), QKeySequence::Copy, hasSelection(), &ReceiveConsole::copy);
-    add(tr("&Paste"), QKeySequence::Paste, !QGuiApplication::clipboard()->text().isEmpty(), &ReceiveConsole::paste);
+    // The entries of Qt's own text boxes, so that Qt's translations name them as those do.
+    const auto entry = [](const char *text) { return QCoreApplication::translate("QWidgetTextControl", text); };
+    add(entry("Cu&t"), QKeySequence::Cut, hasSelection(), &ReceiveConsole::cut);
+    add(entry("&Copy"), QKeySequence::Copy, hasSelection(), &ReceiveConsole::copy);
+    add(entry("&Paste"), QKeySequence::Paste, !QGuiApplication::clipboard()->text().isEmpty(), &ReceiveConsole::paste);
     menu.addSeparator();
-    add(tr("Select All"), QKeySequence::SelectAll, !m_buffer.text().isEmpty(), &ReceiveConsole::selectAll);
+    add(entry("Select All"), QKeySequence::SelectAll, !m_buffer.text().isEmpty(), &ReceiveConsole::selectAll);
     menu.exec(event->globalPos());
 }
 

@@ -9,11 +9,14 @@
 #include "form1.h"
 #include "module1.h"
 #include "receiveconsole.h"
+#include "toolkitlanguage.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -43,6 +46,8 @@ private slots:
     void sharedAccessKeyMovesFocus();
     void headingsAndColours();
     void portWindowCloseEndsProgram();
+    // Last: the translation stays installed.
+    void toolkitSpeaksTurkish();
 
 private:
     Module1 m_module;
@@ -396,6 +401,34 @@ void TestWindows::headingsAndColours()
     QVERIFY(form.children().indexOf(form.Command15) > form.children().indexOf(form.Label1));
     QCOMPARE(form.Text8->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     QCOMPARE(form.Text8->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+}
+
+void TestWindows::toolkitSpeaksTurkish()
+{
+    QVERIFY(!installToolkitLanguage(QLocale(QLocale::English, QLocale::UnitedStates)));
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "OK"), QStringLiteral("OK"));
+    QVERIFY(installToolkitLanguage(QLocale(QLocale::Turkish, QLocale::Turkey)));
+    QMessageBox box(QMessageBox::NoIcon, QString(), QStringLiteral("PORT Hatası 8018"), QMessageBox::Ok);
+    QCOMPARE(box.button(QMessageBox::Ok)->text(), QStringLiteral("Tamam"));
+
+    // The console's own menu names its entries as Qt's text boxes do.
+    Form1 form(m_module);
+    form.setAttribute(Qt::WA_DeleteOnClose, false);
+    form.show();
+    QStringList entries;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&] {
+        if (QWidget *menu = QApplication::activePopupWidget()) {
+            for (const QAction *action : menu->actions())
+                entries << action->text();
+            menu->close();
+        }
+    });
+    poll.start(10);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), form.Text8->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(form.Text8->viewport(), &event);
+    QCOMPARE(entries.value(0), QCoreApplication::translate("QWidgetTextControl", "Cu&t"));
+    QCOMPARE(entries.value(1), QStringLiteral("&Kopyala"));
 }
 
 QTEST_MAIN(TestWindows)
