@@ -7,7 +7,7 @@
 set -e
 cd "$(dirname "$0")/.."
 if [ -z "$DISPLAY" ] && [ -z "$WAYLAND_DISPLAY" ]; then
-    echo "No display: run this as the desktop user from a terminal inside the desktop session (not after su -), or set DISPLAY." >&2
+    echo "No display: start tools/run.sh as the desktop user from a terminal in the desktop session (root is needed only for tools/install-deps.sh)." >&2
     exit 1
 fi
 tools/install-deps.sh run
