@@ -13,6 +13,9 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFontDatabase>
+#include <QImage>
+#include <QPainter>
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +25,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <numeric>
 
 class TestWindows : public QObject
 {
@@ -45,6 +50,8 @@ private slots:
     void accessKeys();
     void sharedAccessKeyMovesFocus();
     void headingsAndColours();
+    void boldDrawsBoldAtItsSize_data();
+    void boldDrawsBoldAtItsSize();
     void portWindowCloseEndsProgram();
     // Last: the translation stays installed.
     void toolkitSpeaksTurkish();
@@ -401,6 +408,40 @@ void TestWindows::headingsAndColours()
     QVERIFY(form.children().indexOf(form.Command15) > form.children().indexOf(form.Label1));
     QCOMPARE(form.Text8->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     QCOMPARE(form.Text8->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+}
+
+void TestWindows::boldDrawsBoldAtItsSize_data()
+{
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<int>("pixelSize");
+    for (const char *family : {"Tahoma", "MS Sans Serif", "Verdana"}) {
+        for (const int pixels : {designfonts::smallPixels, designfonts::largePixels})
+            QTest::addRow("%s %d px", family, pixels) << QString::fromLatin1(family) << pixels;
+    }
+}
+
+void TestWindows::boldDrawsBoldAtItsSize()
+{
+    QFETCH(QString, family);
+    QFETCH(int, pixelSize);
+    const auto darkness = [](const QFont &font) {
+        QImage image(200, 40, QImage::Format_Grayscale8);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        painter.setFont(font);
+        painter.drawText(2, 30, QStringLiteral("Kart Sayacını Okuma"));
+        painter.end();
+        qint64 sum = 0;
+        for (int y = 0; y < image.height(); ++y)
+            sum += std::accumulate(image.constScanLine(y), image.constScanLine(y) + image.width(), qint64(0),
+                                   [](qint64 total, uchar grey) { return total + 255 - grey; });
+        return sum;
+    };
+    const QFont bold = designfonts::font(family, pixelSize, true);
+    QCOMPARE(QFontInfo(bold).pixelSize(), pixelSize);
+    QVERIFY(QFontDatabase::isSmoothlyScalable(QFontInfo(bold).family()));
+    QVERIFY2(darkness(bold) > darkness(designfonts::font(family, pixelSize, false)) * 6 / 5,
+             qPrintable(QFontInfo(bold).family()));
 }
 
 void TestWindows::toolkitSpeaksTurkish()

@@ -2,7 +2,7 @@
 # Installs what building and running (and, unless the argument is "run", testing) need on
 # Debian 12; packages already there are kept. Recommended packages change nothing on screen.
 set -e
-packages="cmake g++ make qt6-base-dev qt6-serialport-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev fonts-wine fonts-dejavu-core fonts-freefont-ttf"
+packages="cmake g++ make qt6-base-dev qt6-serialport-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev fonts-wine fonts-liberation2 fonts-dejavu-core fonts-freefont-ttf"
 [ "$1" = run ] || packages="$packages xvfb xdotool x11-utils"
 missing=""
 for p in $packages; do
