@@ -145,7 +145,6 @@ void TestUnits::comNames()
         QVERIFY(QFile::link(target.fileName(), dev.filePath(QLatin1String(name))));
     QVERIFY(QFile::link(dev.filePath(QStringLiteral("gone")), dev.filePath(QStringLiteral("COM6"))));
     QCOMPARE(resolveCom(2, dir.path(), dev.path()).name, dev.filePath(QStringLiteral("COM2")));
-    QCOMPARE(comDevicePath(2, dir.path(), dev.path()), QFileInfo(target.fileName()).canonicalFilePath());
     QCOMPARE(resolveCom(3, dir.path(), dev.path()).name, dir.filePath(QStringLiteral("COM3")));
     QCOMPARE(comDevicePath(6, dir.path(), dev.path()), dev.filePath(QStringLiteral("ttyS5")));
     QCOMPARE(comDevicePath(4, dir.path(), dev.path()), dir.filePath(QStringLiteral("gone")));
