@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/ioctl.h>
 
 using namespace std::chrono_literals;
 
@@ -191,6 +192,8 @@ void TestProgram::endingReleasesThePort()
     QCOMPARE(run.exitStatus() == QProcess::NormalExit, closesThePort);
     QCOMPARE(QFile::exists(lock), !closesThePort);
 
+    // A device's last close ends the dead process's exclusive use (TIOCEXCL); our far end holds it open.
+    ::ioctl(far.slaveFd(), TIOCNXCL);
     // Whoever opens the line next gets it, also past the lock of a process that has died.
     PortLink next(dir.path());
     try {

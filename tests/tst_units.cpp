@@ -138,8 +138,7 @@ void TestUnits::comNames()
     QVERIFY(QFile::link(dir.filePath(QStringLiteral("gone")), dir.filePath(QStringLiteral("COM4"))));
     QVERIFY(!QFileInfo::exists(comDevicePath(4, dir.path())));
 
-    // Where no link is beside the program, a udev link /dev/COMn comes before the on-board port;
-    // udev removes it with its device, so a dangling one counts as none.
+    // Without a link beside the program, a present udev link /dev/COMn comes before the on-board port.
     QTemporaryDir dev;
     for (const char *name : {"COM2", "COM3"})
         QVERIFY(QFile::link(target.fileName(), dev.filePath(QLatin1String(name))));
