@@ -192,8 +192,7 @@ void TestProgram::endingReleasesThePort()
     QCOMPARE(run.exitStatus() == QProcess::NormalExit, closesThePort);
     QCOMPARE(QFile::exists(lock), !closesThePort);
 
-    // A device's last close ends the dead process's exclusive use (TIOCEXCL); our far end holds it open.
-    ::ioctl(far.slaveFd(), TIOCNXCL);
+    ::ioctl(far.slaveFd(), TIOCNXCL); // as a device's last close would: our far end holds it open
     // Whoever opens the line next gets it, also past the lock of a process that has died.
     PortLink next(dir.path());
     try {

@@ -13,7 +13,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QImage>
 #include <QPainter>
 #include <QLabel>
 #include <QLineEdit>
