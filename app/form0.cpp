@@ -27,8 +27,9 @@ public:
 
     void refreshToolTips()
     {
+        const QList<QSerialPortInfo> available = QSerialPortInfo::availablePorts();
         for (int i = 0; i < count(); ++i)
-            setItemData(i, portToolTip(i + 1, portFacts(comDevicePath(i + 1, m_programDir))), Qt::ToolTipRole);
+            setItemData(i, portToolTip(i + 1, portFacts(comDevicePath(i + 1, m_programDir), available)), Qt::ToolTipRole);
         setToolTip(itemData(currentIndex(), Qt::ToolTipRole).toString());
     }
 

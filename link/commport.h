@@ -61,8 +61,6 @@ public:
     QByteArray input();
     // Bytes handed to output() that have not reached the line yet.
     qint64 bytesToWrite() const;
-    // Whether the device went away and the port waits for it to come back.
-    bool awaitingDevice() const { return m_watch.isActive(); }
 
     // Closes every port still open, waiting for queued bytes only as long as the line needs
     // for them: for a process that ends without closing its windows.

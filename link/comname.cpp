@@ -40,20 +40,19 @@ QString comDevicePath(int portNumber, const QString &programDir, const QString &
     return resolveCom(portNumber, programDir, devDir).device;
 }
 
-PortFacts portFacts(const QString &device)
+PortFacts portFacts(const QString &device, const QList<QSerialPortInfo> &available)
 {
     PortFacts facts;
     facts.device = device;
+    QSerialPortInfo info;
+    for (const QSerialPortInfo &port : available) {
+        if (port.systemLocation() == device || port.portName() == device)
+            info = port;
+    }
 #ifdef Q_OS_WIN
-    const QSerialPortInfo info(device);
     facts.present = !info.isNull();
 #else
     facts.present = QFileInfo::exists(device);
-    QSerialPortInfo info;
-    for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts()) {
-        if (port.systemLocation() == device)
-            info = port;
-    }
 #endif
     if (!facts.present || info.isNull())
         return facts;

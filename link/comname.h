@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+#include <QSerialPortInfo>
 #include <QString>
 
 // How COMn is reached: `name` is what the operator's set-up made (a link beside the program,
@@ -29,4 +31,5 @@ struct PortFacts
     QString usbId;
 };
 
-PortFacts portFacts(const QString &device);
+// `available` is QSerialPortInfo::availablePorts(), asked once for many devices: it is slow.
+PortFacts portFacts(const QString &device, const QList<QSerialPortInfo> &available);
