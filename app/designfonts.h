@@ -9,8 +9,9 @@ namespace designfonts {
 inline constexpr int smallPixels = 11;
 inline constexpr int largePixels = 13;
 
-// Makes Tahoma and MS Sans Serif available where the system lacks them, and maps Verdana
-// to a near face. Call once after the application object exists.
+// Makes Tahoma and MS Sans Serif available where the system lacks them and Debian's copies
+// draw as designed (scalable, a true bold at the design's sizes); otherwise they, and Verdana,
+// map to a scalable sans face. Call once after the application object exists.
 void install();
 
 QFont font(const QString &family, int pixelSize, bool bold);

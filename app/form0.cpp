@@ -1,6 +1,7 @@
 #include "form0.h"
 
 #include "caption.h"
+#include "comname.h"
 #include "designfonts.h"
 #include "form1.h"
 #include "module1.h"
@@ -8,13 +9,64 @@
 #include "twips.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 
 namespace {
+
 constexpr int portCount = 12;
+
+// Tells each entry's device afresh whenever the operator looks: adapters come and go.
+class PortComboBox : public QComboBox
+{
+public:
+    PortComboBox(QString programDir, QWidget *parent) : QComboBox(parent), m_programDir(std::move(programDir)) {}
+
+    void refreshToolTips()
+    {
+        const QList<QSerialPortInfo> available = QSerialPortInfo::availablePorts();
+        for (int i = 0; i < count(); ++i)
+            setItemData(i, portToolTip(i + 1, portFacts(comDevicePath(i + 1, m_programDir), available)), Qt::ToolTipRole);
+        setToolTip(itemData(currentIndex(), Qt::ToolTipRole).toString());
+    }
+
+    void showPopup() override
+    {
+        refreshToolTips();
+        QComboBox::showPopup();
+    }
+
+protected:
+    bool event(QEvent *event) override
+    {
+        if (event->type() == QEvent::ToolTip)
+            refreshToolTips();
+        return QComboBox::event(event);
+    }
+
+private:
+    QString m_programDir;
+};
+
+} // namespace
+
+QString portToolTip(int portNumber, const PortFacts &facts)
+{
+    QStringList lines{QStringLiteral("COM%1: %2").arg(portNumber).arg(facts.device)};
+    if (!facts.present)
+        return lines.first() + QStringLiteral("\nŞu anda bu adda bir aygıt yok.");
+    const auto add = [&lines](const char *label, const QString &value) {
+        if (!value.isEmpty())
+            lines << QString::fromUtf8(label) + value;
+    };
+    add("Açıklama: ", facts.description);
+    add("Üretici: ", facts.manufacturer);
+    add("USB kimliği: ", facts.usbId);
+    add("Seri numarası: ", facts.serialNumber);
+    return lines.join(QLatin1Char('\n'));
 }
 
 Form0::Form0(Module1 &module, QWidget *parent)
@@ -33,12 +85,14 @@ Form0::Form0(Module1 &module, QWidget *parent)
     Label1->setFont(font);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    Combo1 = new QComboBox(this);
+    auto *combo = new PortComboBox(m_module.programDir, this);
+    Combo1 = combo;
     Combo1->setObjectName(QStringLiteral("Combo1"));
     Combo1->setGeometry(twipsRect(1560, 120, 1695, 360));
     Combo1->setFont(font);
     for (int port = 1; port <= portCount; ++port)
         Combo1->addItem(QStringLiteral("COM%1").arg(port));
+    combo->refreshToolTips();
 
     Command1 = new QPushButton(QStringLiteral("&Tamam"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
@@ -60,6 +114,7 @@ Form0::Form0(Module1 &module, QWidget *parent)
 
 void Form0::Combo1_Click(int position)
 {
+    Combo1->setToolTip(Combo1->itemData(position, Qt::ToolTipRole).toString());
     m_module.SelectedPort = quint8(position + 1);
 }
 

@@ -6,6 +6,10 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 struct Module1;
+struct PortFacts;
+
+// What the port window tells about COMn when the pointer rests on its entry.
+QString portToolTip(int portNumber, const PortFacts &facts);
 
 // The port selection window: the operator picks COM1..COM12 and confirms; the main window
 // then takes over and this window goes away.

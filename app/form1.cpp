@@ -29,6 +29,8 @@
 namespace {
 
 const QString tahoma = QStringLiteral("Tahoma");
+constexpr QColor receivedHeadingColour(224, 224, 224);
+constexpr QColor lineDownColour(255, 176, 176);
 
 QFont buttonFont()
 {
@@ -114,7 +116,7 @@ void Form1::buildControls()
     Command18 = button("Command18", QStringLiteral("&Dial"), twipsRect(1440, 6000, 1215, 375));
 
     Label1 = new QLabel(QStringLiteral("Alınan Mesajlar"), this);
-    heading(Label1, "Label1", twipsRect(3120, 120, 3375, 375), QColor(224, 224, 224));
+    heading(Label1, "Label1", twipsRect(3120, 120, 3375, 375), receivedHeadingColour);
     Command15 = button("Command15", QStringLiteral("Si&l"), twipsRect(5880, 120, 615, 375));
     Command15->raise();
     Text8 = new ReceiveConsole(this);
@@ -150,6 +152,8 @@ void Form1::bindEvents()
         if (unsentBytes > 0 && !m_unloaded)
             showPortFailure(CommError(commerror::PortNotOpen));
     }, Qt::QueuedConnection);
+    connect(&m_link.MSComm1(), &CommPort::deviceLost, this, [this] { showLineDown(true); });
+    connect(&m_link.MSComm1(), &CommPort::deviceBack, this, [this] { showLineDown(false); });
 
     connect(Label3, &ClickableLabel::clicked, this, &Form1::Label3_Click);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
@@ -233,6 +237,19 @@ void Form1::sendOrReport(const QList<QByteArray> &writes, const QString &failure
     } catch (const CommError &) {
         showMessage(failure);
     }
+}
+
+void Form1::showLineDown(bool down)
+{
+    // Colour and tooltip only: the design's texts stay as they are.
+    QPalette palette = Label1->palette();
+    palette.setColor(QPalette::Window, down ? lineDownColour : receivedHeadingColour);
+    Label1->setPalette(palette);
+    Label1->setToolTip(down ? QStringLiteral("COM%1 bağlantısı koptu: aygıt yok. Yeniden takılınca aynı "
+                                             "ayarlarla kendiliğinden açılır; o zamana kadar komutlar "
+                                             "\"PORT Hatası 8018\" verir.")
+                                  .arg(m_module.SelectedPort)
+                            : QString());
 }
 
 void Form1::showPortFailure(const CommError &failure)

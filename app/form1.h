@@ -74,6 +74,8 @@ private:
     // leaving the earlier ones on the line.
     void sendOrReport(const QList<QByteArray> &writes, const QString &failure);
     void showPortFailure(const CommError &failure);
+    // Marks the "Alınan Mesajlar" heading while the device is gone and the link waits for it.
+    void showLineDown(bool down);
     void showMessage(const QString &text);
 
     void Timer2_Timer();

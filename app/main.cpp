@@ -5,6 +5,7 @@
 #include "form0.h"
 #include "module1.h"
 #include "portdrain.h"
+#include "toolkitlanguage.h"
 
 #include <QApplication>
 
@@ -31,6 +32,7 @@ int main(int argc, char *argv[])
     // Lets the desktop match the windows to the menu entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("com.vexla.TerminalKontrol"));
     designfonts::install();
+    installToolkitLanguage(QLocale::system());
     closePortsAtEveryEnd();
 
     Module1 module;

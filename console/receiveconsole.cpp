@@ -7,7 +7,10 @@
 #include <QContextMenuEvent>
 #include <QFontMetricsF>
 #include <QKeyEvent>
+#include <QCoreApplication>
 #include <QMenu>
+
+#include <memory>
 #include <QPainter>
 #include <QScrollBar>
 #include <QtMath>
@@ -300,21 +303,28 @@ void ReceiveConsole::changeEvent(QEvent *event)
         takeFont();
 }
 
-void ReceiveConsole::contextMenuEvent(QContextMenuEvent *event)
+QMenu *ReceiveConsole::createContextMenu()
 {
-    QMenu menu(this);
-    const auto add = [&](const QString &text, QKeySequence::StandardKey key, bool enabled, auto action) {
-        QAction *item = menu.addAction(text);
+    auto *menu = new QMenu(this);
+    const auto add = [&](const char *text, QKeySequence::StandardKey key, bool enabled, auto action) {
+        // The entries of Qt's own text boxes, so that Qt's translations name them as those do.
+        QAction *item = menu->addAction(QCoreApplication::translate("QWidgetTextControl", text));
         item->setShortcut(key);
         item->setEnabled(enabled);
         connect(item, &QAction::triggered, this, action);
     };
-    add(tr("Cu&t"), QKeySequence::Cut, hasSelection(), &ReceiveConsole::cut);
-    add(tr("&Copy"), QKeySequence::Copy, hasSelection(), &ReceiveConsole::copy);
-    add(tr("&Paste"), QKeySequence::Paste, !QGuiApplication::clipboard()->text().isEmpty(), &ReceiveConsole::paste);
-    menu.addSeparator();
-    add(tr("Select All"), QKeySequence::SelectAll, !m_buffer.text().isEmpty(), &ReceiveConsole::selectAll);
-    menu.exec(event->globalPos());
+    add("Cu&t", QKeySequence::Cut, hasSelection(), &ReceiveConsole::cut);
+    add("&Copy", QKeySequence::Copy, hasSelection(), &ReceiveConsole::copy);
+    add("&Paste", QKeySequence::Paste, !QGuiApplication::clipboard()->text().isEmpty(), &ReceiveConsole::paste);
+    menu->addSeparator();
+    add("Select All", QKeySequence::SelectAll, !m_buffer.text().isEmpty(), &ReceiveConsole::selectAll);
+    return menu;
+}
+
+void ReceiveConsole::contextMenuEvent(QContextMenuEvent *event)
+{
+    const std::unique_ptr<QMenu> menu(createContextMenu());
+    menu->exec(event->globalPos());
 }
 
 void ReceiveConsole::focusInEvent(QFocusEvent *event)

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringView>
 
+class QMenu;
+
 // The received-data console. It keeps its text exactly (text()) in a line-indexed buffer and
 // paints only what is in view, as a terminal does, so that neither a flood of lines nor one
 // endless line slows it down. On screen a CR LF pair is a line break and every other control
@@ -34,6 +36,8 @@ public:
     void copy() const;
     void paste();
     void selectAll();
+    // The context menu, as QLineEdit's createStandardContextMenu: the caller owns it.
+    QMenu *createContextMenu();
 
 protected:
     void changeEvent(QEvent *event) override;

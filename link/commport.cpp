@@ -50,6 +50,8 @@ CommPort::CommPort(QString programDir, QObject *parent)
     : QObject(parent), m_programDir(std::move(programDir))
 {
     makePort();
+    m_watch.setInterval(std::chrono::seconds(1));
+    connect(&m_watch, &QTimer::timeout, this, &CommPort::reopenWhenBack);
 }
 
 CommPort::~CommPort()
@@ -80,11 +82,14 @@ void CommPort::setCommPort(int portNumber)
         throw CommError(commerror::PortNotFound);
     if (m_port->isOpen())
         throw CommError(commerror::PortInUse);
+    m_watch.stop();
     m_commPort = portNumber;
 }
 
 void CommPort::setPortOpen(bool open)
 {
+    if (!open)
+        m_watch.stop();
     if (open == m_port->isOpen()) {
         if (open)
             throw CommError(commerror::PortInUse);
@@ -98,7 +103,8 @@ void CommPort::setPortOpen(bool open)
 
 void CommPort::open()
 {
-    const QString device = comDevicePath(m_commPort, m_programDir);
+    const ComResolution com = resolveCom(m_commPort, m_programDir);
+    const QString &device = com.device;
 #ifndef Q_OS_WIN
     // Windows port names are not files; there the open itself tells.
     if (!QFileInfo::exists(device))
@@ -115,6 +121,8 @@ void CommPort::open()
         throw CommError(commerror::SettingsRefused);
     }
     openPorts().append(this);
+    m_openedVia = com.name;
+    m_watch.stop();
 }
 
 void CommPort::close()
@@ -176,5 +184,24 @@ void CommPort::onError(QSerialPort::SerialPortError error)
     const qint64 unsent = m_port->bytesToWrite();
     openPorts().removeOne(this);
     m_port->close();
+    m_watch.start();
     emit deviceLost(unsent);
+}
+
+void CommPort::reopenWhenBack()
+{
+    // Another way to COMn (an on-board port left once a udev link went) is another device.
+    const ComResolution com = resolveCom(m_commPort, m_programDir);
+    if (com.name != m_openedVia)
+        return;
+#ifndef Q_OS_WIN
+    if (!QFileInfo::exists(com.device))
+        return;
+#endif
+    try {
+        open();
+    } catch (const CommError &) {
+        return; // not ready yet (udev still setting its rights, say): the next tick tries again
+    }
+    emit deviceBack();
 }

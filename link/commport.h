@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <QTimer>
 
 #include <exception>
 #include <memory>
@@ -35,7 +36,10 @@ private:
 // opening, Output queues bytes, Input takes what has arrived. Failures throw CommError.
 // Output never waits: bytes leave as the line takes them, and a line that is slow or full
 // is no failure. A device that goes away is closed at its first read error and reported
-// once. Closing lets what is still queued reach the line at the line's pace.
+// once; then, about once a second, the port looks whether COMn leads to a device again by
+// the same way (the same link, or the same on-board port) and reopens it with the same
+// settings. Closing lets what is still queued reach the line at the line's pace and ends
+// that watch.
 class CommPort : public QObject
 {
     Q_OBJECT
@@ -68,16 +72,22 @@ signals:
     // The device failed (unplugged adapter); the port is closed by now. `unsentBytes` were
     // handed to output() but never reached the line.
     void deviceLost(qint64 unsentBytes);
+    // The lost device is back and open again.
+    void deviceBack();
 
 private:
     void makePort();
     void open();
     void close();
     void onError(QSerialPort::SerialPortError error);
+    void reopenWhenBack();
 
     std::unique_ptr<QSerialPort> m_port;
     QString m_programDir;
     QString m_settings = QStringLiteral("9600,n,8,1");
     LineSettings m_line{9600};
     int m_commPort = 1;
+    // How COMn was reached when it opened; only that way may reopen it.
+    QString m_openedVia;
+    QTimer m_watch;
 };

@@ -2,20 +2,65 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSerialPortInfo>
 
-QString comDevicePath(int portNumber, const QString &programDir)
+namespace {
+
+// A dangling link (adapter unplugged) still names the device it stands for.
+QString linkTarget(const QFileInfo &link)
+{
+    const QString target = link.canonicalFilePath();
+    return target.isEmpty() ? link.symLinkTarget() : target;
+}
+
+} // namespace
+
+ComResolution resolveCom(int portNumber, const QString &programDir, const QString &devDir)
 {
     const QString name = QStringLiteral("COM%1").arg(portNumber);
 #ifdef Q_OS_WIN
     Q_UNUSED(programDir);
-    return name;
+    Q_UNUSED(devDir);
+    return {name, name};
 #else
-    const QFileInfo link(QDir(programDir).filePath(name));
-    if (link.isSymLink()) {
-        // A dangling link (adapter unplugged) names a device that does not exist.
-        const QString target = link.canonicalFilePath();
-        return target.isEmpty() ? link.symLinkTarget() : target;
-    }
-    return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
+    const QFileInfo beside(QDir(programDir).filePath(name));
+    if (beside.isSymLink())
+        return {beside.filePath(), linkTarget(beside)};
+    // udev removes its link with the adapter, so only a present /dev/COMn counts.
+    const QFileInfo udev(QDir(devDir).filePath(name));
+    if (udev.exists())
+        return {udev.filePath(), udev.isSymLink() ? linkTarget(udev) : udev.filePath()};
+    const QString onBoard = QDir(devDir).filePath(QStringLiteral("ttyS%1").arg(portNumber - 1));
+    return {onBoard, onBoard};
 #endif
+}
+
+QString comDevicePath(int portNumber, const QString &programDir, const QString &devDir)
+{
+    return resolveCom(portNumber, programDir, devDir).device;
+}
+
+PortFacts portFacts(const QString &device, const QList<QSerialPortInfo> &available)
+{
+    PortFacts facts;
+    facts.device = device;
+    QSerialPortInfo info;
+    for (const QSerialPortInfo &port : available) {
+        if (port.systemLocation() == device || port.portName() == device)
+            info = port;
+    }
+#ifdef Q_OS_WIN
+    facts.present = !info.isNull();
+#else
+    facts.present = QFileInfo::exists(device);
+#endif
+    if (!facts.present || info.isNull())
+        return facts;
+    facts.description = info.description();
+    facts.manufacturer = info.manufacturer();
+    facts.serialNumber = info.serialNumber();
+    if (info.hasVendorIdentifier() && info.hasProductIdentifier())
+        facts.usbId = QStringLiteral("%1:%2").arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                          .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
+    return facts;
 }

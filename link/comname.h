@@ -1,7 +1,35 @@
 #pragma once
 
+#include <QList>
+#include <QSerialPortInfo>
 #include <QString>
 
-// The device that stands for COMn: on Windows the system's own name; elsewhere the target
-// of a link named COMn beside the program (a USB adapter), else the n-th on-board UART.
-QString comDevicePath(int portNumber, const QString &programDir);
+// How COMn is reached: `name` is what the operator's set-up made (a link beside the program,
+// a udev link /dev/COMn, or the on-board port), `device` the device it leads to now.
+struct ComResolution
+{
+    QString name;
+    QString device;
+};
+
+// COMn on Windows is the system's own name; elsewhere, in this order: a link named COMn
+// beside the program, /dev/COMn (a udev rule's SYMLINK), the n-th on-board UART.
+ComResolution resolveCom(int portNumber, const QString &programDir,
+                         const QString &devDir = QStringLiteral("/dev"));
+QString comDevicePath(int portNumber, const QString &programDir,
+                      const QString &devDir = QStringLiteral("/dev"));
+
+// What the system says about a serial device, for telling adapters apart.
+struct PortFacts
+{
+    QString device;
+    bool present = false;
+    QString description;
+    QString manufacturer;
+    QString serialNumber;
+    // "0403:6001" for a USB adapter, else empty.
+    QString usbId;
+};
+
+// `available` is QSerialPortInfo::availablePorts(), asked once for many devices: it is slow.
+PortFacts portFacts(const QString &device, const QList<QSerialPortInfo> &available);

@@ -1,3 +1,4 @@
+#include "comname.h"
 #include "simline.h"
 #include "stopsignals.h"
 
@@ -16,8 +17,9 @@
 namespace {
 
 // Why COMn beside the program may not become the simulator's, or nothing when it may.
-// A link there names a real adapter (even an unplugged one); an on-board port answers to
-// COMn where no link is, and counts when a UART stands behind it.
+// A link there names a real adapter (even an unplugged one); where none is, COMn is
+// /dev/COMn when a udev rule made it, else an on-board port, which counts when a UART
+// stands behind it.
 QString taken(const QString &link, int number)
 {
     const QFileInfo existing(link);
@@ -29,6 +31,8 @@ QString taken(const QString &link, int number)
         return QStringLiteral("%1 exists already (%2)").arg(link, target.isEmpty() ? QStringLiteral("a file") : target);
     }
     const QString onBoard = QStringLiteral("/dev/ttyS%1").arg(number - 1);
+    if (const ComResolution com = resolveCom(number, QFileInfo(link).path()); com.name != onBoard)
+        return QStringLiteral("COM%1 is %2 (%3)").arg(number).arg(com.name, com.device);
     for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts()) {
         if (port.systemLocation() == onBoard)
             return QStringLiteral("COM%1 is the serial port %2").arg(number).arg(onBoard);

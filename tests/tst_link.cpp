@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -274,6 +275,23 @@ void TestLink::deviceGoesAway()
     h.click(h.form->Command17);
     QCOMPARE(boxes.texts, QStringList{QStringLiteral("PORT Hatası 8018")});
     QVERIFY(h.form->isVisible());
+    QVERIFY(h.form->Label1->toolTip().contains(u"COM5"));
+    const QColor headingColour(224, 224, 224);
+    QVERIFY(h.form->Label1->palette().color(QPalette::Window) != headingColour);
+
+    // Plugged in again: COM5 leads to a device once more, and the window takes it unasked.
+    boxes.texts.clear();
+    Pty back;
+    back.linkAs(h.module.programDir, 5);
+    QVERIFY(back.waitForRawMode(std::chrono::seconds(3)));
+    QCOMPARE(back.baudRate(), 4800);
+    h.click(h.form->Command17);
+    QCOMPARE(hexDump(back.readWithExtras(2)), hexDump("@A"));
+    QCOMPARE(boxes.texts, QStringList());
+    QCOMPARE(h.form->Label1->toolTip(), QString());
+    QCOMPARE(h.form->Label1->palette().color(QPalette::Window), headingColour);
+    back.write("again");
+    QVERIFY(waitUntil([&] { return h.form->Text8->text() == u"Baud Rate : 4800\r\nkeptagain"; }));
 }
 
 void TestLink::fullLineIsNoFailure()

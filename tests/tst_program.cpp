@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/ioctl.h>
 
 using namespace std::chrono_literals;
 
@@ -196,6 +197,7 @@ void TestProgram::endingReleasesThePort()
     QCOMPARE(run.exitStatus() == QProcess::NormalExit, closesThePort);
     QCOMPARE(QFile::exists(lock), !closesThePort);
 
+    ::ioctl(copy.far.slaveFd(), TIOCNXCL); // as a device's last close would: our far end holds it open
     // Whoever opens the line next gets it, also past the lock of a process that has died.
     PortLink next(copy.dir.path());
     try {

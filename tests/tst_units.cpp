@@ -137,6 +137,16 @@ void TestUnits::comNames()
 
     QVERIFY(QFile::link(dir.filePath(QStringLiteral("gone")), dir.filePath(QStringLiteral("COM4"))));
     QVERIFY(!QFileInfo::exists(comDevicePath(4, dir.path())));
+
+    // Without a link beside the program, a present udev link /dev/COMn comes before the on-board port.
+    QTemporaryDir dev;
+    for (const char *name : {"COM2", "COM3"})
+        QVERIFY(QFile::link(target.fileName(), dev.filePath(QLatin1String(name))));
+    QVERIFY(QFile::link(dev.filePath(QStringLiteral("gone")), dev.filePath(QStringLiteral("COM6"))));
+    QCOMPARE(resolveCom(2, dir.path(), dev.path()).name, dev.filePath(QStringLiteral("COM2")));
+    QCOMPARE(resolveCom(3, dir.path(), dev.path()).name, dir.filePath(QStringLiteral("COM3")));
+    QCOMPARE(comDevicePath(6, dir.path(), dev.path()), dev.filePath(QStringLiteral("ttyS5")));
+    QCOMPARE(comDevicePath(4, dir.path(), dev.path()), dir.filePath(QStringLiteral("gone")));
 }
 
 void TestUnits::codePageEveryByteRoundTrips()

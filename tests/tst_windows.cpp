@@ -2,20 +2,29 @@
 // fonts, length limits, keyboard order, access keys, frames, and where focus starts.
 #include "caption.h"
 #include "clickablelabel.h"
+#include "comname.h"
 #include "designfonts.h"
+#include "farend.h"
 #include "form0.h"
 #include "form1.h"
 #include "module1.h"
 #include "receiveconsole.h"
+#include "toolkitlanguage.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QPainter>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <numeric>
 
 class TestWindows : public QObject
 {
@@ -27,6 +36,7 @@ private slots:
     void portWindowLayout_data();
     void portWindowLayout();
     void portWindowList();
+    void portWindowToolTips();
     void portWindowKeyboard();
     void mainWindowFrame();
     void mainWindowLayout_data();
@@ -38,7 +48,11 @@ private slots:
     void accessKeys();
     void sharedAccessKeyMovesFocus();
     void headingsAndColours();
+    void boldDrawsBoldAtItsSize_data();
+    void boldDrawsBoldAtItsSize();
     void portWindowCloseEndsProgram();
+    // Last: the translation stays installed.
+    void toolkitSpeaksTurkish();
 
 private:
     Module1 m_module;
@@ -118,6 +132,28 @@ void TestWindows::portWindowList()
     QTest::keyClick(form.Combo1, Qt::Key_Delete);
     QTest::keyClick(form.Combo1, Qt::Key_Backspace);
     QCOMPARE(form.Combo1->currentIndex(), 0);
+}
+
+void TestWindows::portWindowToolTips()
+{
+    QTemporaryDir dir;
+    Pty far;
+    far.linkAs(dir.path(), 5);
+    Module1 module;
+    module.programDir = dir.path();
+    Form0 form(module);
+    form.setAttribute(Qt::WA_DeleteOnClose, false);
+    const auto tip = [&](int index) { return form.Combo1->itemData(index, Qt::ToolTipRole).toString(); };
+    QCOMPARE(tip(4), QStringLiteral("COM5: ") + far.devicePath());
+    // Looked at afresh whenever the list opens: the device has gone meanwhile.
+    far.hangUp();
+    form.Combo1->showPopup();
+    QCOMPARE(tip(4), QStringLiteral("COM5: %1\nŞu anda bu adda bir aygıt yok.").arg(far.devicePath()));
+
+    const PortFacts adapter{QStringLiteral("/dev/ttyUSB0"), true, QStringLiteral("FT232R USB UART"),
+                            QStringLiteral("FTDI"), QStringLiteral("A50285BI"), QStringLiteral("0403:6001")};
+    QCOMPARE(portToolTip(3, adapter), QStringLiteral("COM3: /dev/ttyUSB0\nAçıklama: FT232R USB UART\nÜretici: FTDI\n"
+                                                     "USB kimliği: 0403:6001\nSeri numarası: A50285BI"));
 }
 
 void TestWindows::portWindowKeyboard()
@@ -362,6 +398,48 @@ void TestWindows::headingsAndColours()
     QVERIFY(form.children().indexOf(form.Command15) > form.children().indexOf(form.Label1));
     QCOMPARE(form.Text8->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     QCOMPARE(form.Text8->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+}
+
+void TestWindows::boldDrawsBoldAtItsSize_data()
+{
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<int>("pixelSize");
+    for (const char *family : {"Tahoma", "MS Sans Serif", "Verdana"}) {
+        for (const int pixels : {designfonts::smallPixels, designfonts::largePixels})
+            QTest::addRow("%s %d px", family, pixels) << QString::fromLatin1(family) << pixels;
+    }
+}
+
+void TestWindows::boldDrawsBoldAtItsSize()
+{
+    QFETCH(QString, family);
+    QFETCH(int, pixelSize);
+    const auto darkness = [](const QFont &font) {
+        QImage image(200, 40, QImage::Format_Grayscale8);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        painter.setFont(font);
+        painter.drawText(2, 30, QStringLiteral("Kart Sayacını Okuma"));
+        painter.end();
+        return image.sizeInBytes() * 255 - std::accumulate(image.constBits(), image.constBits() + image.sizeInBytes(), qint64(0));
+    };
+    const QFont bold = designfonts::font(family, pixelSize, true);
+    QCOMPARE(QFontInfo(bold).pixelSize(), pixelSize);
+    QVERIFY(darkness(bold) > darkness(designfonts::font(family, pixelSize, false)) * 6 / 5);
+}
+
+void TestWindows::toolkitSpeaksTurkish()
+{
+    QVERIFY(!installToolkitLanguage(QLocale(QLocale::English, QLocale::UnitedStates)));
+    QVERIFY(installToolkitLanguage(QLocale(QLocale::Turkish, QLocale::Turkey)));
+    QMessageBox box(QMessageBox::NoIcon, QString(), QStringLiteral("PORT Hatası 8018"), QMessageBox::Ok);
+    QCOMPARE(box.button(QMessageBox::Ok)->text(), QStringLiteral("Tamam"));
+
+    // The console's own menu names its entries as Qt's text boxes do.
+    ReceiveConsole console;
+    const QMenu *menu = console.createContextMenu();
+    QCOMPARE(menu->actions().value(0)->text(), QStringLiteral("Ke&s"));
+    QCOMPARE(menu->actions().value(1)->text(), QStringLiteral("&Kopyala"));
 }
 
 QTEST_MAIN(TestWindows)

@@ -1,12 +1,20 @@
 #!/bin/sh
-# Installs what building, running and testing need on Debian 12; packages already there are kept.
+# Installs what building and running (and, unless the argument is "run", testing) need on
+# Debian 12; packages already there are kept. Recommended packages change nothing on screen.
 set -e
-packages="cmake g++ make qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev fonts-wine fonts-dejavu-core fonts-freefont-ttf xvfb xdotool x11-utils"
+packages="cmake g++ make qt6-base-dev qt6-serialport-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev fonts-wine fonts-liberation2 fonts-dejavu-core fonts-freefont-ttf"
+[ "$1" = run ] || packages="$packages xvfb xdotool x11-utils"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
-if [ -n "$missing" ]; then
-    apt-get update
-    DEBIAN_FRONTEND=noninteractive apt-get install -y $missing
+[ -z "$missing" ] && exit 0
+command="apt-get update && apt-get install -y --no-install-recommends$missing"
+if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing Debian packages:$missing" >&2
+    echo "Install them as root (su - or sudo), then run this again:" >&2
+    echo "  $command" >&2
+    exit 1
 fi
+apt-get update
+DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing

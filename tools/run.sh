@@ -1,12 +1,18 @@
 #!/bin/sh
-# Installs what is missing, builds, and starts the program with a simulated terminal linked
-# as COM12 (TK_SIM_PORT=COMn picks another, TK_SIM_PORT= none); choose that port in the
-# port window. The simulator never takes a COMn that a real port answers to.
+# Installs what is missing, builds the program and the simulator, and starts the program with
+# a simulated terminal linked as COM12 (TK_SIM_PORT=COMn picks another, TK_SIM_PORT= none);
+# choose that port in the port window. The simulator never takes a COMn that a real port
+# answers to. The tests (tools/test.sh) share the build folder and its build type, so
+# switching between the two rebuilds nothing.
 set -e
 cd "$(dirname "$0")/.."
-tools/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
-cmake --build build -j"$(nproc)"
+if [ -z "$DISPLAY" ] && [ -z "$WAYLAND_DISPLAY" ]; then
+    echo "No display: start tools/run.sh as the desktop user from a terminal in the desktop session (root is needed only for tools/install-deps.sh)." >&2
+    exit 1
+fi
+tools/install-deps.sh run
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j"$(nproc)" --target terminal-kontrol terminal-kontrol-sim
 port=${TK_SIM_PORT-COM12}
 if [ -n "$port" ]; then
     build/app/terminal-kontrol-sim --link "$port" >build/terminal-kontrol-sim.log 2>&1 &

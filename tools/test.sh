@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs what is missing, builds, and runs the whole test suite.
+# Installs what is missing, builds, and runs the whole test suite; the build folder and its
+# build type are those of tools/run.sh, so switching between the two rebuilds nothing.
 set -e
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
