@@ -3,16 +3,7 @@
 # (lintian, desktop-file-validate, appstreamcli). Prints the package's path last.
 set -e
 cd "$(dirname "$0")/.."
-tools/install-deps.sh
-packages="dpkg-dev file gzip librsvg2-bin lintian desktop-file-utils appstream"
-missing=""
-for p in $packages; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-    apt-get update
-    DEBIAN_FRONTEND=noninteractive apt-get install -y $missing
-fi
+tools/install-deps.sh dpkg-dev file gzip librsvg2-bin lintian desktop-file-utils appstream
 
 # Debian's hardening flags; only the program and what the package holds are built.
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all

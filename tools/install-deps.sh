@@ -1,9 +1,16 @@
 #!/bin/sh
-# Installs what building and running (and, unless the argument is "run", testing) need on
-# Debian 12; packages already there are kept. Recommended packages change nothing on screen.
+# Installs what building and running (and, unless the first argument is "run", testing) need
+# on Debian 12, and any further packages named as arguments; packages already there are kept.
+# Recommended packages change nothing on screen.
+# usage: install-deps.sh [run] [PACKAGE...]
 set -e
 packages="cmake g++ make qt6-base-dev qt6-serialport-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev fonts-wine fonts-liberation2 fonts-dejavu-core fonts-freefont-ttf"
-[ "$1" = run ] || packages="$packages xvfb xdotool x11-utils"
+if [ "$1" = run ]; then
+    shift
+else
+    packages="$packages xvfb xdotool x11-utils"
+fi
+packages="$packages $*"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -12,15 +12,7 @@ programdir=/usr/lib/terminal-kontrol
 began=$(date +%s)
 elapsed() { echo "$(($(date +%s) - began)) s"; }
 
-packages="debootstrap xvfb xdotool x11-utils python3"
-missing=""
-for p in $packages; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-    apt-get update
-    DEBIAN_FRONTEND=noninteractive apt-get install -y $missing
-fi
+tools/install-deps.sh debootstrap python3
 
 # Mounts under the root, deepest first. Removing the root while one is left would reach
 # into /dev, so every removal checks first.
