@@ -123,6 +123,27 @@ int inkPixels(ReceiveConsole &console)
     return ink;
 }
 
+// Calls `painted` after each paint of `widget`.
+class PaintWatch : public QObject
+{
+public:
+    PaintWatch(QWidget *widget, std::function<void()> painted) : m_painted(std::move(painted))
+    {
+        widget->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            m_painted();
+        return false;
+    }
+
+private:
+    std::function<void()> m_painted;
+};
+
 } // namespace
 
 class TestConsole : public QObject
@@ -141,6 +162,10 @@ private slots:
     void bufferPositions_data();
     void bufferPositions();
     void bufferNewAdvance();
+    void bufferTrim_data();
+    void bufferTrim();
+    void trimKeepsViewAndSelection();
+    void arrivalsPaintOncePerFrame();
 
     void appendKeepsExactText_data();
     void appendKeepsExactText();
@@ -273,6 +298,97 @@ void TestConsole::bufferNewAdvance()
     buffer.setAdvance(testAdvance);
     const QString fault = indexFault(buffer, text);
     QVERIFY2(fault.isEmpty(), qPrintable(fault));
+}
+
+void TestConsole::bufferTrim_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("capacity");
+    QTest::addColumn<QString>("kept");
+
+    QTest::newRow("within an eighth over the capacity nothing goes") << "abcd\r\nefg" << 8 << "abcd\r\nefg";
+    QTest::newRow("whole oldest lines go") << "aaaa\r\nbbbb\r\ncccc\r\n" << 8 << "bbbb\r\ncccc\r\n";
+    QTest::newRow("a line that is partly needed stays") << "aaaa\r\nbbbb\r\ncc" << 9 << "aaaa\r\nbbbb\r\ncc";
+    QTest::newRow("one long line loses whole mark spans") << longLine() << 300 << longLine().mid(256);
+    QTest::newRow("a long first line loses spans, then lines") << longLine() + "\r\nab" << 300 << longLine().mid(256) + "\r\nab";
+}
+
+void TestConsole::bufferTrim()
+{
+    QFETCH(QString, text);
+    QFETCH(int, capacity);
+    QFETCH(QString, kept);
+    ConsoleBuffer buffer(testAdvance);
+    buffer.setCapacity(capacity);
+    const ConsoleBuffer::Dropped dropped = buffer.append(text);
+    const QString fault = indexFault(buffer, kept);
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    QCOMPARE(dropped.characters, text.size() - kept.size());
+    QCOMPARE(buffer.dropped(), dropped.characters);
+    QCOMPARE(dropped.lines, text.left(dropped.characters).count(QStringLiteral("\r\n")));
+}
+
+void TestConsole::trimKeepsViewAndSelection()
+{
+    ReceiveConsole console;
+    console.resize(220, 160);
+    console.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&console));
+    console.setCapacity(1000);
+    QString lines;
+    for (int i = 0; i < 100; ++i)
+        lines += QStringLiteral("line %1\r\n").arg(i, 3, 10, QChar(u'0'));
+    console.setText(lines);
+    // The operator's edit near the start, then a view and a selection further on.
+    console.select(2, 2);
+    act(&console, {QStringLiteral("type:X")});
+    const qsizetype lineLength = 10;
+    console.select(70 * lineLength + 1, 75 * lineLength + 4);
+    const QString selected = console.selectedText();
+    QScrollBar *vertical = console.verticalScrollBar();
+    vertical->setValue(60);
+
+    console.appendText(lines.left(40 * lineLength));
+    console.showArrivals();
+    QVERIFY(!console.text().contains(u'X'));
+    QVERIFY(console.text().startsWith(QStringLiteral("line ")));
+    QCOMPARE(console.selectedText(), selected);
+    QCOMPARE(console.caretPosition(), console.text().indexOf(QStringLiteral("line 075")) + 3);
+    const qsizetype top = console.buffer().lineStart(vertical->value());
+    QCOMPARE(console.text().mid(top, 8), QStringLiteral("line 060"));
+
+    // A caret in the dropped part goes to the start of what is kept.
+    console.select(5, 5);
+    console.appendText(lines);
+    QCOMPARE(console.caretPosition(), 0);
+    QCOMPARE(console.anchorPosition(), 0);
+}
+
+void TestConsole::arrivalsPaintOncePerFrame()
+{
+    ReceiveConsole console;
+    console.resize(220, 160);
+    console.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&console));
+    qsizetype paintedLength = -1;
+    int paints = 0;
+    PaintWatch watch(console.viewport(), [&] {
+        paintedLength = console.text().size();
+        ++paints;
+    });
+    QTest::qWait(50);
+
+    // After a quiet frame one byte shows at once; what follows within the frame shows once.
+    console.appendText(u"a");
+    QCoreApplication::processEvents();
+    QCOMPARE(paintedLength, 1);
+    paints = 0;
+    for (int i = 0; i < 10; ++i) {
+        console.appendText(u"b");
+        QCoreApplication::processEvents();
+    }
+    QVERIFY2(paints <= 1, qPrintable(QString::number(paints)));
+    QTRY_COMPARE_WITH_TIMEOUT(paintedLength, 11, 20);
 }
 
 void TestConsole::appendKeepsExactText_data()
@@ -521,6 +637,7 @@ void TestConsole::megabyteLine()
     const QString piece = codepage::toUnicode(chunk);
     for (int i = 0; i < 256; ++i)
         console.appendText(piece);
+    console.showArrivals();
 
     QCOMPARE(console.text().size(), 256 * 4096);
     QVERIFY(console.text() == piece.repeated(256));
