@@ -51,6 +51,11 @@ ReceiveConsole::ReceiveConsole(QWidget *parent)
     m_frame.setSingleShot(true);
     m_frame.setTimerType(Qt::PreciseTimer);
     connect(&m_frame, &QTimer::timeout, this, &ReceiveConsole::showArrivals);
+    m_scrollBarFrame.setSingleShot(true);
+    connect(&m_scrollBarFrame, &QTimer::timeout, this, [this] {
+        m_sinceScrollBarShown.start();
+        verticalScrollBar()->setUpdatesEnabled(true);
+    });
     takeFont();
 }
 
@@ -107,6 +112,12 @@ void ReceiveConsole::showArrivals()
     m_frame.stop();
     m_sinceShown.start();
     QScrollBar *vertical = verticalScrollBar();
+    if (!m_sinceScrollBarShown.isValid() || m_sinceScrollBarShown.hasExpired(scrollBarMilliseconds)) {
+        m_sinceScrollBarShown.start();
+    } else if (!m_scrollBarFrame.isActive()) {
+        vertical->setUpdatesEnabled(false);
+        m_scrollBarFrame.start(int(scrollBarMilliseconds - m_sinceScrollBarShown.elapsed()));
+    }
     if (arrivals.droppedLines > 0) {
         // The lines in view keep their place; only their numbers changed.
         const int kept = int(std::max<qsizetype>(0, vertical->value() - arrivals.droppedLines));
@@ -182,9 +193,16 @@ void ReceiveConsole::takeFont()
 
 void ReceiveConsole::updateScrollBars()
 {
+    // A scroll bar repaints on every change of its steps, even to the same values.
+    const auto setSteps = [](QScrollBar *bar, int single, int page) {
+        if (bar->singleStep() != single)
+            bar->setSingleStep(single);
+        if (bar->pageStep() != page)
+            bar->setPageStep(page);
+    };
     const int visible = visibleLines();
     QScrollBar *vertical = verticalScrollBar();
-    vertical->setPageStep(visible);
+    setSteps(vertical, vertical->singleStep(), visible);
     vertical->setRange(0, int(std::max<qsizetype>(0, m_buffer.lineCount() - visible)));
     QScrollBar *horizontal = horizontalScrollBar();
     const int width = viewport()->width();
@@ -192,8 +210,7 @@ void ReceiveConsole::updateScrollBars()
     const double offset = horizontalOffset();
     m_pixelsPerStep = std::max(1.0, std::ceil(offsetRange / std::numeric_limits<int>::max()));
     horizontal->setRange(0, int(std::ceil(offsetRange / m_pixelsPerStep)));
-    horizontal->setPageStep(std::max(1, int(width / m_pixelsPerStep)));
-    horizontal->setSingleStep(std::max(1, qRound(m_charWidth / m_pixelsPerStep)));
+    setSteps(horizontal, std::max(1, qRound(m_charWidth / m_pixelsPerStep)), std::max(1, int(width / m_pixelsPerStep)));
     setHorizontalOffset(offset);
 }
 
@@ -524,9 +541,12 @@ void ReceiveConsole::scrollContentsBy(int dx, int dy)
         return;
     // Moving what is drawn leaves only the uncovered lines to paint, as a terminal does.
     const double pixels = dx * m_pixelsPerStep;
-    if (std::abs(pixels) < viewport()->width() && std::abs(dy) < visibleLines())
+    if (std::abs(pixels) < viewport()->width() && std::abs(dy) < visibleLines()) {
         viewport()->scroll(int(pixels), dy * m_lineHeight);
-    else
+        // The top margin shows no line, but the move brought part of one there.
+        if (dy != 0)
+            viewport()->update(0, 0, viewport()->width(), margin);
+    } else
         viewport()->update();
 }
 

@@ -97,8 +97,13 @@ private:
     QBasicTimer m_blink;
 
     static constexpr int frameMilliseconds = 16;
+    // The scroll bar's handle moves by a pixel now and then in a trickle, but drawing the bar
+    // costs more than the new lines: it follows at a slower pace.
+    static constexpr int scrollBarMilliseconds = 100;
     QTimer m_frame;
     QElapsedTimer m_sinceShown;
+    QTimer m_scrollBarFrame;
+    QElapsedTimer m_sinceScrollBarShown;
     // What the arrivals not yet shown changed, as seen when the first of them came.
     struct Arrivals
     {
