@@ -74,10 +74,13 @@ private:
     void open();
     void close();
     void onError(QSerialPort::SerialPortError error);
+    void takeArrivals();
 
     std::unique_ptr<QSerialPort> m_port;
     QString m_programDir;
     QString m_settings = QStringLiteral("9600,n,8,1");
     LineSettings m_line{9600};
     int m_commPort = 1;
+    // Read from the device but not yet taken by input(); older than what the port holds.
+    QByteArray m_arrived;
 };
