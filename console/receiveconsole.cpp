@@ -13,8 +13,8 @@
 #include <QtMath>
 
 #include <array>
-#include <utility>
 #include <limits>
+#include <utility>
 
 namespace {
 
