@@ -23,11 +23,10 @@ ConsoleBuffer::ConsoleBuffer(Advance advance)
 {
 }
 
-double ConsoleBuffer::advance(QChar ch) const
+double ConsoleBuffer::firstAdvance(QChar ch) const
 {
     float &width = m_advances[ch.unicode()];
-    if (width == unmeasured)
-        width = float(m_advance(ch));
+    width = float(m_advance(ch));
     return width;
 }
 
@@ -80,8 +79,10 @@ void ConsoleBuffer::replace(qsizetype position, qsizetype length, QStringView wi
         m_lines[line].start += delta;
 
     std::vector<Line> added;
-    for (qsizetype cr = std::max<qsizetype>(0, position - 1); cr < position + with.size() && cr + 1 < m_text.size(); ++cr) {
-        if (breakAt(cr))
+    const QChar *text = m_text.constData();
+    const qsizetype lastCr = std::min(position + with.size(), m_text.size() - 1);
+    for (qsizetype cr = std::max<qsizetype>(0, position - 1); cr < lastCr; ++cr) {
+        if (text[cr] == u'\r' && text[cr + 1] == u'\n')
             added.push_back(Line{cr + 2, 0, {}});
     }
     if (m_lines.capacity() < m_lines.size() + added.size())

@@ -67,7 +67,11 @@ public:
     // The position on `line` nearest to `x`.
     qsizetype positionAt(qsizetype line, double x) const;
 
-    double advance(QChar ch) const;
+    double advance(QChar ch) const
+    {
+        const float width = m_advances[ch.unicode()];
+        return width >= 0 ? width : firstAdvance(ch);
+    }
 
 private:
     struct Line
@@ -78,6 +82,7 @@ private:
         std::vector<double> marks;
     };
 
+    double firstAdvance(QChar ch) const;
     void measure(Line &line, qsizetype end, qsizetype from);
     void measureWidest();
     Dropped trim();
