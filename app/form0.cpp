@@ -1,5 +1,6 @@
 #include "form0.h"
 
+#include "accesskeys.h"
 #include "caption.h"
 #include "comname.h"
 #include "designfonts.h"
@@ -99,6 +100,7 @@ Form0::Form0(Module1 &module, QWidget *parent)
     Command1->setGeometry(twipsRect(3480, 120, 1095, 375));
     Command1->setFont(font);
     Command1->setAutoDefault(false);
+    accesskeys::clickAtOnce(Command1);
 
     connect(Combo1, &QComboBox::currentIndexChanged, this, &Form0::Combo1_Click);
     connect(Command1, &QPushButton::clicked, this, &Form0::Command1_Click);

@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include "accesskeys.h"
 #include "caption.h"
 #include "cardnumber.h"
 #include "clickablelabel.h"
@@ -68,6 +69,7 @@ void Form1::buildControls()
         b->setGeometry(geometry);
         b->setFont(buttonFont());
         b->setAutoDefault(false);
+        accesskeys::clickAtOnce(b);
         return b;
     };
     const auto textBox = [this](const char *name, QRect geometry, int maxLength) {

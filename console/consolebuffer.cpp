@@ -23,11 +23,10 @@ ConsoleBuffer::ConsoleBuffer(Advance advance)
 {
 }
 
-double ConsoleBuffer::advance(QChar ch) const
+double ConsoleBuffer::firstAdvance(QChar ch) const
 {
     float &width = m_advances[ch.unicode()];
-    if (width == unmeasured)
-        width = float(m_advance(ch));
+    width = float(m_advance(ch));
     return width;
 }
 
@@ -35,6 +34,7 @@ void ConsoleBuffer::setText(QStringView text)
 {
     // A fresh string and index give back the memory of a long text that is cleared.
     m_text = text.toString();
+    m_dropped = 0;
     m_lines = std::vector<Line>(1);
     for (qsizetype i = 0; i + 1 < m_text.size(); ++i) {
         if (breakAt(i))
@@ -79,8 +79,10 @@ void ConsoleBuffer::replace(qsizetype position, qsizetype length, QStringView wi
         m_lines[line].start += delta;
 
     std::vector<Line> added;
-    for (qsizetype cr = std::max<qsizetype>(0, position - 1); cr < position + with.size() && cr + 1 < m_text.size(); ++cr) {
-        if (breakAt(cr))
+    const QChar *text = m_text.constData();
+    const qsizetype lastCr = std::min(position + with.size(), m_text.size() - 1);
+    for (qsizetype cr = std::max<qsizetype>(0, position - 1); cr < lastCr; ++cr) {
+        if (text[cr] == u'\r' && text[cr + 1] == u'\n')
             added.push_back(Line{cr + 2, 0, {}});
     }
     if (m_lines.capacity() < m_lines.size() + added.size())
@@ -100,6 +102,48 @@ void ConsoleBuffer::replace(qsizetype position, qsizetype length, QStringView wi
         m_widest = std::max(m_widest, widest);
     else
         measureWidest();
+}
+
+ConsoleBuffer::Dropped ConsoleBuffer::append(QStringView text)
+{
+    replace(m_text.size(), 0, text);
+    if (m_text.size() - m_capacity <= m_capacity / 8)
+        return {};
+    return trim();
+}
+
+ConsoleBuffer::Dropped ConsoleBuffer::trim()
+{
+    const qsizetype excess = m_text.size() - m_capacity;
+    Dropped dropped;
+    dropped.lines = lineOf(excess);
+    qsizetype cut = lineStart(dropped.lines);
+    if (dropped.lines == 0) {
+        // One line longer than the capacity loses whole mark spans from its start, as a
+        // terminal drops the oldest rows of a wrapped line.
+        Line &first = m_lines.front();
+        const qsizetype spans = std::min(excess, lineEnd(0)) / markSpacing;
+        if (spans == 0)
+            return {};
+        cut = spans * markSpacing;
+        const double shift = first.marks[size_t(spans - 1)];
+        first.marks.erase(first.marks.begin(), first.marks.begin() + spans);
+        for (double &mark : first.marks)
+            mark -= shift;
+        first.width -= shift;
+    }
+    // Moved in place: a fresh copy would hold the text twice for a moment.
+    QChar *data = m_text.data();
+    std::copy(data + cut, data + m_text.size(), data);
+    m_text.truncate(m_text.size() - cut);
+    m_lines.erase(m_lines.begin(), m_lines.begin() + dropped.lines);
+    for (Line &line : m_lines)
+        line.start -= cut;
+    m_lines.front().start = 0;
+    m_dropped += cut;
+    dropped.characters = cut;
+    measureWidest();
+    return dropped;
 }
 
 void ConsoleBuffer::measure(Line &line, qsizetype end, qsizetype from)

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -18,16 +19,33 @@ public:
     using Advance = std::function<double(QChar)>;
 
     static constexpr qsizetype markSpacing = 256;
+    // Like a terminal's scroll-back: at least this many of the newest characters are kept.
+    static constexpr qsizetype defaultCapacity = 32 * 1024 * 1024;
+
+    // What an append dropped from the start of the text to stay within the capacity.
+    struct Dropped
+    {
+        qsizetype characters = 0;
+        qsizetype lines = 0;
+    };
 
     explicit ConsoleBuffer(Advance advance);
 
     const QString &text() const { return m_text; }
     void setText(QStringView text);
-    void append(QStringView text) { replace(m_text.size(), 0, text); }
+    // Appends, then drops the oldest whole lines beyond the capacity. Trimming waits until an
+    // eighth of the capacity is over, so that its cost is spread over many appends.
+    Dropped append(QStringView text);
     // Replaces `length` characters at `position` with `with`.
     void replace(qsizetype position, qsizetype length, QStringView with);
     // Measures every line again, as after a change of font.
     void setAdvance(Advance advance);
+
+    qsizetype capacity() const { return m_capacity; }
+    void setCapacity(qsizetype characters) { m_capacity = std::max<qsizetype>(1, characters); }
+    // Characters dropped from the start since the last setText(): text()[i] arrived as
+    // character dropped() + i.
+    qsizetype dropped() const { return m_dropped; }
 
     qsizetype lineCount() const { return qsizetype(m_lines.size()); }
     qsizetype lineStart(qsizetype line) const { return m_lines[size_t(line)].start; }
@@ -49,7 +67,11 @@ public:
     // The position on `line` nearest to `x`.
     qsizetype positionAt(qsizetype line, double x) const;
 
-    double advance(QChar ch) const;
+    double advance(QChar ch) const
+    {
+        const float width = m_advances[ch.unicode()];
+        return width >= 0 ? width : firstAdvance(ch);
+    }
 
 private:
     struct Line
@@ -60,8 +82,10 @@ private:
         std::vector<double> marks;
     };
 
+    double firstAdvance(QChar ch) const;
     void measure(Line &line, qsizetype end, qsizetype from);
     void measureWidest();
+    Dropped trim();
 
     Advance m_advance;
     // One width per UTF-16 code, taken from m_advance the first time it is needed.
@@ -69,4 +93,6 @@ private:
     QString m_text;
     std::vector<Line> m_lines{Line{}};
     double m_widest = 0;
+    qsizetype m_capacity = defaultCapacity;
+    qsizetype m_dropped = 0;
 };

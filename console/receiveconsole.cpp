@@ -17,6 +17,7 @@
 
 #include <array>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -50,12 +51,22 @@ ReceiveConsole::ReceiveConsole(QWidget *parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setCursor(Qt::IBeamCursor);
+    m_frame.setSingleShot(true);
+    m_frame.setTimerType(Qt::PreciseTimer);
+    connect(&m_frame, &QTimer::timeout, this, &ReceiveConsole::showArrivals);
+    m_scrollBarFrame.setSingleShot(true);
+    connect(&m_scrollBarFrame, &QTimer::timeout, this, [this] {
+        m_sinceScrollBarShown.start();
+        verticalScrollBar()->setUpdatesEnabled(true);
+    });
     takeFont();
 }
 
 void ReceiveConsole::setText(const QString &text)
 {
     m_buffer.setText(text);
+    m_arrivals = {};
+    m_frame.stop();
     m_anchor = m_position = 0;
     m_column = 0;
     updateScrollBars();
@@ -68,28 +79,64 @@ void ReceiveConsole::appendText(QStringView text)
 {
     if (text.isEmpty())
         return;
-    QScrollBar *vertical = verticalScrollBar();
-    const bool following = vertical->value() == vertical->maximum();
-    const qsizetype oldEnd = m_buffer.text().size();
-    const qsizetype changedLine = m_buffer.lineOf(oldEnd);
-    // A CR at the old end stops being drawn when its LF arrives.
-    const double changedX = m_buffer.x(changedLine, std::max(m_buffer.lineStart(changedLine), oldEnd - 1));
+    if (!m_arrivals.pending) {
+        QScrollBar *vertical = verticalScrollBar();
+        const qsizetype oldEnd = m_buffer.text().size();
+        m_arrivals.pending = true;
+        m_arrivals.following = vertical->value() == vertical->maximum();
+        m_arrivals.changedLine = m_buffer.lineOf(oldEnd);
+        // A CR at the old end stops being drawn when its LF arrives.
+        m_arrivals.changedX = m_buffer.x(m_arrivals.changedLine,
+                                         std::max(m_buffer.lineStart(m_arrivals.changedLine), oldEnd - 1));
+    }
 
-    m_buffer.append(text);
+    const ConsoleBuffer::Dropped dropped = m_buffer.append(text);
+    // Positions in the dropped part go to the start of what is kept.
+    m_position = std::max<qsizetype>(0, m_position - dropped.characters);
+    m_anchor = std::max<qsizetype>(0, m_anchor - dropped.characters);
+    m_arrivals.droppedLines += dropped.lines;
     // A caret after a CR would now stand inside the line break; it stays at the line's end.
     if (m_buffer.insideBreak(m_position))
         --m_position;
     if (m_buffer.insideBreak(m_anchor))
         --m_anchor;
 
-    updateScrollBars();
-    if (following && vertical->value() != vertical->maximum()) {
-        vertical->setValue(vertical->maximum());
-        return; // scrolling repaints the view
+    if (!m_sinceShown.isValid() || m_sinceShown.hasExpired(frameMilliseconds))
+        showArrivals();
+    else if (!m_frame.isActive())
+        m_frame.start(int(frameMilliseconds - m_sinceShown.elapsed()));
+}
+
+void ReceiveConsole::showArrivals()
+{
+    if (!m_arrivals.pending)
+        return;
+    const Arrivals arrivals = std::exchange(m_arrivals, {});
+    m_frame.stop();
+    m_sinceShown.start();
+    QScrollBar *vertical = verticalScrollBar();
+    if (!m_sinceScrollBarShown.isValid() || m_sinceScrollBarShown.hasExpired(scrollBarMilliseconds)) {
+        m_sinceScrollBarShown.start();
+    } else if (!m_scrollBarFrame.isActive()) {
+        vertical->setUpdatesEnabled(false);
+        m_scrollBarFrame.start(int(scrollBarMilliseconds - m_sinceScrollBarShown.elapsed()));
     }
-    const int top = lineTop(changedLine);
-    const bool inView = top < viewport()->height() && changedLine >= vertical->value()
-                        && margin + changedX - horizontalOffset() < viewport()->width();
+    if (arrivals.droppedLines > 0) {
+        // The lines in view keep their place; only their numbers changed.
+        const int kept = int(std::max<qsizetype>(0, vertical->value() - arrivals.droppedLines));
+        m_reindexing = true;
+        updateScrollBars();
+        vertical->setValue(arrivals.following ? vertical->maximum() : kept);
+        m_reindexing = false;
+        viewport()->update();
+        return;
+    }
+    updateScrollBars();
+    if (arrivals.following && vertical->value() != vertical->maximum())
+        vertical->setValue(vertical->maximum());
+    const int top = lineTop(arrivals.changedLine);
+    const bool inView = top < viewport()->height() && arrivals.changedLine >= vertical->value()
+                        && margin + arrivals.changedX - horizontalOffset() < viewport()->width();
     if (inView)
         viewport()->update(0, top, viewport()->width(), viewport()->height() - top);
 }
@@ -149,9 +196,16 @@ void ReceiveConsole::takeFont()
 
 void ReceiveConsole::updateScrollBars()
 {
+    // A scroll bar repaints on every change of its steps, even to the same values.
+    const auto setSteps = [](QScrollBar *bar, int single, int page) {
+        if (bar->singleStep() != single)
+            bar->setSingleStep(single);
+        if (bar->pageStep() != page)
+            bar->setPageStep(page);
+    };
     const int visible = visibleLines();
     QScrollBar *vertical = verticalScrollBar();
-    vertical->setPageStep(visible);
+    setSteps(vertical, vertical->singleStep(), visible);
     vertical->setRange(0, int(std::max<qsizetype>(0, m_buffer.lineCount() - visible)));
     QScrollBar *horizontal = horizontalScrollBar();
     const int width = viewport()->width();
@@ -159,8 +213,7 @@ void ReceiveConsole::updateScrollBars()
     const double offset = horizontalOffset();
     m_pixelsPerStep = std::max(1.0, std::ceil(offsetRange / std::numeric_limits<int>::max()));
     horizontal->setRange(0, int(std::ceil(offsetRange / m_pixelsPerStep)));
-    horizontal->setPageStep(std::max(1, int(width / m_pixelsPerStep)));
-    horizontal->setSingleStep(std::max(1, qRound(m_charWidth / m_pixelsPerStep)));
+    setSteps(horizontal, std::max(1, qRound(m_charWidth / m_pixelsPerStep)), std::max(1, int(width / m_pixelsPerStep)));
     setHorizontalOffset(offset);
 }
 
@@ -490,6 +543,21 @@ void ReceiveConsole::paintEvent(QPaintEvent *event)
         const double x = m_buffer.x(line, m_position) - viewLeft;
         painter.fillRect(QRectF(x, lineTop(line), caretWidth, m_lineHeight), colors.text());
     }
+}
+
+void ReceiveConsole::scrollContentsBy(int dx, int dy)
+{
+    if (m_reindexing)
+        return;
+    // Moving what is drawn leaves only the uncovered lines to paint, as a terminal does.
+    const double pixels = dx * m_pixelsPerStep;
+    if (std::abs(pixels) < viewport()->width() && std::abs(dy) < visibleLines()) {
+        viewport()->scroll(int(pixels), dy * m_lineHeight);
+        // The top margin shows no line, but the move brought part of one there.
+        if (dy != 0)
+            viewport()->update(0, 0, viewport()->width(), margin);
+    } else
+        viewport()->update();
 }
 
 void ReceiveConsole::resizeEvent(QResizeEvent *event)

@@ -5,8 +5,10 @@
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QFont>
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringView>
+#include <QTimer>
 
 class QMenu;
 
@@ -23,8 +25,14 @@ public:
     explicit ReceiveConsole(QWidget *parent = nullptr);
 
     const QString &text() const { return m_buffer.text(); }
+    const ConsoleBuffer &buffer() const { return m_buffer; }
+    void setCapacity(qsizetype characters) { m_buffer.setCapacity(characters); }
     void setText(const QString &text);
+    // Received text reaches the screen, scroll bars included, at most once a frame: the first
+    // arrival after a quiet frame at once, the rest together at the frame's end.
     void appendText(QStringView text);
+    // Shows what has arrived without waiting for the frame's end.
+    void showArrivals();
 
     // The operator's caret and the other end of the selection, as positions in text().
     qsizetype caretPosition() const { return m_position; }
@@ -50,6 +58,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
     void timerEvent(QTimerEvent *event) override;
 
 private:
@@ -90,4 +99,23 @@ private:
     bool m_selecting = false;
     bool m_caretShown = true;
     QBasicTimer m_blink;
+
+    static constexpr int frameMilliseconds = 16;
+    // The scroll bar's handle moves by a pixel now and then in a trickle, but drawing the bar
+    // costs more than the new lines: it follows at a slower pace.
+    static constexpr int scrollBarMilliseconds = 100;
+    QTimer m_frame;
+    QElapsedTimer m_sinceShown;
+    QTimer m_scrollBarFrame;
+    QElapsedTimer m_sinceScrollBarShown;
+    // What the arrivals not yet shown changed, as seen when the first of them came.
+    struct Arrivals
+    {
+        bool pending = false;
+        bool following = false;
+        qsizetype changedLine = 0;
+        double changedX = 0;
+        qsizetype droppedLines = 0;
+    } m_arrivals;
+    bool m_reindexing = false;
 };

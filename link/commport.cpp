@@ -64,7 +64,30 @@ void CommPort::makePort()
 {
     m_port = std::make_unique<QSerialPort>();
     connect(m_port.get(), &QSerialPort::errorOccurred, this, &CommPort::onError);
-    connect(m_port.get(), &QSerialPort::readyRead, this, &CommPort::dataReady);
+    connect(m_port.get(), &QSerialPort::readyRead, this, [this, port = m_port.get()] {
+        if (port == m_port.get())
+            takeArrivals();
+    });
+}
+
+void CommPort::takeArrivals()
+{
+    // A tty hands over at most a few KiB a read; taking what follows at once spares the event
+    // loop a turn for each of them in a flood. Only here, right after the port's own read,
+    // can no read of the port's find the device empty and take that for a lost device.
+    static constexpr qsizetype moreAtOnce = 64 * 1024;
+    m_arrived += m_port->readAll();
+#ifdef Q_OS_UNIX
+    char chunk[16 * 1024];
+    const int fd = int(m_port->handle());
+    while (m_arrived.size() < moreAtOnce) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n <= 0)
+            break; // errors stay for the port's next read, which reports them
+        m_arrived.append(chunk, qsizetype(n));
+    }
+#endif
+    emit dataReady();
 }
 
 void CommPort::setSettings(const QString &settings)
@@ -111,6 +134,7 @@ void CommPort::open()
         throw CommError(commerror::PortNotFound);
 #endif
     m_port->setPortName(device);
+    m_arrived.clear();
     if (!m_port->open(QIODevice::ReadWrite))
         throw CommError(openFailureNumber(m_port->error(), device));
     const bool applied = m_port->setBaudRate(m_line.baudRate) && m_port->setParity(m_line.parity)
@@ -128,6 +152,7 @@ void CommPort::open()
 void CommPort::close()
 {
     openPorts().removeOne(this);
+    m_arrived.clear();
     const qint64 onTheWay = bytesOnTheWay(*m_port);
     if (onTheWay == 0) {
         m_port->close();
@@ -164,7 +189,7 @@ QByteArray CommPort::input()
 {
     if (!m_port->isOpen())
         return {};
-    return m_port->readAll();
+    return std::exchange(m_arrived, {}) + m_port->readAll();
 }
 
 qint64 CommPort::bytesToWrite() const
@@ -179,7 +204,7 @@ void CommPort::onError(QSerialPort::SerialPortError error)
     if (!isDeviceGone(*m_port, error))
         return;
     // Left open, the port repeats the error without end and pins a core.
-    if (m_port->bytesAvailable() > 0)
+    if (!m_arrived.isEmpty() || m_port->bytesAvailable() > 0)
         emit dataReady();
     const qint64 unsent = m_port->bytesToWrite();
     openPorts().removeOne(this);

@@ -81,6 +81,7 @@ private:
     void close();
     void onError(QSerialPort::SerialPortError error);
     void reopenWhenBack();
+    void takeArrivals();
 
     std::unique_ptr<QSerialPort> m_port;
     QString m_programDir;
@@ -90,4 +91,6 @@ private:
     // How COMn was reached when it opened; only that way may reopen it.
     QString m_openedVia;
     QTimer m_watch;
+    // Read from the device but not yet taken by input(); older than what the port holds.
+    QByteArray m_arrived;
 };

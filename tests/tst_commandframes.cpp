@@ -26,6 +26,7 @@ private slots:
     void init() { writeSettingsFile(nullptr); }
     void buttonFrames_data();
     void buttonFrames();
+    void accessKeySendsAtOnce();
     void counterBoxShowsPaddedValue_data();
     void counterBoxShowsPaddedValue();
     void freeCommandLeavesPollAlone();
@@ -86,6 +87,15 @@ void TestCommandFrames::buttonFrames()
         h.form->findChild<QLineEdit *>(box)->setText(typed);
     h.click(h.form->findChild<QPushButton *>(button));
     QCOMPARE(hexDump(h.far.readWithExtras(bytes.size())), hexDump(bytes));
+}
+
+void TestCommandFrames::accessKeySendsAtOnce()
+{
+    Form1Harness h;
+    h.form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(h.form));
+    QTest::keyClick(h.form->windowHandle(), Qt::Key_T, Qt::AltModifier);
+    QCOMPARE(hexDump(h.far.read(2, std::chrono::milliseconds(5))), hexDump("@S"));
 }
 
 void TestCommandFrames::counterBoxShowsPaddedValue_data()

@@ -141,6 +141,10 @@ private slots:
     void bufferPositions_data();
     void bufferPositions();
     void bufferNewAdvance();
+    void bufferTrim_data();
+    void bufferTrim();
+    void trimKeepsViewAndSelection();
+    void arrivalsShowOncePerFrame();
 
     void appendKeepsExactText_data();
     void appendKeepsExactText();
@@ -273,6 +277,80 @@ void TestConsole::bufferNewAdvance()
     buffer.setAdvance(testAdvance);
     const QString fault = indexFault(buffer, text);
     QVERIFY2(fault.isEmpty(), qPrintable(fault));
+}
+
+void TestConsole::bufferTrim_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("capacity");
+    QTest::addColumn<QString>("kept");
+
+    QTest::newRow("whole oldest lines go") << "aaaa\r\nbbbb\r\ncccc\r\n" << 8 << "bbbb\r\ncccc\r\n";
+    QTest::newRow("a line that is partly needed stays") << "aaaa\r\nbbbb\r\ncc" << 9 << "aaaa\r\nbbbb\r\ncc";
+    QTest::newRow("one long line loses whole mark spans") << longLine() << 300 << longLine().mid(256);
+    QTest::newRow("a long first line loses spans, then lines") << longLine() + "\r\nab" << 300 << longLine().mid(256) + "\r\nab";
+}
+
+void TestConsole::bufferTrim()
+{
+    QFETCH(QString, text);
+    QFETCH(int, capacity);
+    QFETCH(QString, kept);
+    ConsoleBuffer buffer(testAdvance);
+    buffer.setCapacity(capacity);
+    const ConsoleBuffer::Dropped dropped = buffer.append(text);
+    const QString fault = indexFault(buffer, kept);
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    QCOMPARE(dropped.characters, text.size() - kept.size());
+    QCOMPARE(dropped.lines, text.left(dropped.characters).count(QStringLiteral("\r\n")));
+}
+
+void TestConsole::trimKeepsViewAndSelection()
+{
+    ReceiveConsole console;
+    console.resize(220, 160);
+    console.setCapacity(1000);
+    QString lines;
+    for (int i = 0; i < 100; ++i)
+        lines += QStringLiteral("line %1\r\n").arg(i, 3, 10, QChar(u'0'));
+    console.setText(lines);
+    // An edit of the operator's in what will go, then a selection and a view in what stays.
+    console.select(2, 2);
+    act(&console, {QStringLiteral("type:X")});
+    console.select(701, 754);
+    const QString selected = console.selectedText();
+    console.verticalScrollBar()->setValue(60);
+
+    console.appendText(QStringView(lines).first(400));
+    console.showArrivals();
+    QVERIFY(console.text().startsWith(QStringLiteral("line 040")));
+    QCOMPARE(console.selectedText(), selected);
+    QCOMPARE(console.caretPosition(), console.text().indexOf(QStringLiteral("line 075")) + 3);
+    QCOMPARE(console.text().mid(console.buffer().lineStart(console.verticalScrollBar()->value()), 8), QStringLiteral("line 060"));
+
+    console.select(5, 5);
+    console.appendText(lines);
+    QCOMPARE(console.caretPosition(), 0); // it was in the dropped part
+    QCOMPARE(console.anchorPosition(), 0);
+}
+
+void TestConsole::arrivalsShowOncePerFrame()
+{
+    ReceiveConsole console;
+    console.resize(220, 160);
+    console.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&console));
+    console.setText(QStringLiteral("x\r\n").repeated(50));
+    QTest::qWait(20);
+    // After a quiet frame a line shows at once; those that follow within the frame, at its end.
+    QScrollBar *vertical = console.verticalScrollBar();
+    const int maximum = vertical->maximum();
+    for (int i = 1; i <= 10; ++i) {
+        console.appendText(u"y\r\n");
+        QCoreApplication::processEvents();
+        QCOMPARE(vertical->maximum(), maximum + 1);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(vertical->maximum(), maximum + 10, 20);
 }
 
 void TestConsole::appendKeepsExactText_data()
@@ -521,6 +599,7 @@ void TestConsole::megabyteLine()
     const QString piece = codepage::toUnicode(chunk);
     for (int i = 0; i < 256; ++i)
         console.appendText(piece);
+    console.showArrivals();
 
     QCOMPARE(console.text().size(), 256 * 4096);
     QVERIFY(console.text() == piece.repeated(256));
