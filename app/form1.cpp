@@ -2,7 +2,6 @@
 
 #include "accesskeys.h"
 #include "caption.h"
-#include "cardnumber.h"
 #include "clickablelabel.h"
 #include "clockframes.h"
 #include "codepage.h"
@@ -36,11 +35,6 @@ constexpr QColor lineDownColour(255, 176, 176);
 QFont buttonFont()
 {
     return designfonts::font(tahoma, designfonts::smallPixels, true);
-}
-
-QByteArray typedBytes(const QLineEdit *box)
-{
-    return codepage::fromUnicode(box->text());
 }
 
 } // namespace
@@ -215,12 +209,6 @@ void Form1::send(QByteArrayView bytes)
     m_link.send(bytes);
 }
 
-void Form1::sendAll(const QList<QByteArray> &writes)
-{
-    for (const QByteArray &write : writes)
-        send(write);
-}
-
 template <typename Writes>
 void Form1::runCommand(Writes writes)
 {
@@ -234,8 +222,7 @@ void Form1::runCommand(Writes writes)
 void Form1::sendOrReport(const QList<QByteArray> &writes, const QString &failure)
 {
     try {
-        for (const QByteArray &write : writes)
-            send(write);
+        m_link.sendAll(writes);
     } catch (const CommError &) {
         showMessage(failure);
     }
@@ -267,7 +254,7 @@ void Form1::showMessage(const QString &text)
 
 void Form1::Command1_Click()
 {
-    runCommand([this] { sendAll(commandwrites::companyName(Text6->text())); });
+    runCommand([this] { m_link.sendAll(commandwrites::companyName(Text6->text())); });
 }
 
 void Form1::Command2_Click()
@@ -293,7 +280,7 @@ void Form1::Command4_Click()
 {
     runCommand([this] {
         Text1->setText(commandwrites::cardReadText(Text1->text(), m_module.randomCards));
-        sendAll(commandwrites::cardRead(Text1->text()));
+        m_link.sendAll(commandwrites::cardRead(Text1->text()));
     });
 }
 
@@ -307,9 +294,7 @@ void Form1::Command6_Click()
     // The wait runs the window's events: this window may close, and even be deleted, inside it.
     const QPointer<Form1> self(this);
     try {
-        send(commandframes::messageLoad);
-        send(commandframes::byteField(0));
-        send(commandframes::byteField(1));
+        m_link.sendAll(commandwrites::messageBeforePause());
         ++m_messagesWaiting;
         // A click during the wait joins it rather than nesting a wait of its own: its second
         // half goes out at the same change of the seconds, and a storm of clicks keeps the
@@ -321,11 +306,8 @@ void Form1::Command6_Click()
         if (!self || m_unloaded)
             return;
         m_messageWaitRunning = false;
-        for (int due = std::exchange(m_messagesWaiting, 0); due > 0; --due) {
-            send(commandframes::messageWrite);
-            send(typedBytes(Text4));
-            send(commandframes::byteField(0));
-        }
+        for (int due = std::exchange(m_messagesWaiting, 0); due > 0; --due)
+            m_link.sendAll(commandwrites::messageAfterPause(Text4->text()));
     } catch (const CommError &failure) {
         if (self && !m_unloaded)
             showPortFailure(failure);
@@ -334,7 +316,7 @@ void Form1::Command6_Click()
 
 void Form1::Command9_Click()
 {
-    runCommand([this] { sendAll(commandwrites::freeCommand(Text3->text())); });
+    runCommand([this] { m_link.sendAll(commandwrites::freeCommand(Text3->text())); });
 }
 
 void Form1::Command10_Click()
@@ -360,7 +342,7 @@ void Form1::Command14_Click()
         const QList<QByteArray> writes = commandwrites::assignCardCounter(Text11->text());
         send(writes.first());
         Text11->setText(commandframes::zeroPadded(Text11->text()));
-        sendAll(writes.sliced(1));
+        m_link.sendAll(writes.sliced(1));
     });
 }
 
@@ -376,7 +358,7 @@ void Form1::Command17_Click()
 
 void Form1::Command18_Click()
 {
-    runCommand([this] { sendAll(commandwrites::dial(Text10->text())); });
+    runCommand([this] { m_link.sendAll(commandwrites::dial(Text10->text())); });
 }
 
 void Form1::Command19_Click()
@@ -393,7 +375,7 @@ void Form1::Label3_Click()
         return;
     }
     runCommand([this, &frame] {
-        sendAll(*frame);
+        m_link.sendAll(*frame);
         Text8->appendText(u"\r\nOK.\r\n");
     });
 }

@@ -66,7 +66,6 @@ private:
 
     void unload();
     void send(QByteArrayView bytes);
-    void sendAll(const QList<QByteArray> &writes);
     // Runs a command's writes; a refused write ends them there and is reported.
     template <typename Writes>
     void runCommand(Writes writes);

@@ -127,12 +127,6 @@ QString parse(QCommandLineParser &parser, Options &options, const QString &progr
     return {};
 }
 
-void sendAll(PortLink &link, const commandwrites::Writes &writes)
-{
-    for (const QByteArray &write : writes)
-        link.send(write);
-}
-
 class PortRun
 {
 public:
@@ -161,10 +155,10 @@ public:
         Outcome outcome = Outcome::Done;
         int number = 0;
         try {
-            sendAll(link, plan->writes);
+            link.sendAll(plan->writes);
             if (plan->pause) {
                 PacedWait(1, m_context.clock);
-                sendAll(link, plan->afterPause);
+                link.sendAll(plan->afterPause);
             }
             if (!listen(link)) {
                 outcome = Outcome::PortFailure;

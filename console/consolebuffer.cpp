@@ -34,7 +34,6 @@ void ConsoleBuffer::setText(QStringView text)
 {
     // A fresh string and index give back the memory of a long text that is cleared.
     m_text = text.toString();
-    m_dropped = 0;
     m_lines = std::vector<Line>(1);
     for (qsizetype i = 0; i + 1 < m_text.size(); ++i) {
         if (breakAt(i))
@@ -140,7 +139,6 @@ ConsoleBuffer::Dropped ConsoleBuffer::trim()
     for (Line &line : m_lines)
         line.start -= cut;
     m_lines.front().start = 0;
-    m_dropped += cut;
     dropped.characters = cut;
     measureWidest();
     return dropped;

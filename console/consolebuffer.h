@@ -43,9 +43,6 @@ public:
 
     qsizetype capacity() const { return m_capacity; }
     void setCapacity(qsizetype characters) { m_capacity = std::max<qsizetype>(1, characters); }
-    // Characters dropped from the start since the last setText(): text()[i] arrived as
-    // character dropped() + i.
-    qsizetype dropped() const { return m_dropped; }
 
     qsizetype lineCount() const { return qsizetype(m_lines.size()); }
     qsizetype lineStart(qsizetype line) const { return m_lines[size_t(line)].start; }
@@ -94,5 +91,4 @@ private:
     std::vector<Line> m_lines{Line{}};
     double m_widest = 0;
     qsizetype m_capacity = defaultCapacity;
-    qsizetype m_dropped = 0;
 };

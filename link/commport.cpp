@@ -192,11 +192,6 @@ QByteArray CommPort::input()
     return std::exchange(m_arrived, {}) + m_port->readAll();
 }
 
-qint64 CommPort::bytesToWrite() const
-{
-    return m_port->isOpen() ? bytesOnTheWay(*m_port) : 0;
-}
-
 void CommPort::onError(QSerialPort::SerialPortError error)
 {
     if (!m_port->isOpen())

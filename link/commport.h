@@ -59,8 +59,6 @@ public:
 
     void output(QByteArrayView bytes);
     QByteArray input();
-    // Bytes handed to output() that have not reached the line yet.
-    qint64 bytesToWrite() const;
 
     // Closes every port still open, waiting for queued bytes only as long as the line needs
     // for them: for a process that ends without closing its windows.

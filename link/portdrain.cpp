@@ -9,7 +9,6 @@
 #ifdef Q_OS_UNIX
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #endif
 
 using namespace std::chrono_literals;
@@ -83,11 +82,6 @@ PortDrain::PortDrain(std::unique_ptr<QSerialPort> port, std::chrono::millisecond
 void PortDrain::start(std::unique_ptr<QSerialPort> port, std::chrono::milliseconds limit)
 {
     drains().append(new PortDrain(std::move(port), limit));
-}
-
-qsizetype PortDrain::pending()
-{
-    return drains().size();
 }
 
 void PortDrain::check()

@@ -33,7 +33,6 @@ class PortDrain : public QObject
 
 public:
     static void start(std::unique_ptr<QSerialPort> port, std::chrono::milliseconds limit);
-    static qsizetype pending();
     // Runs events until every drain has finished: the program's last step.
     static void waitForAll();
     // Closes every drained port: at once, or (for a process that will run no event loop

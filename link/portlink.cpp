@@ -34,3 +34,9 @@ void PortLink::send(QByteArrayView bytes)
 {
     m_port.output(bytes);
 }
+
+void PortLink::sendAll(const QList<QByteArray> &writes)
+{
+    for (const QByteArray &write : writes)
+        send(write);
+}

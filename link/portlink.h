@@ -27,6 +27,8 @@ public:
 
     // One write of one byte string, in call order. Throws CommError (8018: port not open).
     void send(QByteArrayView bytes);
+    // A command's writes in order; a refused one ends them there (the earlier ones stay sent).
+    void sendAll(const QList<QByteArray> &writes);
 
     CommPort &MSComm1() { return m_port; }
     ReceivePoll &Timer1() { return m_poll; }
