@@ -4,6 +4,7 @@
 #include "pacedwait.h"
 #include "portdrain.h"
 #include "portlink.h"
+#include "settingsfile.h"
 #include "stopsignals.h"
 #include "subcommands.h"
 
@@ -115,8 +116,9 @@ QString parse(QCommandLineParser &parser, Options &options, const QString &progr
     options.ports = parser.values(QStringLiteral("port"));
     if (options.ports.isEmpty())
         return QStringLiteral("no --port given");
+    const QString settingsFile = QDir(programDir).filePath(QLatin1String(settingsfile::fileName));
     options.baudRateText = parser.isSet(QStringLiteral("baud")) ? parser.value(QStringLiteral("baud"))
-                                                                : PortLink(programDir).readBaudRateText();
+                                                                : settingsfile::readBaudRateText(settingsFile);
     const bool monitor = onlyListens(s);
     const QString listen = monitor && positional.size() > 1 ? positional[1] : parser.value(QStringLiteral("wait"));
     if (!listen.isEmpty() && !seconds(listen, options.listenSeconds))
