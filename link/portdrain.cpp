@@ -68,7 +68,6 @@ bool isDeviceGone(const QSerialPort &port, QSerialPort::SerialPortError error)
 PortDrain::PortDrain(std::unique_ptr<QSerialPort> port, std::chrono::milliseconds limit)
     : m_port(std::move(port)), m_deadline(std::chrono::steady_clock::now() + limit)
 {
-    m_port->setParent(nullptr);
     m_port->disconnect();
     // Only a device that is gone ends the drain early; a full line just makes it wait.
     connect(m_port.get(), &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
