@@ -4,7 +4,6 @@
 #include "caption.h"
 #include "clickablelabel.h"
 #include "clockframes.h"
-#include "codepage.h"
 #include "commandframes.h"
 #include "commandwrites.h"
 #include "designfonts.h"
@@ -142,7 +141,7 @@ void Form1::bindEvents()
 {
     connect(&m_timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
     connect(&m_link, &PortLink::received, this,
-            [this](const QByteArray &bytes) { Text8->appendText(codepage::toUnicode(bytes)); });
+            [this](const QByteArray &bytes) { Text8->appendBytes(bytes); });
     // Bytes that never reached the line are a frame the terminal did not get whole.
     connect(&m_link.MSComm1(), &CommPort::deviceLost, this, [this](qint64 unsentBytes) {
         if (unsentBytes > 0 && !m_unloaded)

@@ -1,13 +1,18 @@
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <vector>
 
-// The console's text and the index of its lines. The text is kept exactly as it came; a line
+// The console's text and the index of its lines. The text is kept exactly as it came, one byte
+// a character in the terminal's code page (Windows-1254) for as long as every character has a
+// byte there, and as UTF-16 from the first one that has none (the operator may paste any). A line
 // ends only at a CR LF pair, which belongs to the line it ends. Every line knows its width on
 // screen, and a long line carries a mark every `markSpacing` characters, so that finding a
 // point on it walks a few hundred characters at most, however long the line is. Changes at
@@ -31,11 +36,16 @@ public:
 
     explicit ConsoleBuffer(Advance advance);
 
-    const QString &text() const { return m_text; }
+    QString text() const;
+    qsizetype size() const { return m_wide ? m_wideText.size() : m_bytes.size(); }
+    QChar at(qsizetype position) const;
+    QString mid(qsizetype position, qsizetype length) const;
     void setText(QStringView text);
     // Appends, then drops the oldest whole lines beyond the capacity. Trimming waits until an
     // eighth of the capacity is over, so that its cost is spread over many appends.
     Dropped append(QStringView text);
+    // Appends received bytes, each one character of the code page.
+    Dropped appendBytes(QByteArrayView windows1254);
     // Replaces `length` characters at `position` with `with`.
     void replace(qsizetype position, qsizetype length, QStringView with);
     // Measures every line again, as after a change of font.
@@ -69,26 +79,49 @@ public:
         const float width = m_advances[ch.unicode()];
         return width >= 0 ? width : firstAdvance(ch);
     }
+    double advance(char byte) const
+    {
+        const float width = m_byteAdvances[quint8(byte)];
+        return width >= 0 ? width : firstAdvance(byte);
+    }
 
 private:
     struct Line
     {
         qsizetype start = 0;
         double width = 0;
-        // marks[j]: distance to the character at start + (j + 1) * markSpacing.
-        std::vector<double> marks;
     };
 
+    const std::vector<double> &marksOf(const Line &line) const;
+    // Moves the marks of the lines starting at `from` or later along with their lines.
+    void shiftMarks(qsizetype from, qsizetype delta);
     double firstAdvance(QChar ch) const;
+    double firstAdvance(char byte) const;
+    // Calls `use` with the stored characters: const char * or const QChar *.
+    template <typename Use>
+    decltype(auto) withText(Use &&use) const
+    {
+        return m_wide ? use(m_wideText.constData()) : use(m_bytes.constData());
+    }
+    template <typename Text, typename Piece>
+    void replaceIn(Text &text, qsizetype position, qsizetype length, Piece with);
+    void widen();
     void measure(Line &line, qsizetype end, qsizetype from);
     void measureWidest();
+    Dropped trimIfOver();
     Dropped trim();
 
     Advance m_advance;
-    // One width per UTF-16 code, taken from m_advance the first time it is needed.
+    // One width per UTF-16 code and per byte, taken from m_advance the first time it is needed.
     mutable std::vector<float> m_advances;
-    QString m_text;
-    std::vector<Line> m_lines{Line{}};
+    mutable std::vector<float> m_byteAdvances;
+    QByteArray m_bytes;
+    QString m_wideText;
+    bool m_wide = false;
+    std::vector<Line> m_lines = std::vector<Line>(1);
+    // By line start: marks[j] is the distance to the character at start + (j + 1) * markSpacing.
+    // Only long lines have marks; keeping them aside keeps the many short lines small.
+    std::map<qsizetype, std::vector<double>> m_marks;
     double m_widest = 0;
     qsizetype m_capacity = defaultCapacity;
 };

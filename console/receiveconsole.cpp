@@ -79,18 +79,34 @@ void ReceiveConsole::appendText(QStringView text)
 {
     if (text.isEmpty())
         return;
-    if (!m_arrivals.pending) {
-        QScrollBar *vertical = verticalScrollBar();
-        const qsizetype oldEnd = m_buffer.text().size();
-        m_arrivals.pending = true;
-        m_arrivals.following = vertical->value() == vertical->maximum();
-        m_arrivals.changedLine = m_buffer.lineOf(oldEnd);
-        // A CR at the old end stops being drawn when its LF arrives.
-        m_arrivals.changedX = m_buffer.x(m_arrivals.changedLine,
-                                         std::max(m_buffer.lineStart(m_arrivals.changedLine), oldEnd - 1));
-    }
+    noteArrivals();
+    arrived(m_buffer.append(text));
+}
 
-    const ConsoleBuffer::Dropped dropped = m_buffer.append(text);
+void ReceiveConsole::appendBytes(QByteArrayView windows1254)
+{
+    if (windows1254.isEmpty())
+        return;
+    noteArrivals();
+    arrived(m_buffer.appendBytes(windows1254));
+}
+
+void ReceiveConsole::noteArrivals()
+{
+    if (m_arrivals.pending)
+        return;
+    QScrollBar *vertical = verticalScrollBar();
+    const qsizetype oldEnd = m_buffer.size();
+    m_arrivals.pending = true;
+    m_arrivals.following = vertical->value() == vertical->maximum();
+    m_arrivals.changedLine = m_buffer.lineOf(oldEnd);
+    // A CR at the old end stops being drawn when its LF arrives.
+    m_arrivals.changedX = m_buffer.x(m_arrivals.changedLine,
+                                     std::max(m_buffer.lineStart(m_arrivals.changedLine), oldEnd - 1));
+}
+
+void ReceiveConsole::arrived(ConsoleBuffer::Dropped dropped)
+{
     // Positions in the dropped part go to the start of what is kept.
     m_position = std::max<qsizetype>(0, m_position - dropped.characters);
     m_anchor = std::max<qsizetype>(0, m_anchor - dropped.characters);
@@ -143,7 +159,7 @@ void ReceiveConsole::showArrivals()
 
 void ReceiveConsole::select(qsizetype anchor, qsizetype position)
 {
-    const qsizetype end = m_buffer.text().size();
+    const qsizetype end = m_buffer.size();
     m_anchor = std::clamp<qsizetype>(anchor, 0, end);
     setCaret(std::clamp<qsizetype>(position, 0, end), true);
     if (m_buffer.insideBreak(m_anchor))
@@ -152,7 +168,7 @@ void ReceiveConsole::select(qsizetype anchor, qsizetype position)
 
 QString ReceiveConsole::selectedText() const
 {
-    return m_buffer.text().sliced(selectionStart(), selectionEnd() - selectionStart());
+    return m_buffer.mid(selectionStart(), selectionEnd() - selectionStart());
 }
 
 void ReceiveConsole::cut()
@@ -179,7 +195,7 @@ void ReceiveConsole::paste()
 void ReceiveConsole::selectAll()
 {
     m_anchor = 0;
-    setCaret(m_buffer.text().size(), true);
+    setCaret(m_buffer.size(), true);
 }
 
 void ReceiveConsole::takeFont()
@@ -254,7 +270,7 @@ qsizetype ReceiveConsole::previousPosition(qsizetype position) const
 
 qsizetype ReceiveConsole::nextPosition(qsizetype position) const
 {
-    if (position >= m_buffer.text().size())
+    if (position >= m_buffer.size())
         return position;
     return m_buffer.breakAt(position) ? position + 2 : position + 1;
 }
@@ -297,7 +313,7 @@ void ReceiveConsole::move(Motion motion, bool extend)
         setCaret(0, extend);
         break;
     case Motion::TextEnd:
-        setCaret(m_buffer.text().size(), extend);
+        setCaret(m_buffer.size(), extend);
         break;
     }
 }
@@ -370,7 +386,7 @@ QMenu *ReceiveConsole::createContextMenu()
     add("&Copy", QKeySequence::Copy, hasSelection(), &ReceiveConsole::copy);
     add("&Paste", QKeySequence::Paste, !QGuiApplication::clipboard()->text().isEmpty(), &ReceiveConsole::paste);
     menu->addSeparator();
-    add("Select All", QKeySequence::SelectAll, !m_buffer.text().isEmpty(), &ReceiveConsole::selectAll);
+    add("Select All", QKeySequence::SelectAll, m_buffer.size() > 0, &ReceiveConsole::selectAll);
     return menu;
 }
 
@@ -505,7 +521,6 @@ void ReceiveConsole::paintEvent(QPaintEvent *event)
     const double viewRight = viewLeft + viewport()->width();
     const qsizetype selectedFrom = selectionStart();
     const qsizetype selectedTo = selectionEnd();
-    const QString &text = m_buffer.text();
 
     const qsizetype first = verticalScrollBar()->value() + std::max(0, (dirty.top() - margin) / m_lineHeight);
     for (qsizetype line = first; line < m_buffer.lineCount(); ++line) {
@@ -522,7 +537,7 @@ void ReceiveConsole::paintEvent(QPaintEvent *event)
             const qsizetype length = cuts[run + 1] - cuts[run];
             if (length == 0)
                 continue;
-            const QString shown = consoletext::displayText(QStringView(text).sliced(cuts[run], length));
+            const QString shown = consoletext::displayText(m_buffer.mid(cuts[run], length));
             const double width = m_buffer.x(line, cuts[run + 1]) - m_buffer.x(line, cuts[run]);
             const bool selected = run == 1;
             if (selected)
@@ -532,7 +547,7 @@ void ReceiveConsole::paintEvent(QPaintEvent *event)
             x += width;
         }
         // A selected line break shows as a little selected space after the line.
-        if (end < text.size() && selectedFrom <= end && selectedTo > end) {
+        if (end < m_buffer.size() && selectedFrom <= end && selectedTo > end) {
             const double breakX = m_buffer.x(line, end) - viewLeft;
             painter.fillRect(QRectF(breakX, top, m_buffer.advance(u' '), m_lineHeight), colors.highlight());
         }

@@ -24,13 +24,15 @@ class ReceiveConsole : public QAbstractScrollArea
 public:
     explicit ReceiveConsole(QWidget *parent = nullptr);
 
-    const QString &text() const { return m_buffer.text(); }
+    QString text() const { return m_buffer.text(); }
     const ConsoleBuffer &buffer() const { return m_buffer; }
     void setCapacity(qsizetype characters) { m_buffer.setCapacity(characters); }
     void setText(const QString &text);
     // Received text reaches the screen, scroll bars included, at most once a frame: the first
     // arrival after a quiet frame at once, the rest together at the frame's end.
     void appendText(QStringView text);
+    // Received bytes, each one character of the terminal's code page (Windows-1254).
+    void appendBytes(QByteArrayView windows1254);
     // Shows what has arrived without waiting for the frame's end.
     void showArrivals();
 
@@ -64,6 +66,9 @@ protected:
 private:
     enum class Motion { Left, Right, Up, Down, PageUp, PageDown, LineStart, LineEnd, TextStart, TextEnd };
 
+    // Notes what the first arrival after a shown frame changes, before it is appended.
+    void noteArrivals();
+    void arrived(ConsoleBuffer::Dropped dropped);
     void takeFont();
     void updateScrollBars();
     // The view's left edge in pixels; the scroll bar counts in steps of m_pixelsPerStep,

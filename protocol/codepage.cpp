@@ -47,6 +47,25 @@ QString toUnicode(QByteArrayView bytes)
     return text;
 }
 
+QChar toUnicode(char byte)
+{
+    return QChar(table().toUnicode[quint8(byte)]);
+}
+
+std::optional<QByteArray> fromUnicodeExactly(QStringView text)
+{
+    const Table &t = table();
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    char *out = bytes.data();
+    for (const QChar ch : text) {
+        const auto byte = t.fromUnicode.constFind(ch.unicode());
+        if (byte == t.fromUnicode.cend())
+            return std::nullopt;
+        *out++ = *byte;
+    }
+    return bytes;
+}
+
 QByteArray fromUnicode(QStringView text)
 {
     const Table &t = table();

@@ -93,6 +93,7 @@ void textRows()
     QTest::newRow("widest line ends in CR then gets its LF") << QStringLiteral("wwwwww\r\nab");
     QTest::newRow("long line past several marks") << longLine() + QStringLiteral("\r\nx\r") + longLine();
     QTest::newRow("every byte value") << allBytes();
+    QTest::newRow("characters the code page lacks") << QStringLiteral("ab\r\n\u2192\r\nc\u4E2D") + allBytes();
 }
 
 // Runs the actions of an operator on `widget`: "type:" and text, or a key such as "Shift+Left".
@@ -216,6 +217,7 @@ void TestConsole::bufferReplace_data()
     QTest::newRow("join two long lines") << two << 700 << 2 << "";
     QTest::newRow("LF for a long line ending in CR") << longLine() + "\r" << 701 << 0 << "\n";
     QTest::newRow("lines after the edit shift") << "a\r\nb\r\nc\r\nd" << 0 << 1 << "long text";
+    QTest::newRow("a character the code page lacks") << "a\r\nb\u011F" << 2 << 0 << "\u2192";
 }
 
 void TestConsole::bufferReplace()
@@ -386,7 +388,7 @@ void TestConsole::appendKeepsExactText()
 
     ReceiveConsole console;
     for (const QByteArray &piece : pieces)
-        console.appendText(codepage::toUnicode(piece));
+        console.appendBytes(piece);
     QCOMPARE(console.text(), codepage::toUnicode(pieces.join()));
     act(&console, {QStringLiteral("Ctrl+End"), QStringLiteral("Home")});
     QCOMPARE(console.caretPosition(), lastLineStart);
