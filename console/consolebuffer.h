@@ -38,6 +38,9 @@ public:
 
     QString text() const;
     qsizetype size() const { return m_wide ? m_wideText.size() : m_bytes.size(); }
+    // While every character has a byte in the code page, the text is these bytes.
+    bool isNarrow() const { return !m_wide; }
+    QByteArrayView narrowText() const { return m_bytes; }
     QChar at(qsizetype position) const;
     QString mid(qsizetype position, qsizetype length) const;
     void setText(QStringView text);

@@ -1,11 +1,13 @@
 #include "receiveconsole.h"
 
+#include "codepage.h"
 #include "consoletext.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QKeyEvent>
 #include <QCoreApplication>
 #include <QMenu>
@@ -13,6 +15,9 @@
 #include <memory>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyleOptionSlider>
+#include <QTextLayout>
+#include <QVarLengthArray>
 #include <QtMath>
 
 #include <array>
@@ -44,11 +49,67 @@ ConsoleBuffer::Advance advances(const QFont &font)
 
 } // namespace
 
+// Draws itself again only when what it shows changes: in a trickle the range grows a line at
+// a time while the handle stays on the same pixels, and drawing the bar costs more than the lines.
+class SteadyScrollBar : public QScrollBar
+{
+public:
+    using QScrollBar::QScrollBar;
+
+    // While held, changes are not drawn; release() draws them if they changed what is shown.
+    void hold() { m_held = true; }
+    void release()
+    {
+        m_held = false;
+        if (look() != m_painted)
+            update();
+    }
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (change == SliderOrientationChange || (!m_held && look() != m_painted))
+            QScrollBar::sliderChange(change);
+    }
+
+    void paintEvent(QPaintEvent *event) override
+    {
+        m_painted = look();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    struct Look
+    {
+        QRect handle;
+        bool atStart = false;
+        bool atEnd = false;
+        bool operator==(const Look &) const = default;
+    };
+
+    Look look() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+                value() == minimum(), value() == maximum()};
+    }
+
+    Look m_painted;
+    bool m_held = false;
+};
+
 ReceiveConsole::ReceiveConsole(QWidget *parent)
     : QAbstractScrollArea(parent), m_font(summableFont(font())), m_buffer(advances(m_font))
 {
+    m_verticalBar = new SteadyScrollBar(Qt::Vertical, this);
+    setVerticalScrollBar(m_verticalBar);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The area lays its bars out again on every change of their ranges, which repaints both
+    // bars and the frame: in a trickle, once a line. Bars that are always there need no layout.
+    for (QScrollBar *bar : {verticalScrollBar(), horizontalScrollBar()})
+        disconnect(bar, SIGNAL(rangeChanged(int,int)), this, SLOT(_q_showOrHideScrollBars()));
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setCursor(Qt::IBeamCursor);
     m_frame.setSingleShot(true);
@@ -57,7 +118,7 @@ ReceiveConsole::ReceiveConsole(QWidget *parent)
     m_scrollBarFrame.setSingleShot(true);
     connect(&m_scrollBarFrame, &QTimer::timeout, this, [this] {
         m_sinceScrollBarShown.start();
-        verticalScrollBar()->setUpdatesEnabled(true);
+        m_verticalBar->release();
     });
     takeFont();
 }
@@ -134,7 +195,7 @@ void ReceiveConsole::showArrivals()
     if (!m_sinceScrollBarShown.isValid() || m_sinceScrollBarShown.hasExpired(scrollBarMilliseconds)) {
         m_sinceScrollBarShown.start();
     } else if (!m_scrollBarFrame.isActive()) {
-        vertical->setUpdatesEnabled(false);
+        m_verticalBar->hold();
         m_scrollBarFrame.start(int(scrollBarMilliseconds - m_sinceScrollBarShown.elapsed()));
     }
     if (arrivals.droppedLines > 0) {
@@ -201,6 +262,8 @@ void ReceiveConsole::selectAll()
 void ReceiveConsole::takeFont()
 {
     m_font = summableFont(font());
+    m_byteGlyphs.fill({});
+    m_glyphFonts.clear();
     const QFontMetricsF metrics(m_font);
     m_lineHeight = std::max(1, qCeil(metrics.height()));
     m_ascent = metrics.ascent();
@@ -537,13 +600,15 @@ void ReceiveConsole::paintEvent(QPaintEvent *event)
             const qsizetype length = cuts[run + 1] - cuts[run];
             if (length == 0)
                 continue;
-            const QString shown = consoletext::displayText(m_buffer.mid(cuts[run], length));
             const double width = m_buffer.x(line, cuts[run + 1]) - m_buffer.x(line, cuts[run]);
             const bool selected = run == 1;
             if (selected)
                 painter.fillRect(QRectF(x, top, width, m_lineHeight), colors.highlight());
             painter.setPen(colors.color(selected ? QPalette::HighlightedText : QPalette::Text));
-            painter.drawText(QPointF(x, top + m_ascent), shown);
+            if (m_buffer.isNarrow())
+                drawBytes(painter, QPointF(x, top + m_ascent), cuts[run], cuts[run + 1]);
+            else
+                painter.drawText(QPointF(x, top + m_ascent), consoletext::displayText(m_buffer.mid(cuts[run], length)));
             x += width;
         }
         // A selected line break shows as a little selected space after the line.
@@ -558,6 +623,58 @@ void ReceiveConsole::paintEvent(QPaintEvent *event)
         const double x = m_buffer.x(line, m_position) - viewLeft;
         painter.fillRect(QRectF(x, lineTop(line), caretWidth, m_lineHeight), colors.text());
     }
+}
+
+const ReceiveConsole::ByteGlyph &ReceiveConsole::glyphOf(char byte)
+{
+    ByteGlyph &found = m_byteGlyphs[quint8(byte)];
+    if (found.font >= 0)
+        return found;
+    // Laid out alone, the character gets the font and glyph that a line of text would give it,
+    // a fallback font included.
+    QTextLayout layout(QString(consoletext::visibleForm(codepage::toUnicode(byte))), m_font);
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    const QList<QGlyphRun> runs = layout.glyphRuns();
+    const bool drawn = !runs.isEmpty() && !runs.front().glyphIndexes().isEmpty();
+    const QRawFont font = drawn ? runs.front().rawFont() : QRawFont::fromFont(m_font);
+    auto known = std::find(m_glyphFonts.begin(), m_glyphFonts.end(), font);
+    if (known == m_glyphFonts.end())
+        known = m_glyphFonts.insert(known, font);
+    found.font = int(known - m_glyphFonts.begin());
+    found.glyph = drawn ? runs.front().glyphIndexes().front() : 0;
+    return found;
+}
+
+void ReceiveConsole::drawBytes(QPainter &painter, QPointF origin, qsizetype from, qsizetype to)
+{
+    const QByteArrayView bytes = m_buffer.narrowText();
+    QVarLengthArray<quint32, 256> glyphs;
+    QVarLengthArray<QPointF, 256> positions;
+    int font = -1;
+    double x = 0;
+    const auto drawRun = [&] {
+        if (glyphs.isEmpty())
+            return;
+        QGlyphRun run;
+        run.setRawFont(m_glyphFonts[size_t(font)]);
+        run.setRawData(glyphs.constData(), positions.constData(), int(glyphs.size()));
+        painter.drawGlyphRun(origin, run);
+        glyphs.clear();
+        positions.clear();
+    };
+    for (qsizetype p = from; p < to; ++p) {
+        const ByteGlyph &glyph = glyphOf(bytes[p]);
+        if (glyph.font != font) {
+            drawRun();
+            font = glyph.font;
+        }
+        glyphs.append(glyph.glyph);
+        positions.append(QPointF(x, 0));
+        x += m_buffer.advance(bytes[p]);
+    }
+    drawRun();
 }
 
 void ReceiveConsole::scrollContentsBy(int dx, int dy)

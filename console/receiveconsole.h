@@ -5,12 +5,18 @@
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QFont>
+#include <QRawFont>
 #include <QElapsedTimer>
 #include <QString>
 #include <QStringView>
 #include <QTimer>
 
+#include <array>
+#include <vector>
+
 class QMenu;
+class QPainter;
+class SteadyScrollBar;
 
 // The received-data console. It keeps its text exactly (text()) in a line-indexed buffer and
 // paints only what is in view, as a terminal does, so that neither a flood of lines nor one
@@ -70,6 +76,9 @@ private:
     void noteArrivals();
     void arrived(ConsoleBuffer::Dropped dropped);
     void takeFont();
+    // Draws text()'s characters from..to with the left end of their baseline at `origin`;
+    // the text must be narrow (one byte a character).
+    void drawBytes(QPainter &painter, QPointF origin, qsizetype from, qsizetype to);
     void updateScrollBars();
     // The view's left edge in pixels; the scroll bar counts in steps of m_pixelsPerStep,
     // so that lines wider than an int of pixels can still be scrolled to their end.
@@ -92,6 +101,17 @@ private:
     void ensureCaretVisible();
 
     QFont m_font;
+    // How each byte is drawn: the font that has its visible form (an index in m_glyphFonts,
+    // -1 until first needed) and its glyph there. Drawing glyphs directly spares the shaping
+    // of every line at every paint.
+    struct ByteGlyph
+    {
+        int font = -1;
+        quint32 glyph = 0;
+    };
+    const ByteGlyph &glyphOf(char byte);
+    std::array<ByteGlyph, 256> m_byteGlyphs;
+    std::vector<QRawFont> m_glyphFonts;
     ConsoleBuffer m_buffer;
     int m_lineHeight = 1;
     double m_charWidth = 1;
@@ -111,6 +131,7 @@ private:
     static constexpr int scrollBarMilliseconds = 100;
     QTimer m_frame;
     QElapsedTimer m_sinceShown;
+    SteadyScrollBar *m_verticalBar = nullptr;
     QTimer m_scrollBarFrame;
     QElapsedTimer m_sinceScrollBarShown;
     // What the arrivals not yet shown changed, as seen when the first of them came.
