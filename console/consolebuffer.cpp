@@ -72,6 +72,11 @@ QString ConsoleBuffer::text() const
     return m_wide ? m_wideText : codepage::toUnicode(m_bytes);
 }
 
+QByteArray ConsoleBuffer::windows1254() const
+{
+    return m_wide ? codepage::fromUnicode(m_wideText) : m_bytes;
+}
+
 QChar ConsoleBuffer::at(qsizetype position) const
 {
     return m_wide ? m_wideText[position] : codepage::toUnicode(m_bytes[position]);

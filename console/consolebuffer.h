@@ -41,6 +41,8 @@ public:
     // While every character has a byte in the code page, the text is these bytes.
     bool isNarrow() const { return !m_wide; }
     QByteArrayView narrowText() const { return m_bytes; }
+    // The text as the terminal's bytes, CR LF as received; a character without a byte is '?'.
+    QByteArray windows1254() const;
     QChar at(qsizetype position) const;
     QString mid(qsizetype position, qsizetype length) const;
     void setText(QStringView text);

@@ -6,11 +6,14 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QKeyEvent>
 #include <QCoreApplication>
 #include <QMenu>
+#include <QMessageBox>
+#include <QSaveFile>
 
 #include <memory>
 #include <QPainter>
@@ -435,6 +438,23 @@ void ReceiveConsole::changeEvent(QEvent *event)
         takeFont();
 }
 
+bool ReceiveConsole::saveTo(const QString &path, QString *error) const
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(m_buffer.windows1254()) == m_buffer.size() && file.commit())
+        return true;
+    *error = file.errorString();
+    return false;
+}
+
+void ReceiveConsole::save()
+{
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Kaydet"));
+    QString error;
+    if (!path.isEmpty() && !saveTo(path, &error))
+        QMessageBox::warning(this, QStringLiteral("Kaydet"), QStringLiteral("Kaydedilemedi: %1").arg(error));
+}
+
 QMenu *ReceiveConsole::createContextMenu()
 {
     auto *menu = new QMenu(this);
@@ -450,6 +470,8 @@ QMenu *ReceiveConsole::createContextMenu()
     add("&Paste", QKeySequence::Paste, !QGuiApplication::clipboard()->text().isEmpty(), &ReceiveConsole::paste);
     menu->addSeparator();
     add("Select All", QKeySequence::SelectAll, m_buffer.size() > 0, &ReceiveConsole::selectAll);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Kaydet..."), this, &ReceiveConsole::save);
     return menu;
 }
 

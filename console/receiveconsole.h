@@ -52,6 +52,10 @@ public:
     void copy() const;
     void paste();
     void selectAll();
+    // Writes the text as the terminal's bytes (Windows-1254) to `path`, whole or not at all.
+    bool saveTo(const QString &path, QString *error) const;
+    // Asks the operator for a file and saves to it.
+    void save();
     // The context menu, as QLineEdit's createStandardContextMenu: the caller owns it.
     QMenu *createContextMenu();
 

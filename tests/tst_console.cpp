@@ -7,10 +7,12 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFile>
 #include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -679,6 +681,14 @@ void TestConsole::receivedThroughTheLink()
     QVERIFY(h.far.readAll().isEmpty());
     QCOMPARE(h.form->Text8->text().size(), expected.size());
     QVERIFY(h.form->Text8->text() == expected);
+
+    // Saved, the console gives back exactly what came.
+    QTemporaryDir dir;
+    QString error;
+    QVERIFY2(h.form->Text8->saveTo(dir.filePath(QStringLiteral("saved")), &error), qPrintable(error));
+    QFile saved(dir.filePath(QStringLiteral("saved")));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QVERIFY(saved.readAll() == "Baud Rate : 4800\r\n" + writes.join());
 }
 
 QTEST_MAIN(TestConsole)
