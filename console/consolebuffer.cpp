@@ -94,6 +94,7 @@ void ConsoleBuffer::setText(QStringView text)
     m_wideText = QString();
     m_wide = false;
     m_lines = std::vector<Line>(1);
+    m_arrivals = std::vector<qint32>(1);
     m_marks.clear();
     m_widest = 0;
     replace(0, 0, text);
@@ -134,6 +135,7 @@ void ConsoleBuffer::replaceIn(Text &text, qsizetype position, qsizetype length, 
     position = std::clamp<qsizetype>(position, 0, text.size());
     length = std::clamp<qsizetype>(length, 0, text.size() - position);
     const bool appending = position == text.size();
+    const bool fillsEmptyEnd = appending && m_lines.back().start == text.size() && !with.isEmpty();
     const qsizetype delta = with.size() - length;
     if (appending) {
         makeRoom(text, with.size());
@@ -148,6 +150,7 @@ void ConsoleBuffer::replaceIn(Text &text, qsizetype position, qsizetype length, 
     const auto staleBegin = std::lower_bound(m_lines.begin(), m_lines.end(), position + 1, startsBefore);
     const auto staleEnd = std::lower_bound(staleBegin, m_lines.end(), position + length + 2, startsBefore);
     const size_t changed = size_t(staleBegin - m_lines.begin()) - 1;
+    m_arrivals.erase(m_arrivals.begin() + (staleBegin - m_lines.begin()), m_arrivals.begin() + (staleEnd - m_lines.begin()));
     m_lines.erase(staleBegin, staleEnd);
     m_marks.erase(m_marks.lower_bound(position + 1), m_marks.lower_bound(position + length + 2));
     shiftMarks(position + length + 2, delta);
@@ -164,6 +167,14 @@ void ConsoleBuffer::replaceIn(Text &text, qsizetype position, qsizetype length, 
     if (m_lines.capacity() < m_lines.size() + added.size())
         m_lines.reserve(size_t(grownCapacity(qsizetype(m_lines.size() + added.size()), sizeof(Line))));
     m_lines.insert(m_lines.begin() + qsizetype(changed) + 1, added.begin(), added.end());
+    if (!added.empty() || fillsEmptyEnd) {
+        const qint32 now = m_clock().msecsSinceStartOfDay();
+        if (m_arrivals.capacity() < m_lines.size())
+            m_arrivals.reserve(size_t(grownCapacity(qsizetype(m_lines.size()), sizeof(qint32))));
+        m_arrivals.insert(m_arrivals.begin() + qsizetype(changed) + 1, added.size(), now);
+        if (fillsEmptyEnd)
+            m_arrivals[changed] = now;
+    }
 
     const double widthBefore = m_lines[changed].width;
     measure(m_lines[changed], lineEnd(qsizetype(changed)), position);
@@ -233,6 +244,7 @@ ConsoleBuffer::Dropped ConsoleBuffer::trim()
     else
         dropFront(m_bytes);
     m_lines.erase(m_lines.begin(), m_lines.begin() + dropped.lines);
+    m_arrivals.erase(m_arrivals.begin(), m_arrivals.begin() + dropped.lines);
     if (dropped.lines > 0)
         m_marks.erase(m_marks.begin(), m_marks.lower_bound(cut));
     shiftMarks(cut, -cut);
@@ -307,6 +319,13 @@ qsizetype ConsoleBuffer::lineOf(qsizetype position) const
     const auto after = std::upper_bound(m_lines.begin(), m_lines.end(), position,
                                         [](qsizetype p, const Line &line) { return p < line.start; });
     return qsizetype(after - m_lines.begin()) - 1;
+}
+
+QTime ConsoleBuffer::lineArrival(qsizetype line) const
+{
+    if (line + 1 == lineCount() && lineStart(line) == size())
+        return {};
+    return QTime::fromMSecsSinceStartOfDay(m_arrivals[size_t(line)]);
 }
 
 bool ConsoleBuffer::breakAt(qsizetype position) const

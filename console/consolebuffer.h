@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
+#include <QTime>
 
 #include <algorithm>
 #include <functional>
@@ -55,6 +56,12 @@ public:
     void replace(qsizetype position, qsizetype length, QStringView with);
     // Measures every line again, as after a change of font.
     void setAdvance(Advance advance);
+
+    // Where the time of day comes from when a line gets its first character.
+    using Clock = std::function<QTime()>;
+    void setClock(Clock clock) { m_clock = std::move(clock); }
+    // When the line's first character came; invalid for an empty last line.
+    QTime lineArrival(qsizetype line) const;
 
     qsizetype capacity() const { return m_capacity; }
     void setCapacity(qsizetype characters) { m_capacity = std::max<qsizetype>(1, characters); }
@@ -127,6 +134,9 @@ private:
     // By line start: marks[j] is the distance to the character at start + (j + 1) * markSpacing.
     // Only long lines have marks; keeping them aside keeps the many short lines small.
     std::map<qsizetype, std::vector<double>> m_marks;
+    // Per line: when its first character came, in milliseconds since midnight.
+    std::vector<qint32> m_arrivals = std::vector<qint32>(1);
+    Clock m_clock = &QTime::currentTime;
     double m_widest = 0;
     qsizetype m_capacity = defaultCapacity;
 };

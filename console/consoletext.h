@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
@@ -15,5 +16,14 @@ QChar visibleForm(QChar ch);
 
 // The shown form of `text`: CR LF pairs become lineBreak, controls their pictures.
 QString displayText(QStringView text);
+
+// Bytes in one row of the byte view.
+inline constexpr qsizetype bytesPerRow = 16;
+// Where the characters start in a row of the byte view, in character cells.
+inline constexpr qsizetype byteRowTextColumn = 3 * bytesPerRow + 1;
+
+// One row of the byte view, as hex viewers show it: each byte in hex, then each byte as its
+// character, or '.' for one that has no visible form. Up to bytesPerRow bytes.
+QString byteRow(QByteArrayView windows1254);
 
 } // namespace consoletext

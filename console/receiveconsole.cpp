@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QKeyEvent>
@@ -102,6 +103,19 @@ private:
     bool m_held = false;
 };
 
+// The strip left of the view with each line's arrival time.
+class ArrivalGutter : public QWidget
+{
+public:
+    explicit ArrivalGutter(ReceiveConsole *console) : QWidget(console), m_console(console) {}
+
+protected:
+    void paintEvent(QPaintEvent *event) override { m_console->paintGutter(event); }
+
+private:
+    ReceiveConsole *m_console;
+};
+
 ReceiveConsole::ReceiveConsole(QWidget *parent)
     : QAbstractScrollArea(parent), m_font(summableFont(font())), m_buffer(advances(m_font))
 {
@@ -123,12 +137,15 @@ ReceiveConsole::ReceiveConsole(QWidget *parent)
         m_sinceScrollBarShown.start();
         m_verticalBar->release();
     });
+    m_gutter = new ArrivalGutter(this);
+    m_gutter->hide();
     takeFont();
 }
 
 void ReceiveConsole::setText(const QString &text)
 {
     m_buffer.setText(text);
+    m_rows.changedFrom(0);
     m_arrivals = {};
     m_frame.stop();
     m_anchor = m_position = 0;
@@ -136,7 +153,7 @@ void ReceiveConsole::setText(const QString &text)
     updateScrollBars();
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
-    viewport()->update();
+    updateViews();
 }
 
 void ReceiveConsole::appendText(QStringView text)
@@ -144,6 +161,7 @@ void ReceiveConsole::appendText(QStringView text)
     if (text.isEmpty())
         return;
     noteArrivals();
+    m_rows.changedFrom(m_buffer.lineCount() - 1);
     arrived(m_buffer.append(text));
 }
 
@@ -152,6 +170,7 @@ void ReceiveConsole::appendBytes(QByteArrayView windows1254)
     if (windows1254.isEmpty())
         return;
     noteArrivals();
+    m_rows.changedFrom(m_buffer.lineCount() - 1);
     arrived(m_buffer.appendBytes(windows1254));
 }
 
@@ -167,6 +186,8 @@ void ReceiveConsole::noteArrivals()
     // A CR at the old end stops being drawn when its LF arrives.
     m_arrivals.changedX = m_buffer.x(m_arrivals.changedLine,
                                      std::max(m_buffer.lineStart(m_arrivals.changedLine), oldEnd - 1));
+    m_arrivals.topLine = lineOfRow(vertical->value());
+    m_arrivals.topRowInLine = vertical->value() - firstRowOf(m_arrivals.topLine);
 }
 
 void ReceiveConsole::arrived(ConsoleBuffer::Dropped dropped)
@@ -175,6 +196,8 @@ void ReceiveConsole::arrived(ConsoleBuffer::Dropped dropped)
     m_position = std::max<qsizetype>(0, m_position - dropped.characters);
     m_anchor = std::max<qsizetype>(0, m_anchor - dropped.characters);
     m_arrivals.droppedLines += dropped.lines;
+    if (dropped.lines > 0)
+        m_rows.changedFrom(0);
     // A caret after a CR would now stand inside the line break; it stays at the line's end.
     if (m_buffer.insideBreak(m_position))
         --m_position;
@@ -201,20 +224,22 @@ void ReceiveConsole::showArrivals()
         m_verticalBar->hold();
         m_scrollBarFrame.start(int(scrollBarMilliseconds - m_sinceScrollBarShown.elapsed()));
     }
-    if (arrivals.droppedLines > 0) {
+    if (arrivals.droppedLines > 0 || m_byteView) {
         // The lines in view keep their place; only their numbers changed.
-        const int kept = int(std::max<qsizetype>(0, vertical->value() - arrivals.droppedLines));
+        const qsizetype topLine = arrivals.topLine - arrivals.droppedLines;
+        const qsizetype kept = topLine < 0 ? 0 : firstRowOf(topLine) + arrivals.topRowInLine;
         m_reindexing = true;
         updateScrollBars();
-        vertical->setValue(arrivals.following ? vertical->maximum() : kept);
+        vertical->setValue(arrivals.following ? vertical->maximum() : int(kept));
         m_reindexing = false;
-        viewport()->update();
+        updateViews();
         return;
     }
     updateScrollBars();
     if (arrivals.following && vertical->value() != vertical->maximum())
         vertical->setValue(vertical->maximum());
-    const int top = lineTop(arrivals.changedLine);
+    m_gutter->update();
+    const int top = rowTop(arrivals.changedLine);
     const bool inView = top < viewport()->height() && arrivals.changedLine >= vertical->value()
                         && margin + arrivals.changedX - horizontalOffset() < viewport()->width();
     if (inView)
@@ -237,7 +262,7 @@ QString ReceiveConsole::selectedText() const
 
 void ReceiveConsole::cut()
 {
-    if (!hasSelection())
+    if (!hasSelection() || m_byteView)
         return;
     copy();
     replaceSelection({});
@@ -245,12 +270,28 @@ void ReceiveConsole::cut()
 
 void ReceiveConsole::copy() const
 {
-    if (hasSelection())
+    if (!hasSelection())
+        return;
+    if (!m_byteView) {
         QGuiApplication::clipboard()->setText(selectedText());
+        return;
+    }
+    // What the byte view shows of the selection: its bytes, row by row.
+    ByteRows &rows = m_rows;
+    QStringList shown;
+    for (qsizetype row = rows.rowOf(selectionStart()); row < rows.count() && rows.rowStart(row) < selectionEnd(); ++row) {
+        const qsizetype from = std::max(selectionStart(), rows.rowStart(row));
+        const qsizetype to = std::min(selectionEnd(), rows.rowEnd(row));
+        if (from < to)
+            shown.append(consoletext::byteRow(rowBytes(from, to)));
+    }
+    QGuiApplication::clipboard()->setText(shown.join(u'\n'));
 }
 
 void ReceiveConsole::paste()
 {
+    if (m_byteView)
+        return;
     const QString pasted = QGuiApplication::clipboard()->text();
     if (!pasted.isEmpty())
         replaceSelection(pasted);
@@ -268,12 +309,88 @@ void ReceiveConsole::takeFont()
     m_byteGlyphs.fill({});
     m_glyphFonts.clear();
     const QFontMetricsF metrics(m_font);
-    m_lineHeight = std::max(1, qCeil(metrics.height()));
+    m_textLineHeight = std::max(1, qCeil(metrics.height()));
     m_ascent = metrics.ascent();
     m_buffer.setAdvance(advances(m_font));
     m_charWidth = std::max(1.0, metrics.averageCharWidth());
+    // The byte view's columns need a font whose characters all have one width.
+    m_byteFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    m_byteFont.setPixelSize(std::max(1, QFontInfo(m_font).pixelSize()));
+    const QFontMetricsF byteMetrics(m_byteFont);
+    m_cellWidth = std::max(1.0, byteMetrics.horizontalAdvance(u'0'));
+    m_byteAscent = byteMetrics.ascent();
+    m_byteLineHeight = std::max(m_textLineHeight, qCeil(byteMetrics.height()));
+    m_lineHeight = m_byteView ? m_byteLineHeight : m_textLineHeight;
+    layoutGutter();
     updateScrollBars();
+    updateViews();
+}
+
+void ReceiveConsole::updateViews()
+{
     viewport()->update();
+    m_gutter->update();
+}
+
+void ReceiveConsole::setShowsBytes(bool shown)
+{
+    if (shown == m_byteView)
+        return;
+    QScrollBar *vertical = verticalScrollBar();
+    const bool following = vertical->value() == vertical->maximum();
+    const qsizetype topLine = lineOfRow(vertical->value());
+    m_byteView = shown;
+    if (!shown)
+        m_rows.clear();
+    m_lineHeight = m_byteView ? m_byteLineHeight : m_textLineHeight;
+    m_reindexing = true;
+    updateScrollBars();
+    vertical->setValue(following ? vertical->maximum() : int(firstRowOf(topLine)));
+    m_reindexing = false;
+    m_column = xInRow(rowOf(m_position), m_position);
+    ensureCaretVisible();
+    updateViews();
+}
+
+bool ReceiveConsole::showsArrivalTimes() const
+{
+    return !m_gutter->isHidden();
+}
+
+void ReceiveConsole::setShowsArrivalTimes(bool shown)
+{
+    m_gutter->setVisible(shown);
+    layoutGutter();
+    updateScrollBars();
+    updateViews();
+}
+
+void ReceiveConsole::layoutGutter()
+{
+    const int width = showsArrivalTimes()
+                          ? qCeil(QFontMetricsF(m_font).horizontalAdvance(QStringLiteral("00:00:00.000"))) + 2 * margin
+                          : 0;
+    setViewportMargins(width, 0, 0, 0);
+    const QRect view = viewport()->geometry();
+    m_gutter->setGeometry(view.left() - width, view.top(), width, view.height());
+}
+
+void ReceiveConsole::paintGutter(QPaintEvent *event)
+{
+    QPainter painter(m_gutter);
+    painter.fillRect(event->rect(), palette().window());
+    painter.setFont(m_font);
+    painter.setPen(palette().color(QPalette::WindowText));
+    const qsizetype rows = rowCount();
+    for (qsizetype row = verticalScrollBar()->value(); row < rows; ++row) {
+        const int top = rowTop(row);
+        if (top > event->rect().bottom())
+            break;
+        const qsizetype line = lineOfRow(row);
+        const QTime arrived = m_buffer.lineArrival(line);
+        if (firstRowOf(line) == row && arrived.isValid())
+            painter.drawText(QPointF(margin, top + m_ascent), arrived.toString(QStringLiteral("hh:mm:ss.zzz")));
+    }
 }
 
 void ReceiveConsole::updateScrollBars()
@@ -288,10 +405,12 @@ void ReceiveConsole::updateScrollBars()
     const int visible = visibleLines();
     QScrollBar *vertical = verticalScrollBar();
     setSteps(vertical, vertical->singleStep(), visible);
-    vertical->setRange(0, int(std::max<qsizetype>(0, m_buffer.lineCount() - visible)));
+    vertical->setRange(0, int(std::max<qsizetype>(0, rowCount() - visible)));
     QScrollBar *horizontal = horizontalScrollBar();
     const int width = viewport()->width();
-    const double offsetRange = std::max(0.0, std::ceil(m_buffer.widestLine()) + 2 * margin + caretWidth - width);
+    const double widest = m_byteView ? double(consoletext::byteRowTextColumn + consoletext::bytesPerRow) * m_cellWidth
+                                     : m_buffer.widestLine();
+    const double offsetRange = std::max(0.0, std::ceil(widest) + 2 * margin + caretWidth - width);
     const double offset = horizontalOffset();
     m_pixelsPerStep = std::max(1.0, std::ceil(offsetRange / std::numeric_limits<int>::max()));
     horizontal->setRange(0, int(std::ceil(offsetRange / m_pixelsPerStep)));
@@ -315,16 +434,63 @@ int ReceiveConsole::visibleLines() const
     return std::max(1, (viewport()->height() - margin) / m_lineHeight);
 }
 
-int ReceiveConsole::lineTop(qsizetype line) const
+qsizetype ReceiveConsole::rowCount()
 {
-    return margin + int(line - verticalScrollBar()->value()) * m_lineHeight;
+    return m_byteView ? m_rows.count() : m_buffer.lineCount();
 }
 
-qsizetype ReceiveConsole::positionAt(QPointF point) const
+qsizetype ReceiveConsole::firstRowOf(qsizetype line)
 {
-    const qsizetype row = qFloor((point.y() - margin) / m_lineHeight);
-    const qsizetype line = std::clamp<qsizetype>(verticalScrollBar()->value() + row, 0, m_buffer.lineCount() - 1);
-    return m_buffer.positionAt(line, point.x() + horizontalOffset() - margin);
+    return m_byteView ? m_rows.firstRow(line) : line;
+}
+
+qsizetype ReceiveConsole::lineOfRow(qsizetype row)
+{
+    return m_byteView ? m_rows.lineOf(row) : std::min(row, m_buffer.lineCount() - 1);
+}
+
+qsizetype ReceiveConsole::rowOf(qsizetype position)
+{
+    return m_byteView ? m_rows.rowOf(position) : m_buffer.lineOf(position);
+}
+
+int ReceiveConsole::rowTop(qsizetype row) const
+{
+    return margin + int(row - verticalScrollBar()->value()) * m_lineHeight;
+}
+
+double ReceiveConsole::xInRow(qsizetype row, qsizetype position)
+{
+    if (!m_byteView)
+        return m_buffer.x(row, position);
+    return 3 * double(position - m_rows.rowStart(row)) * m_cellWidth;
+}
+
+qsizetype ReceiveConsole::positionInRow(qsizetype row, double x)
+{
+    if (!m_byteView)
+        return m_buffer.positionAt(row, x);
+    // Either column of a byte stands for it; a caret goes to the nearest boundary between bytes.
+    const double column = x / m_cellWidth;
+    const qsizetype index = column < consoletext::byteRowTextColumn - 1 ? qFloor((column + 1.5) / 3)
+                                                                        : qRound(column - consoletext::byteRowTextColumn);
+    const qsizetype start = m_rows.rowStart(row);
+    const qsizetype last = std::min(m_rows.rowEnd(row), m_buffer.lineEnd(lineOfRow(row)));
+    return std::clamp(start + index, start, std::max(start, last));
+}
+
+qsizetype ReceiveConsole::positionAt(QPointF point)
+{
+    const qsizetype row = std::clamp<qsizetype>(verticalScrollBar()->value() + qFloor((point.y() - margin) / m_lineHeight), 0,
+                                                rowCount() - 1);
+    return positionInRow(row, point.x() + horizontalOffset() - margin);
+}
+
+QByteArray ReceiveConsole::rowBytes(qsizetype from, qsizetype to) const
+{
+    if (m_buffer.isNarrow())
+        return m_buffer.narrowText().sliced(from, to - from).toByteArray();
+    return codepage::fromUnicode(m_buffer.mid(from, to - from));
 }
 
 qsizetype ReceiveConsole::previousPosition(qsizetype position) const
@@ -344,9 +510,10 @@ qsizetype ReceiveConsole::nextPosition(qsizetype position) const
 void ReceiveConsole::move(Motion motion, bool extend)
 {
     const qsizetype line = m_buffer.lineOf(m_position);
-    const qsizetype lastLine = m_buffer.lineCount() - 1;
-    const auto onLine = [this](qsizetype target) {
-        return m_buffer.positionAt(target, m_column);
+    const qsizetype row = rowOf(m_position);
+    const qsizetype lastRow = rowCount() - 1;
+    const auto onRow = [this](qsizetype target) {
+        return positionInRow(target, m_column);
     };
     switch (motion) {
     case Motion::Left:
@@ -356,18 +523,18 @@ void ReceiveConsole::move(Motion motion, bool extend)
         setCaret(hasSelection() && !extend ? selectionEnd() : nextPosition(m_position), extend);
         break;
     case Motion::Up:
-        setCaret(line > 0 ? onLine(line - 1) : m_position, extend, true);
+        setCaret(row > 0 ? onRow(row - 1) : m_position, extend, true);
         break;
     case Motion::Down:
-        setCaret(line < lastLine ? onLine(line + 1) : m_position, extend, true);
+        setCaret(row < lastRow ? onRow(row + 1) : m_position, extend, true);
         break;
     case Motion::PageUp:
         verticalScrollBar()->setValue(verticalScrollBar()->value() - visibleLines());
-        setCaret(onLine(std::max<qsizetype>(0, line - visibleLines())), extend, true);
+        setCaret(onRow(std::max<qsizetype>(0, row - visibleLines())), extend, true);
         break;
     case Motion::PageDown:
         verticalScrollBar()->setValue(verticalScrollBar()->value() + visibleLines());
-        setCaret(onLine(std::min(lastLine, line + visibleLines())), extend, true);
+        setCaret(onRow(std::min(lastRow, row + visibleLines())), extend, true);
         break;
     case Motion::LineStart:
         setCaret(m_buffer.lineStart(line), extend);
@@ -392,7 +559,7 @@ void ReceiveConsole::setCaret(qsizetype position, bool extend, bool keepColumn)
     if (!extend)
         m_anchor = position;
     if (!keepColumn)
-        m_column = m_buffer.x(m_buffer.lineOf(position), position);
+        m_column = xInRow(rowOf(position), position);
     showCaret();
     ensureCaretVisible();
     viewport()->update();
@@ -402,7 +569,9 @@ void ReceiveConsole::replaceSelection(QStringView with)
 {
     const qsizetype start = selectionStart();
     m_buffer.replace(start, selectionEnd() - start, with);
+    m_rows.changedFrom(m_buffer.lineOf(start));
     updateScrollBars();
+    m_gutter->update();
     setCaret(start + with.size(), false);
 }
 
@@ -415,14 +584,14 @@ void ReceiveConsole::showCaret()
 
 void ReceiveConsole::ensureCaretVisible()
 {
-    const qsizetype line = m_buffer.lineOf(m_position);
+    const qsizetype row = rowOf(m_position);
     QScrollBar *vertical = verticalScrollBar();
-    if (line < vertical->value())
-        vertical->setValue(int(line));
-    else if (line >= vertical->value() + visibleLines())
-        vertical->setValue(int(line) - visibleLines() + 1);
+    if (row < vertical->value())
+        vertical->setValue(int(row));
+    else if (row >= vertical->value() + visibleLines())
+        vertical->setValue(int(row) - visibleLines() + 1);
 
-    const double x = margin + m_buffer.x(line, m_position);
+    const double x = margin + xInRow(row, m_position);
     const double left = horizontalOffset();
     const int width = viewport()->width();
     if (x < left + margin)
@@ -465,11 +634,21 @@ QMenu *ReceiveConsole::createContextMenu()
         item->setEnabled(enabled);
         connect(item, &QAction::triggered, this, action);
     };
-    add("Cu&t", QKeySequence::Cut, hasSelection(), &ReceiveConsole::cut);
+    add("Cu&t", QKeySequence::Cut, hasSelection() && !m_byteView, &ReceiveConsole::cut);
     add("&Copy", QKeySequence::Copy, hasSelection(), &ReceiveConsole::copy);
-    add("&Paste", QKeySequence::Paste, !QGuiApplication::clipboard()->text().isEmpty(), &ReceiveConsole::paste);
+    add("&Paste", QKeySequence::Paste, !QGuiApplication::clipboard()->text().isEmpty() && !m_byteView,
+        &ReceiveConsole::paste);
     menu->addSeparator();
     add("Select All", QKeySequence::SelectAll, m_buffer.size() > 0, &ReceiveConsole::selectAll);
+    menu->addSeparator();
+    const auto addChoice = [&](const QString &text, bool checked, void (ReceiveConsole::*set)(bool)) {
+        QAction *item = menu->addAction(text);
+        item->setCheckable(true);
+        item->setChecked(checked);
+        connect(item, &QAction::toggled, this, set);
+    };
+    addChoice(QStringLiteral("Onaltılık Görünüm"), m_byteView, &ReceiveConsole::setShowsBytes);
+    addChoice(QStringLiteral("Geliş Zamanları"), showsArrivalTimes(), &ReceiveConsole::setShowsArrivalTimes);
     menu->addSeparator();
     menu->addAction(QStringLiteral("Kaydet..."), this, &ReceiveConsole::save);
     return menu;
@@ -504,8 +683,7 @@ void ReceiveConsole::timerEvent(QTimerEvent *event)
         return;
     }
     m_caretShown = !m_caretShown;
-    const qsizetype line = m_buffer.lineOf(m_position);
-    viewport()->update(0, lineTop(line), viewport()->width(), m_lineHeight);
+    viewport()->update(0, rowTop(rowOf(m_position)), viewport()->width(), m_lineHeight);
 }
 
 void ReceiveConsole::keyPressEvent(QKeyEvent *event)
@@ -552,6 +730,9 @@ void ReceiveConsole::keyPressEvent(QKeyEvent *event)
         cut();
     } else if (event->matches(QKeySequence::Paste)) {
         paste();
+    } else if (m_byteView) {
+        // The byte view only shows the text; edits belong to the text view.
+        QAbstractScrollArea::keyPressEvent(event);
     } else if (event->key() == Qt::Key_Backspace && !(event->modifiers() & ~Qt::ShiftModifier)) {
         if (!hasSelection())
             m_anchor = previousPosition(m_position);
@@ -607,9 +788,13 @@ void ReceiveConsole::paintEvent(QPaintEvent *event)
     const qsizetype selectedFrom = selectionStart();
     const qsizetype selectedTo = selectionEnd();
 
+    if (m_byteView) {
+        paintBytes(painter, dirty);
+        return;
+    }
     const qsizetype first = verticalScrollBar()->value() + std::max(0, (dirty.top() - margin) / m_lineHeight);
     for (qsizetype line = first; line < m_buffer.lineCount(); ++line) {
-        const int top = lineTop(line);
+        const int top = rowTop(line);
         if (top > dirty.bottom())
             break;
         const qsizetype end = m_buffer.lineEnd(line);
@@ -643,7 +828,47 @@ void ReceiveConsole::paintEvent(QPaintEvent *event)
     if (hasFocus() && m_caretShown) {
         const qsizetype line = m_buffer.lineOf(m_position);
         const double x = m_buffer.x(line, m_position) - viewLeft;
-        painter.fillRect(QRectF(x, lineTop(line), caretWidth, m_lineHeight), colors.text());
+        painter.fillRect(QRectF(x, rowTop(line), caretWidth, m_lineHeight), colors.text());
+    }
+}
+
+void ReceiveConsole::paintBytes(QPainter &painter, const QRect &dirty)
+{
+    painter.setFont(m_byteFont);
+    const QPalette &colors = palette();
+    const double viewLeft = horizontalOffset() - margin;
+    const qsizetype selectedFrom = selectionStart();
+    const qsizetype selectedTo = selectionEnd();
+    const auto cell = [&](double column, int top, double columns) {
+        return QRectF(column * m_cellWidth - viewLeft, top, columns * m_cellWidth, m_lineHeight);
+    };
+    const qsizetype rows = rowCount();
+    for (qsizetype row = verticalScrollBar()->value() + std::max(0, (dirty.top() - margin) / m_lineHeight); row < rows;
+         ++row) {
+        const int top = rowTop(row);
+        if (top > dirty.bottom())
+            break;
+        const qsizetype start = m_rows.rowStart(row);
+        const QString shown = consoletext::byteRow(rowBytes(start, m_rows.rowEnd(row)));
+        painter.setPen(colors.color(QPalette::Text));
+        painter.drawText(QPointF(-viewLeft, top + m_byteAscent), shown);
+        // Selected bytes are marked in both columns.
+        painter.setPen(colors.color(QPalette::HighlightedText));
+        const qsizetype from = std::max(selectedFrom, start) - start;
+        const qsizetype to = std::min(selectedTo, m_rows.rowEnd(row)) - start;
+        for (qsizetype i = from; i < to; ++i) {
+            const qsizetype textColumn = consoletext::byteRowTextColumn + i;
+            painter.fillRect(cell(3.0 * double(i), top, i + 1 < to ? 3 : 2), colors.highlight());
+            painter.fillRect(cell(double(textColumn), top, 1), colors.highlight());
+            const double baseline = top + m_byteAscent;
+            painter.drawText(QPointF(3.0 * double(i) * m_cellWidth - viewLeft, baseline), shown.mid(3 * i, 2));
+            painter.drawText(QPointF(double(textColumn) * m_cellWidth - viewLeft, baseline), shown.mid(textColumn, 1));
+        }
+    }
+    if (hasFocus() && m_caretShown) {
+        const qsizetype row = rowOf(m_position);
+        painter.fillRect(QRectF(xInRow(row, m_position) - viewLeft - 1, rowTop(row), caretWidth, m_lineHeight),
+                         colors.text());
     }
 }
 
@@ -705,6 +930,8 @@ void ReceiveConsole::scrollContentsBy(int dx, int dy)
         return;
     // Moving what is drawn leaves only the uncovered lines to paint, as a terminal does.
     const double pixels = dx * m_pixelsPerStep;
+    if (dy != 0)
+        m_gutter->update();
     if (std::abs(pixels) < viewport()->width() && std::abs(dy) < visibleLines()) {
         viewport()->scroll(int(pixels), dy * m_lineHeight);
         // The top margin shows no line, but the move brought part of one there.
@@ -717,5 +944,6 @@ void ReceiveConsole::scrollContentsBy(int dx, int dy)
 void ReceiveConsole::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
+    layoutGutter();
     updateScrollBars();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "byterows.h"
 #include "consolebuffer.h"
 
 #include <QAbstractScrollArea>
@@ -56,6 +57,14 @@ public:
     bool saveTo(const QString &path, QString *error) const;
     // Asks the operator for a file and saves to it.
     void save();
+    // Display choices, off at first. The byte view shows each character as its byte in hex
+    // beside the character, and takes no edits; the arrival times show in a gutter on the left.
+    bool showsBytes() const { return m_byteView; }
+    void setShowsBytes(bool shown);
+    bool showsArrivalTimes() const;
+    void setShowsArrivalTimes(bool shown);
+    void setClock(ConsoleBuffer::Clock clock) { m_buffer.setClock(std::move(clock)); }
+
     // The context menu, as QLineEdit's createStandardContextMenu: the caller owns it.
     QMenu *createContextMenu();
 
@@ -89,12 +98,26 @@ private:
     double horizontalOffset() const;
     void setHorizontalOffset(double pixels);
     int visibleLines() const;
-    int lineTop(qsizetype line) const;
-    qsizetype positionAt(QPointF point) const;
+    // The view's rows: a line each in the text view, a line's bytes in rows of 16 in the byte view.
+    qsizetype rowCount();
+    qsizetype firstRowOf(qsizetype line);
+    qsizetype lineOfRow(qsizetype row);
+    qsizetype rowOf(qsizetype position);
+    int rowTop(qsizetype row) const;
+    // Distance from the row's left end to the caret place before `position`, and back.
+    double xInRow(qsizetype row, qsizetype position);
+    qsizetype positionInRow(qsizetype row, double x);
+    qsizetype positionAt(QPointF point);
+    QByteArray rowBytes(qsizetype from, qsizetype to) const;
+    void paintBytes(QPainter &painter, const QRect &dirty);
+    void paintGutter(QPaintEvent *event);
+    void layoutGutter();
+    void updateViews();
 
     bool hasSelection() const { return m_anchor != m_position; }
     qsizetype selectionStart() const { return std::min(m_anchor, m_position); }
     qsizetype selectionEnd() const { return std::max(m_anchor, m_position); }
+    friend class ArrivalGutter;
     qsizetype previousPosition(qsizetype position) const;
     qsizetype nextPosition(qsizetype position) const;
 
@@ -105,6 +128,13 @@ private:
     void ensureCaretVisible();
 
     QFont m_font;
+    QFont m_byteFont;
+    double m_cellWidth = 1;
+    double m_byteAscent = 0;
+    int m_textLineHeight = 1;
+    int m_byteLineHeight = 1;
+    bool m_byteView = false;
+    QWidget *m_gutter = nullptr;
     // How each byte is drawn: the font that has its visible form (an index in m_glyphFonts,
     // -1 until first needed) and its glyph there. Drawing glyphs directly spares the shaping
     // of every line at every paint.
@@ -117,6 +147,8 @@ private:
     std::array<ByteGlyph, 256> m_byteGlyphs;
     std::vector<QRawFont> m_glyphFonts;
     ConsoleBuffer m_buffer;
+    // Rows are counted as they are first asked for, by const functions too.
+    mutable ByteRows m_rows{m_buffer};
     int m_lineHeight = 1;
     double m_charWidth = 1;
     double m_pixelsPerStep = 1;
@@ -145,6 +177,8 @@ private:
         bool following = false;
         qsizetype changedLine = 0;
         double changedX = 0;
+        qsizetype topLine = 0;
+        qsizetype topRowInLine = 0;
         qsizetype droppedLines = 0;
     } m_arrivals;
     bool m_reindexing = false;

@@ -146,6 +146,7 @@ private slots:
     void bufferNewAdvance();
     void bufferTrim_data();
     void bufferTrim();
+    void bufferArrivalTimes();
     void trimKeepsViewAndSelection();
     void arrivalsShowOncePerFrame();
 
@@ -160,6 +161,8 @@ private slots:
     void copyCutPaste_data();
     void copyCutPaste();
     void mouseSelection();
+    void byteView_data();
+    void byteView();
     void megabyteLine_data();
     void megabyteLine();
     void tabMovesFocus_data();
@@ -307,6 +310,34 @@ void TestConsole::bufferTrim()
     QVERIFY2(fault.isEmpty(), qPrintable(fault));
     QCOMPARE(dropped.characters, text.size() - kept.size());
     QCOMPARE(dropped.lines, text.left(dropped.characters).count(QStringLiteral("\r\n")));
+}
+
+void TestConsole::bufferArrivalTimes()
+{
+    int second = 1;
+    ConsoleBuffer buffer(testAdvance);
+    buffer.setClock([&] { return QTime(10, 0, second); });
+    const auto times = [&] {
+        QStringList seen;
+        for (qsizetype line = 0; line < buffer.lineCount(); ++line)
+            seen.append(buffer.lineArrival(line).toString(QStringLiteral("s")));
+        return seen.join(u' ');
+    };
+    buffer.setText(u"");
+    QCOMPARE(times(), QStringLiteral(""));
+    const QList<std::pair<int, QByteArray>> arrivals{{2, "ab\r"}, {3, "\nc"}, {4, "\r\n"}, {5, "d"}, {6, "e\r\nf\r\n"}};
+    for (const auto &[at, bytes] : arrivals) {
+        second = at;
+        buffer.appendBytes(bytes);
+    }
+    QCOMPARE(times(), QStringLiteral("2 3 5 6 "));
+    second = 7;
+    buffer.replace(1, 0, u"\r\n"); // the operator breaks the first line
+    QCOMPARE(times(), QStringLiteral("2 7 3 5 6 "));
+    buffer.setCapacity(8);
+    buffer.appendBytes("ggg"); // the oldest lines go, with their times
+    QCOMPARE(buffer.text(), QStringLiteral("de\r\nf\r\nggg"));
+    QCOMPARE(times(), QStringLiteral("5 6 7"));
 }
 
 void TestConsole::trimKeepsViewAndSelection()
@@ -650,6 +681,54 @@ void TestConsole::tabMovesFocus()
     QTest::keyClick(start, Qt::Key(key));
     QCOMPARE(QApplication::focusWidget()->objectName(), to);
     QCOMPARE(h.form->Text8->text(), before);
+}
+
+void TestConsole::byteView_data()
+{
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::addColumn<QStringList>("rows"); // each row's hex, then its characters
+
+    QByteArray high;
+    for (int b = 0x80; b < 0x90; ++b)
+        high.append(char(b));
+    high.append("\xF0\xFE\xFF");
+    QTest::newRow("CR LF split across reads") << QList<QByteArray>{"AB\r", "\nCD"}
+                                              << QStringList{"41 42 0D 0A|AB..", "43 44|CD"};
+    QTest::newRow("NUL") << QList<QByteArray>{QByteArray("A\0B", 3)} << QStringList{"41 00 42|A.B"};
+    QTest::newRow("0x80 to 0xFF")
+        << QList<QByteArray>{high}
+        << QStringList{"80 81 82 83 84 85 86 87 88 89 8A 8B 8C 8D 8E 8F|\u20AC.\u201A\u0192\u201E\u2026\u2020\u2021\u02C6\u2030\u0160\u2039\u0152...",
+                       "F0 FE FF|\u011F\u015F\u00FF"};
+    const auto full = [](char byte) { return QString::fromLatin1(QByteArray(16, byte).toHex(' ').toUpper()) + u'|' + QString(16, QLatin1Char(byte)); };
+    QTest::newRow("a long line, 16 bytes a row, a break in a row of its own")
+        << QList<QByteArray>{QByteArray(35, 'a') + "\r\n" + QByteArray(16, 'b') + "\r\n"}
+        << QStringList{full('a'), full('a'), "61 61 61 0D 0A|aaa..", full('b'), "0D 0A|.."};
+}
+
+void TestConsole::byteView()
+{
+    QFETCH(QList<QByteArray>, pieces);
+    QFETCH(QStringList, rows);
+
+    ReceiveConsole console;
+    console.resize(400, 200);
+    console.setShowsBytes(true);
+    for (const QByteArray &piece : pieces)
+        console.appendBytes(piece);
+    const QString text = console.text();
+    console.select(1, text.size());
+    console.setShowsBytes(false);
+    console.setShowsBytes(true);
+    QCOMPARE(console.text(), text);
+    QCOMPARE(console.anchorPosition(), 1);
+    QCOMPARE(console.caretPosition(), text.size());
+
+    console.selectAll();
+    console.copy();
+    QStringList shown;
+    for (const QString &row : QGuiApplication::clipboard()->text().split(u'\n'))
+        shown.append(row.left(47).trimmed() + u'|' + row.mid(49));
+    QCOMPARE(shown, rows);
 }
 
 void TestConsole::receivedThroughTheLink_data()
