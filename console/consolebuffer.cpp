@@ -94,7 +94,6 @@ void ConsoleBuffer::setText(QStringView text)
     m_wideText = QString();
     m_wide = false;
     m_lines = std::vector<Line>(1);
-    m_arrivals = std::vector<qint32>(1);
     m_marks.clear();
     m_widest = 0;
     replace(0, 0, text);
@@ -150,41 +149,35 @@ void ConsoleBuffer::replaceIn(Text &text, qsizetype position, qsizetype length, 
     const auto staleBegin = std::lower_bound(m_lines.begin(), m_lines.end(), position + 1, startsBefore);
     const auto staleEnd = std::lower_bound(staleBegin, m_lines.end(), position + length + 2, startsBefore);
     const size_t changed = size_t(staleBegin - m_lines.begin()) - 1;
-    m_arrivals.erase(m_arrivals.begin() + (staleBegin - m_lines.begin()), m_arrivals.begin() + (staleEnd - m_lines.begin()));
     m_lines.erase(staleBegin, staleEnd);
     m_marks.erase(m_marks.lower_bound(position + 1), m_marks.lower_bound(position + length + 2));
     shiftMarks(position + length + 2, delta);
     for (size_t line = changed + 1; line < m_lines.size(); ++line)
         m_lines[line].start += delta;
 
+    const qint32 now = m_clock().msecsSinceStartOfDay();
     std::vector<Line> added;
     const auto *chars = text.constData();
     const qsizetype lastCr = std::min(position + with.size(), text.size() - 1);
     for (qsizetype cr = std::max<qsizetype>(0, position - 1); cr < lastCr; ++cr) {
         if (isCr(chars[cr]) && isLf(chars[cr + 1]))
-            added.push_back(Line{cr + 2, 0});
+            added.push_back(Line{cr + 2, 0, now});
     }
     if (m_lines.capacity() < m_lines.size() + added.size())
         m_lines.reserve(size_t(grownCapacity(qsizetype(m_lines.size() + added.size()), sizeof(Line))));
     m_lines.insert(m_lines.begin() + qsizetype(changed) + 1, added.begin(), added.end());
-    if (!added.empty() || fillsEmptyEnd) {
-        const qint32 now = m_clock().msecsSinceStartOfDay();
-        if (m_arrivals.capacity() < m_lines.size())
-            m_arrivals.reserve(size_t(grownCapacity(qsizetype(m_lines.size()), sizeof(qint32))));
-        m_arrivals.insert(m_arrivals.begin() + qsizetype(changed) + 1, added.size(), now);
-        if (fillsEmptyEnd)
-            m_arrivals[changed] = now;
-    }
+    if (fillsEmptyEnd)
+        m_lines[changed].arrived = now;
 
-    const double widthBefore = m_lines[changed].width;
+    const double widthBefore = lineWidth(qsizetype(changed));
     measure(m_lines[changed], lineEnd(qsizetype(changed)), position);
-    double widest = m_lines[changed].width;
+    double widest = lineWidth(qsizetype(changed));
     for (size_t line = changed + 1; line <= changed + added.size(); ++line) {
         measure(m_lines[line], lineEnd(qsizetype(line)), m_lines[line].start);
-        widest = std::max(widest, m_lines[line].width);
+        widest = std::max(widest, lineWidth(qsizetype(line)));
     }
     // Received text only widens lines, unless its LF turned the last line's CR into a break.
-    if (appending && (m_lines[changed].width >= widthBefore || widthBefore < m_widest))
+    if (appending && (lineWidth(qsizetype(changed)) >= widthBefore || widthBefore < m_widest))
         m_widest = std::max(m_widest, widest);
     else
         measureWidest();
@@ -231,7 +224,6 @@ ConsoleBuffer::Dropped ConsoleBuffer::trim()
         marks.erase(marks.begin(), marks.begin() + spans);
         for (double &mark : marks)
             mark -= shift;
-        first.width -= shift;
     }
     // Moved in place: a fresh copy would hold the text twice for a moment.
     const auto dropFront = [cut](auto &text) {
@@ -244,7 +236,6 @@ ConsoleBuffer::Dropped ConsoleBuffer::trim()
     else
         dropFront(m_bytes);
     m_lines.erase(m_lines.begin(), m_lines.begin() + dropped.lines);
-    m_arrivals.erase(m_arrivals.begin(), m_arrivals.begin() + dropped.lines);
     if (dropped.lines > 0)
         m_marks.erase(m_marks.begin(), m_marks.lower_bound(cut));
     shiftMarks(cut, -cut);
@@ -254,6 +245,12 @@ ConsoleBuffer::Dropped ConsoleBuffer::trim()
     dropped.characters = cut;
     measureWidest();
     return dropped;
+}
+
+double ConsoleBuffer::widthOf(const Line &line) const
+{
+    const std::vector<double> &marks = marksOf(line);
+    return (marks.empty() ? 0 : marks.back()) + line.tailWidth;
 }
 
 const std::vector<double> &ConsoleBuffer::marksOf(const Line &line) const
@@ -299,14 +296,14 @@ void ConsoleBuffer::measure(Line &line, qsizetype end, qsizetype from)
                 marks->push_back(x);
         }
     });
-    line.width = x;
+    line.tailWidth = float(x - (marks && !marks->empty() ? marks->back() : 0));
 }
 
 void ConsoleBuffer::measureWidest()
 {
     m_widest = 0;
     for (const Line &line : m_lines)
-        m_widest = std::max(m_widest, line.width);
+        m_widest = std::max(m_widest, widthOf(line));
 }
 
 qsizetype ConsoleBuffer::lineEnd(qsizetype line) const
@@ -325,7 +322,7 @@ QTime ConsoleBuffer::lineArrival(qsizetype line) const
 {
     if (line + 1 == lineCount() && lineStart(line) == size())
         return {};
-    return QTime::fromMSecsSinceStartOfDay(m_arrivals[size_t(line)]);
+    return QTime::fromMSecsSinceStartOfDay(m_lines[size_t(line)].arrived);
 }
 
 bool ConsoleBuffer::breakAt(qsizetype position) const

@@ -72,7 +72,7 @@ public:
     qsizetype lineEnd(qsizetype line) const;
     // The line that holds `position`; a line break's two positions belong to the line it ends.
     qsizetype lineOf(qsizetype position) const;
-    double lineWidth(qsizetype line) const { return m_lines[size_t(line)].width; }
+    double lineWidth(qsizetype line) const { return widthOf(m_lines[size_t(line)]); }
     double widestLine() const { return m_widest; }
 
     // Between the CR and the LF of a line break, where no caret may stand.
@@ -101,8 +101,13 @@ private:
     struct Line
     {
         qsizetype start = 0;
-        double width = 0;
+        // The width after the line's last mark: all of it on a short line. A float holds a
+        // sum of a few hundred advances exactly and keeps a line's entry at 16 bytes.
+        float tailWidth = 0;
+        // When its first character came, in milliseconds since midnight.
+        qint32 arrived = 0;
     };
+    double widthOf(const Line &line) const;
 
     const std::vector<double> &marksOf(const Line &line) const;
     // Moves the marks of the lines starting at `from` or later along with their lines.
@@ -134,8 +139,6 @@ private:
     // By line start: marks[j] is the distance to the character at start + (j + 1) * markSpacing.
     // Only long lines have marks; keeping them aside keeps the many short lines small.
     std::map<qsizetype, std::vector<double>> m_marks;
-    // Per line: when its first character came, in milliseconds since midnight.
-    std::vector<qint32> m_arrivals = std::vector<qint32>(1);
     Clock m_clock = &QTime::currentTime;
     double m_widest = 0;
     qsizetype m_capacity = defaultCapacity;
