@@ -4,7 +4,8 @@
 //
 // Input: one byte choosing the text the console starts with, then records of one length
 // byte and that many bytes (length % 64). A length byte of 0xFF clears the console; 0xFE is
-// the operator typing: a position byte and one UTF-16 character (two bytes) follow.
+// the operator typing: a position byte and one UTF-16 character (two bytes) follow. 0xFD
+// switches the byte view and the arrival times on or off; the byte view takes no typing.
 #include "codepage.h"
 #include "fuzzcheck.h"
 #include "receiveconsole.h"
@@ -15,6 +16,7 @@ namespace {
 
 constexpr quint8 clearRecord = 0xFF;
 constexpr quint8 typingRecord = 0xFE;
+constexpr quint8 viewRecord = 0xFD;
 constexpr int chunkLimit = 64;
 
 const QString startTexts[] = {
@@ -46,7 +48,8 @@ void type(ReceiveConsole &c, QString &expected, qsizetype position, QChar ch)
     c.select(position, position);
     QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
     QCoreApplication::sendEvent(&c, &press);
-    expected.insert(position, ch);
+    if (!c.showsBytes())
+        expected.insert(position, ch);
 }
 
 } // namespace
@@ -58,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ReceiveConsole &c = console();
     QString expected = startTexts[data[0] % std::size(startTexts)];
     c.setText(expected);
+    c.setShowsBytes(false);
 
     size_t at = 1;
     while (at < size) {
@@ -65,6 +69,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (record == clearRecord) {
             c.setText(QString());
             expected.clear();
+            continue;
+        }
+        if (record == viewRecord) {
+            c.setShowsBytes(!c.showsBytes());
+            c.setShowsArrivalTimes(c.showsBytes());
+            c.repaint();
             continue;
         }
         if (record == typingRecord) {
