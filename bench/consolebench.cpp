@@ -726,6 +726,13 @@ int main(int argc, char *argv[])
         std::printf("trickle: %.2f %% of a core\n", bench.trickleLoad() * 100);
         return 0;
     }
+    if (app.arguments().contains(QStringLiteral("--keys-only"))) {
+        Bench bench;
+        for (const double latency : bench.accessKeyLatencies())
+            std::printf("%.2f ", latency);
+        std::printf("ms from Alt+T to \"@S\" at the far end\n");
+        return 0;
+    }
     if (app.arguments().contains(QStringLiteral("--idle-only"))) {
         Bench bench;
         std::printf("idle: %.2f %% of a core\n", bench.idleLoad() * 100);

@@ -214,7 +214,6 @@ ConsoleBuffer::Dropped ConsoleBuffer::trim()
     if (dropped.lines == 0) {
         // One line longer than the capacity loses whole mark spans from its start, as a
         // terminal drops the oldest rows of a wrapped line.
-        Line &first = m_lines.front();
         const qsizetype spans = std::min(excess, lineEnd(0)) / markSpacing;
         if (spans == 0)
             return {};

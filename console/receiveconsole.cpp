@@ -348,7 +348,6 @@ void ReceiveConsole::setShowsBytes(bool shown)
     vertical->setValue(following ? vertical->maximum() : int(firstRowOf(topLine)));
     m_reindexing = false;
     m_column = xInRow(rowOf(m_position), m_position);
-    ensureCaretVisible();
     updateViews();
 }
 

@@ -110,6 +110,7 @@ private:
     qsizetype positionAt(QPointF point);
     QByteArray rowBytes(qsizetype from, qsizetype to) const;
     void paintBytes(QPainter &painter, const QRect &dirty);
+    friend class ArrivalGutter;
     void paintGutter(QPaintEvent *event);
     void layoutGutter();
     void updateViews();
@@ -117,7 +118,6 @@ private:
     bool hasSelection() const { return m_anchor != m_position; }
     qsizetype selectionStart() const { return std::min(m_anchor, m_position); }
     qsizetype selectionEnd() const { return std::max(m_anchor, m_position); }
-    friend class ArrivalGutter;
     qsizetype previousPosition(qsizetype position) const;
     qsizetype nextPosition(qsizetype position) const;
 

@@ -161,6 +161,7 @@ private slots:
     void copyCutPaste_data();
     void copyCutPaste();
     void mouseSelection();
+    void glyphsAsShaped();
     void byteView_data();
     void byteView();
     void megabyteLine_data();
@@ -223,6 +224,7 @@ void TestConsole::bufferReplace_data()
     QTest::newRow("LF for a long line ending in CR") << longLine() + "\r" << 701 << 0 << "\n";
     QTest::newRow("lines after the edit shift") << "a\r\nb\r\nc\r\nd" << 0 << 1 << "long text";
     QTest::newRow("a character the code page lacks") << "a\r\nb\u011F" << 2 << 0 << "\u2192";
+    QTest::newRow("a long line after the edit keeps its marks") << "ab\r\n" + longLine() << 0 << 1 << "xyz";
 }
 
 void TestConsole::bufferReplace()
@@ -296,6 +298,7 @@ void TestConsole::bufferTrim_data()
     QTest::newRow("a line that is partly needed stays") << "aaaa\r\nbbbb\r\ncc" << 9 << "aaaa\r\nbbbb\r\ncc";
     QTest::newRow("one long line loses whole mark spans") << longLine() << 300 << longLine().mid(256);
     QTest::newRow("a long first line loses spans, then lines") << longLine() + "\r\nab" << 300 << longLine().mid(256) + "\r\nab";
+    QTest::newRow("a long line after the dropped ones keeps its marks") << "aaaa\r\n" + longLine() << 600 << longLine();
 }
 
 void TestConsole::bufferTrim()
@@ -467,16 +470,21 @@ void TestConsole::viewFollowsOnlyAtTheEnd_data()
 {
     QTest::addColumn<int>("linesAboveTheEnd");
     QTest::addColumn<bool>("follows");
+    QTest::addColumn<bool>("bytes");
 
-    QTest::newRow("at the end it follows") << 0 << true;
-    QTest::newRow("one line up it stays") << 1 << false;
-    QTest::newRow("at the top it stays") << -1 << false;
+    QTest::newRow("at the end it follows") << 0 << true << false;
+    QTest::newRow("one line up it stays") << 1 << false << false;
+    QTest::newRow("at the top it stays") << -1 << false << false;
+    QTest::newRow("at the end it follows, byte view") << 0 << true << true;
+    QTest::newRow("well above the end it stays, byte view") << 40 << false << true;
+    QTest::newRow("at the top it stays, byte view") << -1 << false << true;
 }
 
 void TestConsole::viewFollowsOnlyAtTheEnd()
 {
     QFETCH(int, linesAboveTheEnd);
     QFETCH(bool, follows);
+    QFETCH(bool, bytes);
 
     ReceiveConsole console;
     console.resize(220, 160);
@@ -486,6 +494,7 @@ void TestConsole::viewFollowsOnlyAtTheEnd()
     for (int i = 0; i < 100; ++i)
         lines += QStringLiteral("line %1 and enough text to run past the right edge\r\n").arg(i);
     console.setText(lines);
+    console.setShowsBytes(bytes);
     QScrollBar *vertical = console.verticalScrollBar();
     QScrollBar *horizontal = console.horizontalScrollBar();
     QVERIFY(vertical->maximum() > 0);
@@ -499,6 +508,27 @@ void TestConsole::viewFollowsOnlyAtTheEnd()
     QCOMPARE(vertical->maximum(), maximumBefore + 3);
     QCOMPARE(vertical->value(), follows ? vertical->maximum() : before);
     QCOMPARE(horizontal->value(), 20);
+    // Switching the view there and back keeps it following, or not.
+    console.setShowsBytes(!bytes);
+    console.setShowsBytes(bytes);
+    QCOMPARE(vertical->value() == vertical->maximum(), follows);
+}
+
+// Drawing the stored bytes as looked-up glyphs gives the pixels that shaping the text gives.
+void TestConsole::glyphsAsShaped()
+{
+    const QString text = allBytes() + QStringLiteral("\r\nBaud Rate : 4800 \u00C7\u0131\u011F\r\n");
+    QImage views[2];
+    for (const bool wide : {false, true}) {
+        ReceiveConsole console;
+        console.resize(400, 200);
+        // A character the code page lacks, out of view, keeps the text as UTF-16.
+        console.setText(text + QStringLiteral("\r\n").repeated(20) + (wide ? u'\u2192' : u'x'));
+        console.select(30, 300);
+        QCOMPARE(console.buffer().isNarrow(), !wide);
+        views[wide] = console.viewport()->grab().toImage();
+    }
+    QVERIFY(views[0] == views[1]);
 }
 
 void TestConsole::operatorEdits_data()
@@ -768,6 +798,8 @@ void TestConsole::receivedThroughTheLink()
     QFile saved(dir.filePath(QStringLiteral("saved")));
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QVERIFY(saved.readAll() == "Baud Rate : 4800\r\n" + writes.join());
+    QVERIFY(!h.form->Text8->saveTo(dir.filePath(QStringLiteral("no folder/saved")), &error));
+    QVERIFY(!error.isEmpty());
 }
 
 QTEST_MAIN(TestConsole)
