@@ -164,6 +164,7 @@ private slots:
     void glyphsAsShaped();
     void byteView_data();
     void byteView();
+    void byteViewKeys();
     void megabyteLine_data();
     void megabyteLine();
     void tabMovesFocus_data();
@@ -759,6 +760,30 @@ void TestConsole::byteView()
     for (const QString &row : QGuiApplication::clipboard()->text().split(u'\n'))
         shown.append(row.left(47).trimmed() + u'|' + row.mid(49));
     QCOMPARE(shown, rows);
+}
+
+void TestConsole::byteViewKeys()
+{
+    ReceiveConsole console;
+    console.resize(400, 200);
+    console.setText(QString(40, u'a') + QStringLiteral("\r\nbc"));
+    console.setShowsBytes(true);
+    console.select(1, 1);
+    // Up and Down go from row to row in the same column, Home and End to the line's ends.
+    act(&console, {QStringLiteral("Down"), QStringLiteral("Down")});
+    QCOMPARE(console.caretPosition(), 33);
+    act(&console, {QStringLiteral("Down"), QStringLiteral("Up")});
+    QCOMPARE(console.caretPosition(), 33);
+    act(&console, {QStringLiteral("End")});
+    QCOMPARE(console.caretPosition(), 40);
+    // It takes no edits.
+    act(&console, {QStringLiteral("type:x"), QStringLiteral("Backspace"), QStringLiteral("Return"), QStringLiteral("Shift+Home")});
+    QCOMPARE(console.text(), QString(40, u'a') + QStringLiteral("\r\nbc"));
+    console.cut();
+    console.paste();
+    QCOMPARE(console.text(), QString(40, u'a') + QStringLiteral("\r\nbc"));
+    QCOMPARE(console.anchorPosition(), 40);
+    QCOMPARE(console.caretPosition(), 0);
 }
 
 void TestConsole::receivedThroughTheLink_data()
