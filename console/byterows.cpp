@@ -5,6 +5,16 @@
 
 #include <algorithm>
 
+namespace {
+
+// Where the line's bytes end, its CR LF included.
+qsizetype bytesEnd(const ConsoleBuffer &buffer, qsizetype line)
+{
+    return line + 1 < buffer.lineCount() ? buffer.lineStart(line + 1) : buffer.size();
+}
+
+} // namespace
+
 void ByteRows::clear()
 {
     m_first = {0};
@@ -17,8 +27,7 @@ void ByteRows::update()
     m_valid = std::min(m_valid, lines);
     m_first.resize(size_t(m_valid) + 1);
     for (qsizetype line = m_valid; line < lines; ++line) {
-        const qsizetype next = line + 1 < lines ? m_buffer.lineStart(line + 1) : m_buffer.size();
-        const qsizetype bytes = next - m_buffer.lineStart(line);
+        const qsizetype bytes = bytesEnd(m_buffer, line) - m_buffer.lineStart(line);
         const qsizetype rows = std::max<qsizetype>(1, (bytes + consoletext::bytesPerRow - 1) / consoletext::bytesPerRow);
         m_first.push_back(m_first.back() + rows);
     }
@@ -59,7 +68,5 @@ qsizetype ByteRows::rowStart(qsizetype row)
 
 qsizetype ByteRows::rowEnd(qsizetype row)
 {
-    const qsizetype line = lineOf(row);
-    const qsizetype lineEnd = line + 1 < m_buffer.lineCount() ? m_buffer.lineStart(line + 1) : m_buffer.size();
-    return std::min(lineEnd, rowStart(row) + consoletext::bytesPerRow);
+    return std::min(bytesEnd(m_buffer, lineOf(row)), rowStart(row) + consoletext::bytesPerRow);
 }

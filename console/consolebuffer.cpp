@@ -155,19 +155,24 @@ void ConsoleBuffer::replaceIn(Text &text, qsizetype position, qsizetype length, 
     for (size_t line = changed + 1; line < m_lines.size(); ++line)
         m_lines[line].start += delta;
 
-    const qint32 now = m_clock().msecsSinceStartOfDay();
     std::vector<Line> added;
     const auto *chars = text.constData();
     const qsizetype lastCr = std::min(position + with.size(), text.size() - 1);
     for (qsizetype cr = std::max<qsizetype>(0, position - 1); cr < lastCr; ++cr) {
         if (isCr(chars[cr]) && isLf(chars[cr + 1]))
-            added.push_back(Line{cr + 2, 0, now});
+            added.push_back(Line{cr + 2, 0, 0});
+    }
+    // The clock is read only when a line gets its first character.
+    if (!added.empty() || fillsEmptyEnd) {
+        const qint32 now = m_clock().msecsSinceStartOfDay();
+        for (Line &line : added)
+            line.arrived = now;
+        if (fillsEmptyEnd)
+            m_lines[changed].arrived = now;
     }
     if (m_lines.capacity() < m_lines.size() + added.size())
         m_lines.reserve(size_t(grownCapacity(qsizetype(m_lines.size() + added.size()), sizeof(Line))));
     m_lines.insert(m_lines.begin() + qsizetype(changed) + 1, added.begin(), added.end());
-    if (fillsEmptyEnd)
-        m_lines[changed].arrived = now;
 
     const double widthBefore = lineWidth(qsizetype(changed));
     measure(m_lines[changed], lineEnd(qsizetype(changed)), position);

@@ -47,8 +47,8 @@ QString byteRow(QByteArrayView windows1254)
     QString row(byteRowTextColumn + windows1254.size(), u' ');
     for (qsizetype i = 0; i < windows1254.size(); ++i) {
         const auto byte = quint8(windows1254[i]);
-        row[3 * i] = QChar(u"0123456789ABCDEF"[byte >> 4]);
-        row[3 * i + 1] = QChar(u"0123456789ABCDEF"[byte & 0xF]);
+        row[hexCells * i] = QChar(u"0123456789ABCDEF"[byte >> 4]);
+        row[hexCells * i + 1] = QChar(u"0123456789ABCDEF"[byte & 0xF]);
         const QChar ch = codepage::toUnicode(char(byte));
         row[byteRowTextColumn + i] = visibleForm(ch) == ch ? ch : QChar(u'.');
     }

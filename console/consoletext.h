@@ -19,8 +19,10 @@ QString displayText(QStringView text);
 
 // Bytes in one row of the byte view.
 inline constexpr qsizetype bytesPerRow = 16;
+// Character cells a byte takes in a row's hex part: two digits and a space.
+inline constexpr qsizetype hexCells = 3;
 // Where the characters start in a row of the byte view, in character cells.
-inline constexpr qsizetype byteRowTextColumn = 3 * bytesPerRow + 1;
+inline constexpr qsizetype byteRowTextColumn = hexCells * bytesPerRow + 1;
 
 // One row of the byte view, as hex viewers show it: each byte in hex, then each byte as its
 // character, or '.' for one that has no visible form. Up to bytesPerRow bytes.

@@ -6,18 +6,16 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QKeyEvent>
-#include <QCoreApplication>
 #include <QMenu>
 #include <QMessageBox>
-#include <QSaveFile>
-
-#include <memory>
 #include <QPainter>
+#include <QSaveFile>
 #include <QScrollBar>
 #include <QStyleOptionSlider>
 #include <QTextLayout>
@@ -26,6 +24,7 @@
 
 #include <array>
 #include <limits>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -161,7 +160,6 @@ void ReceiveConsole::appendText(QStringView text)
     if (text.isEmpty())
         return;
     noteArrivals();
-    m_rows.changedFrom(m_buffer.lineCount() - 1);
     arrived(m_buffer.append(text));
 }
 
@@ -170,12 +168,13 @@ void ReceiveConsole::appendBytes(QByteArrayView windows1254)
     if (windows1254.isEmpty())
         return;
     noteArrivals();
-    m_rows.changedFrom(m_buffer.lineCount() - 1);
     arrived(m_buffer.appendBytes(windows1254));
 }
 
 void ReceiveConsole::noteArrivals()
 {
+    // Appending changes the last line and adds lines after it.
+    m_rows.changedFrom(m_buffer.lineCount() - 1);
     if (m_arrivals.pending)
         return;
     QScrollBar *vertical = verticalScrollBar();
@@ -320,7 +319,6 @@ void ReceiveConsole::takeFont()
     m_cellWidth = std::max(1.0, byteMetrics.horizontalAdvance(u'0'));
     m_byteAscent = byteMetrics.ascent();
     m_byteLineHeight = std::max(m_textLineHeight, qCeil(byteMetrics.height()));
-    m_lineHeight = m_byteView ? m_byteLineHeight : m_textLineHeight;
     layoutGutter();
     updateScrollBars();
     updateViews();
@@ -342,7 +340,6 @@ void ReceiveConsole::setShowsBytes(bool shown)
     m_byteView = shown;
     if (!shown)
         m_rows.clear();
-    m_lineHeight = m_byteView ? m_byteLineHeight : m_textLineHeight;
     m_reindexing = true;
     updateScrollBars();
     vertical->setValue(following ? vertical->maximum() : int(firstRowOf(topLine)));
@@ -430,7 +427,7 @@ void ReceiveConsole::setHorizontalOffset(double pixels)
 
 int ReceiveConsole::visibleLines() const
 {
-    return std::max(1, (viewport()->height() - margin) / m_lineHeight);
+    return std::max(1, (viewport()->height() - margin) / lineHeight());
 }
 
 qsizetype ReceiveConsole::rowCount()
@@ -455,14 +452,14 @@ qsizetype ReceiveConsole::rowOf(qsizetype position)
 
 int ReceiveConsole::rowTop(qsizetype row) const
 {
-    return margin + int(row - verticalScrollBar()->value()) * m_lineHeight;
+    return margin + int(row - verticalScrollBar()->value()) * lineHeight();
 }
 
 double ReceiveConsole::xInRow(qsizetype row, qsizetype position)
 {
     if (!m_byteView)
         return m_buffer.x(row, position);
-    return 3 * double(position - m_rows.rowStart(row)) * m_cellWidth;
+    return double(consoletext::hexCells * (position - m_rows.rowStart(row))) * m_cellWidth;
 }
 
 qsizetype ReceiveConsole::positionInRow(qsizetype row, double x)
@@ -471,7 +468,8 @@ qsizetype ReceiveConsole::positionInRow(qsizetype row, double x)
         return m_buffer.positionAt(row, x);
     // Either column of a byte stands for it; a caret goes to the nearest boundary between bytes.
     const double column = x / m_cellWidth;
-    const qsizetype index = column < consoletext::byteRowTextColumn - 1 ? qFloor((column + 1.5) / 3)
+    const double hexCells = consoletext::hexCells;
+    const qsizetype index = column < consoletext::byteRowTextColumn - 1 ? qFloor((column + hexCells / 2) / hexCells)
                                                                         : qRound(column - consoletext::byteRowTextColumn);
     const qsizetype start = m_rows.rowStart(row);
     const qsizetype last = std::min(m_rows.rowEnd(row), m_buffer.lineEnd(lineOfRow(row)));
@@ -480,7 +478,7 @@ qsizetype ReceiveConsole::positionInRow(qsizetype row, double x)
 
 qsizetype ReceiveConsole::positionAt(QPointF point)
 {
-    const qsizetype row = std::clamp<qsizetype>(verticalScrollBar()->value() + qFloor((point.y() - margin) / m_lineHeight), 0,
+    const qsizetype row = std::clamp<qsizetype>(verticalScrollBar()->value() + qFloor((point.y() - margin) / lineHeight()), 0,
                                                 rowCount() - 1);
     return positionInRow(row, point.x() + horizontalOffset() - margin);
 }
@@ -682,7 +680,7 @@ void ReceiveConsole::timerEvent(QTimerEvent *event)
         return;
     }
     m_caretShown = !m_caretShown;
-    viewport()->update(0, rowTop(rowOf(m_position)), viewport()->width(), m_lineHeight);
+    viewport()->update(0, rowTop(rowOf(m_position)), viewport()->width(), lineHeight());
 }
 
 void ReceiveConsole::keyPressEvent(QKeyEvent *event)
@@ -778,20 +776,18 @@ void ReceiveConsole::mouseReleaseEvent(QMouseEvent *event)
 void ReceiveConsole::paintEvent(QPaintEvent *event)
 {
     QPainter painter(viewport());
-    painter.setFont(m_font);
-    const QPalette &colors = palette();
     const QRect dirty = event->rect();
-    const double left = horizontalOffset();
-    const double viewLeft = left - margin;
-    const double viewRight = viewLeft + viewport()->width();
-    const qsizetype selectedFrom = selectionStart();
-    const qsizetype selectedTo = selectionEnd();
-
     if (m_byteView) {
         paintBytes(painter, dirty);
         return;
     }
-    const qsizetype first = verticalScrollBar()->value() + std::max(0, (dirty.top() - margin) / m_lineHeight);
+    painter.setFont(m_font);
+    const QPalette &colors = palette();
+    const double viewLeft = horizontalOffset() - margin;
+    const double viewRight = viewLeft + viewport()->width();
+    const qsizetype selectedFrom = selectionStart();
+    const qsizetype selectedTo = selectionEnd();
+    const qsizetype first = verticalScrollBar()->value() + std::max(0, (dirty.top() - margin) / lineHeight());
     for (qsizetype line = first; line < m_buffer.lineCount(); ++line) {
         const int top = rowTop(line);
         if (top > dirty.bottom())
@@ -809,7 +805,7 @@ void ReceiveConsole::paintEvent(QPaintEvent *event)
             const double width = m_buffer.x(line, cuts[run + 1]) - m_buffer.x(line, cuts[run]);
             const bool selected = run == 1;
             if (selected)
-                painter.fillRect(QRectF(x, top, width, m_lineHeight), colors.highlight());
+                painter.fillRect(QRectF(x, top, width, lineHeight()), colors.highlight());
             painter.setPen(colors.color(selected ? QPalette::HighlightedText : QPalette::Text));
             if (m_buffer.isNarrow())
                 drawBytes(painter, QPointF(x, top + m_ascent), cuts[run], cuts[run + 1]);
@@ -820,14 +816,14 @@ void ReceiveConsole::paintEvent(QPaintEvent *event)
         // A selected line break shows as a little selected space after the line.
         if (end < m_buffer.size() && selectedFrom <= end && selectedTo > end) {
             const double breakX = m_buffer.x(line, end) - viewLeft;
-            painter.fillRect(QRectF(breakX, top, m_buffer.advance(u' '), m_lineHeight), colors.highlight());
+            painter.fillRect(QRectF(breakX, top, m_buffer.advance(u' '), lineHeight()), colors.highlight());
         }
     }
 
     if (hasFocus() && m_caretShown) {
         const qsizetype line = m_buffer.lineOf(m_position);
         const double x = m_buffer.x(line, m_position) - viewLeft;
-        painter.fillRect(QRectF(x, rowTop(line), caretWidth, m_lineHeight), colors.text());
+        painter.fillRect(QRectF(x, rowTop(line), caretWidth, lineHeight()), colors.text());
     }
 }
 
@@ -839,10 +835,10 @@ void ReceiveConsole::paintBytes(QPainter &painter, const QRect &dirty)
     const qsizetype selectedFrom = selectionStart();
     const qsizetype selectedTo = selectionEnd();
     const auto cell = [&](double column, int top, double columns) {
-        return QRectF(column * m_cellWidth - viewLeft, top, columns * m_cellWidth, m_lineHeight);
+        return QRectF(column * m_cellWidth - viewLeft, top, columns * m_cellWidth, lineHeight());
     };
     const qsizetype rows = rowCount();
-    for (qsizetype row = verticalScrollBar()->value() + std::max(0, (dirty.top() - margin) / m_lineHeight); row < rows;
+    for (qsizetype row = verticalScrollBar()->value() + std::max(0, (dirty.top() - margin) / lineHeight()); row < rows;
          ++row) {
         const int top = rowTop(row);
         if (top > dirty.bottom())
@@ -855,18 +851,20 @@ void ReceiveConsole::paintBytes(QPainter &painter, const QRect &dirty)
         painter.setPen(colors.color(QPalette::HighlightedText));
         const qsizetype from = std::max(selectedFrom, start) - start;
         const qsizetype to = std::min(selectedTo, m_rows.rowEnd(row)) - start;
+        const double baseline = top + m_byteAscent;
         for (qsizetype i = from; i < to; ++i) {
+            const qsizetype hexColumn = consoletext::hexCells * i;
             const qsizetype textColumn = consoletext::byteRowTextColumn + i;
-            painter.fillRect(cell(3.0 * double(i), top, i + 1 < to ? 3 : 2), colors.highlight());
-            painter.fillRect(cell(double(textColumn), top, 1), colors.highlight());
-            const double baseline = top + m_byteAscent;
-            painter.drawText(QPointF(3.0 * double(i) * m_cellWidth - viewLeft, baseline), shown.mid(3 * i, 2));
-            painter.drawText(QPointF(double(textColumn) * m_cellWidth - viewLeft, baseline), shown.mid(textColumn, 1));
+            // Selected hex cells join up, but for the space after the last.
+            painter.fillRect(cell(hexColumn, top, i + 1 < to ? consoletext::hexCells : 2), colors.highlight());
+            painter.fillRect(cell(textColumn, top, 1), colors.highlight());
+            painter.drawText(QPointF(cell(hexColumn, top, 2).left(), baseline), shown.mid(hexColumn, 2));
+            painter.drawText(QPointF(cell(textColumn, top, 1).left(), baseline), shown.mid(textColumn, 1));
         }
     }
     if (hasFocus() && m_caretShown) {
         const qsizetype row = rowOf(m_position);
-        painter.fillRect(QRectF(xInRow(row, m_position) - viewLeft - 1, rowTop(row), caretWidth, m_lineHeight),
+        painter.fillRect(QRectF(xInRow(row, m_position) - viewLeft - 1, rowTop(row), caretWidth, lineHeight()),
                          colors.text());
     }
 }
@@ -932,7 +930,7 @@ void ReceiveConsole::scrollContentsBy(int dx, int dy)
     if (dy != 0)
         m_gutter->update();
     if (std::abs(pixels) < viewport()->width() && std::abs(dy) < visibleLines()) {
-        viewport()->scroll(int(pixels), dy * m_lineHeight);
+        viewport()->scroll(int(pixels), dy * lineHeight());
         // The top margin shows no line, but the move brought part of one there.
         if (dy != 0)
             viewport()->update(0, 0, viewport()->width(), margin);

@@ -98,6 +98,7 @@ private:
     double horizontalOffset() const;
     void setHorizontalOffset(double pixels);
     int visibleLines() const;
+    int lineHeight() const { return m_byteView ? m_byteLineHeight : m_textLineHeight; }
     // The view's rows: a line each in the text view, a line's bytes in rows of 16 in the byte view.
     qsizetype rowCount();
     qsizetype firstRowOf(qsizetype line);
@@ -149,7 +150,6 @@ private:
     ConsoleBuffer m_buffer;
     // Rows are counted as they are first asked for, by const functions too.
     mutable ByteRows m_rows{m_buffer};
-    int m_lineHeight = 1;
     double m_charWidth = 1;
     double m_pixelsPerStep = 1;
     double m_ascent = 0;
