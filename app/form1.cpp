@@ -118,7 +118,7 @@ void Form1::buildControls()
     Text8->setObjectName(QStringLiteral("Text8"));
     Text8->setGeometry(twipsRect(3120, 720, 3375, 5655));
     Text8->setFont(designfonts::font(tahoma, designfonts::smallPixels, false));
-    Text8->setClock([this] { return m_module.clock().time(); });
+    Text8->setClock([stamp = TimeOfDayStamp([this] { return m_module.clock(); })]() mutable { return stamp.now(); });
 
     Label2 = new QLabel(QStringLiteral("Kurvi"), this);
     Label2->setObjectName(QStringLiteral("Label2"));

@@ -26,6 +26,7 @@ private slots:
     void zeroTicksRunsNoEvent();
     void eventsRunDuringTheWait();
     void severalTicks();
+    void arrivalStampsReadTheClockOnceASecond();
 };
 
 void TestPacedWait::whereInTheSecondItStarts_data()
@@ -112,6 +113,26 @@ void TestPacedWait::severalTicks()
     stepper.start(50);
     PacedWait(3, fake.clock());
     QCOMPARE(changes, 3);
+}
+
+void TestPacedWait::arrivalStampsReadTheClockOnceASecond()
+{
+    FakeClock fake(QDateTime(someDay, QTime(10, 20, 30)));
+    fake.freeze();
+    int reads = 0;
+    TimeOfDayStamp stamp([&] { ++reads; return fake.clock()(); });
+    QTime last = stamp.now();
+    QCOMPARE(last, QTime(10, 20, 30));
+    for (int i = 0; i < 1000; ++i) {
+        const QTime now = stamp.now();
+        QVERIFY(now >= last && now < QTime(10, 20, 31));
+        last = now;
+    }
+    QCOMPARE(reads, 1);
+    // A clock set anew shows within a second.
+    fake.set(QDateTime(someDay, QTime(8, 0)));
+    QTRY_VERIFY_WITH_TIMEOUT(stamp.now() < QTime(9, 0), 1500);
+    QCOMPARE(reads, 2);
 }
 
 QTEST_GUILESS_MAIN(TestPacedWait)
