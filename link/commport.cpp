@@ -6,14 +6,32 @@
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QList>
+#include <QSocketNotifier>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <unistd.h>
 #endif
 
 namespace {
 
 constexpr int highestPortNumber = 255;
+constexpr qsizetype moreAtOnce = 64 * 1024;
+// A read smaller than this comes from a line that is not flooding.
+constexpr qsizetype floodRead = 1024;
+// A frame of the screen; at 2 Mbaud a tty's 4 KiB line buffer holds more than this.
+constexpr int pauseMilliseconds = 16;
+
+// The port's own read notifier, which it keeps as a child; none where the port reads otherwise.
+QSocketNotifier *readNotifierOf(const QSerialPort &port)
+{
+    const auto notifiers = port.findChildren<QSocketNotifier *>();
+    for (QSocketNotifier *notifier : notifiers) {
+        if (notifier->type() == QSocketNotifier::Read)
+            return notifier;
+    }
+    return nullptr;
+}
 
 // The ports open at this moment, for a process that ends without closing its windows.
 QList<CommPort *> &openPorts()
@@ -51,6 +69,10 @@ CommPort::CommPort(QString programDir, QObject *parent)
 {
     makePort();
     m_watch.setInterval(std::chrono::seconds(1));
+    m_pause.setSingleShot(true);
+    m_pause.setTimerType(Qt::PreciseTimer);
+    m_pause.setInterval(pauseMilliseconds);
+    connect(&m_pause, &QTimer::timeout, this, &CommPort::takePaused);
     connect(&m_watch, &QTimer::timeout, this, &CommPort::reopenWhenBack);
 }
 
@@ -72,22 +94,57 @@ void CommPort::makePort()
 
 void CommPort::takeArrivals()
 {
+    m_arrived += portBuffered();
+    const qsizetype portRead = m_arrived.size();
+    const bool emptied = readRest();
+    emit dataReady();
+    // A line that delivers a little at a time is read once a frame rather than on each arrival:
+    // a trickle then wakes the program a few dozen times a second instead of once a line.
+    if (emptied && portRead < floodRead && m_port->isOpen() && m_readNotifier) {
+        m_readNotifier->setEnabled(false);
+        m_pause.start();
+    }
+}
+
+bool CommPort::readRest()
+{
     // A tty hands over at most a few KiB a read; taking what follows at once spares the event
-    // loop a turn for each of them in a flood. Only here, right after the port's own read,
-    // can no read of the port's find the device empty and take that for a lost device.
-    static constexpr qsizetype moreAtOnce = 64 * 1024;
-    m_arrived += m_port->readAll();
+    // loop a turn for each of them in a flood. The device is read past the port only where the
+    // port cannot be about to read it too (inside its own read, or paused): a read of the port's
+    // that found it empty would count as a lost device.
 #ifdef Q_OS_UNIX
     char chunk[16 * 1024];
     const int fd = int(m_port->handle());
     while (m_arrived.size() < moreAtOnce) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        // A raw tty reads 0 when it has nothing; errors stay for the port's own read to report.
         if (n <= 0)
-            break; // errors stay for the port's next read, which reports them
+            return n == 0 || errno == EAGAIN;
         m_arrived.append(chunk, qsizetype(n));
+        if (n < floodRead)
+            return true; // a trickle: another read would find nothing
     }
 #endif
-    emit dataReady();
+    return false;
+}
+
+void CommPort::takePaused()
+{
+    if (!m_port->isOpen() || !m_readNotifier)
+        return;
+    const qsizetype before = m_arrived.size();
+    m_arrived += portBuffered();
+    const bool emptied = readRest();
+    const qsizetype taken = m_arrived.size() - before;
+    if (taken > 0)
+        emit dataReady();
+    if (!m_port->isOpen() || !m_readNotifier)
+        return;
+    // Quiet, flooding or failing, the port reads on its own again.
+    if (taken > 0 && taken < floodRead && emptied)
+        m_pause.start();
+    else
+        m_readNotifier->setEnabled(true);
 }
 
 void CommPort::setSettings(const QString &settings)
@@ -145,6 +202,7 @@ void CommPort::open()
         throw CommError(commerror::SettingsRefused);
     }
     openPorts().append(this);
+    m_readNotifier = readNotifierOf(*m_port);
     m_openedVia = com.name;
     m_watch.stop();
 }
@@ -152,6 +210,8 @@ void CommPort::open()
 void CommPort::close()
 {
     openPorts().removeOne(this);
+    m_pause.stop();
+    m_readNotifier.clear();
     m_arrived.clear();
     const qint64 onTheWay = bytesOnTheWay(*m_port);
     if (onTheWay == 0) {
@@ -189,7 +249,15 @@ QByteArray CommPort::input()
 {
     if (!m_port->isOpen())
         return {};
-    return std::exchange(m_arrived, {}) + m_port->readAll();
+    return std::exchange(m_arrived, {}) + portBuffered();
+}
+
+QByteArray CommPort::portBuffered()
+{
+    // readAll() allocates a whole read chunk each time, even for nothing; in a trickle that
+    // churn of fresh heap pages costs more than the bytes.
+    const qint64 buffered = m_port->bytesAvailable();
+    return buffered > 0 ? m_port->read(buffered) : QByteArray();
 }
 
 void CommPort::onError(QSerialPort::SerialPortError error)
@@ -203,6 +271,8 @@ void CommPort::onError(QSerialPort::SerialPortError error)
         emit dataReady();
     const qint64 unsent = m_port->bytesToWrite();
     openPorts().removeOne(this);
+    m_pause.stop();
+    m_readNotifier.clear();
     m_port->close();
     m_watch.start();
     emit deviceLost(unsent);

@@ -4,6 +4,8 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
+#include <QSocketNotifier>
 #include <QSerialPort>
 #include <QString>
 #include <QTimer>
@@ -35,11 +37,12 @@ private:
 // The serial component of the main window: settings and port number handed over before
 // opening, Output queues bytes, Input takes what has arrived. Failures throw CommError.
 // Output never waits: bytes leave as the line takes them, and a line that is slow or full
-// is no failure. A device that goes away is closed at its first read error and reported
-// once; then, about once a second, the port looks whether COMn leads to a device again by
-// the same way (the same link, or the same on-board port) and reopens it with the same
-// settings. Closing lets what is still queued reach the line at the line's pace and ends
-// that watch.
+// is no failure. A line that delivers a little at a time is read once a frame of the
+// screen, not on each arrival; a flood is read at once. A device that goes away is closed
+// at its first read error and reported once; then, about once a second, the port looks
+// whether COMn leads to a device again by the same way (the same link, or the same on-board
+// port) and reopens it with the same settings. Closing lets what is still queued reach the
+// line at the line's pace and ends that watch.
 class CommPort : public QObject
 {
     Q_OBJECT
@@ -80,6 +83,10 @@ private:
     void onError(QSerialPort::SerialPortError error);
     void reopenWhenBack();
     void takeArrivals();
+    // Reads what the device holds beyond the port's buffer; true if it was left empty.
+    bool readRest();
+    void takePaused();
+    QByteArray portBuffered();
 
     std::unique_ptr<QSerialPort> m_port;
     QString m_programDir;
@@ -89,6 +96,9 @@ private:
     // How COMn was reached when it opened; only that way may reopen it.
     QString m_openedVia;
     QTimer m_watch;
+    // While running, the port's read notifier is off and arrivals wait for its end.
+    QTimer m_pause;
+    QPointer<QSocketNotifier> m_readNotifier;
     // Read from the device but not yet taken by input(); older than what the port holds.
     QByteArray m_arrived;
 };

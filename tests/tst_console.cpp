@@ -799,6 +799,7 @@ void TestConsole::receivedThroughTheLink_data()
     QTest::newRow("every byte value") << QList<QByteArray>{every};
     QTest::newRow("CR and LF in separate writes") << QList<QByteArray>{"AB\r", "\nCD\r", "\n"};
     QTest::newRow("a megabyte in order, once") << QList<QByteArray>{flood};
+    QTest::newRow("a trickle, then a megabyte") << QList<QByteArray>{"1\r\n", "2\r\n", "3", "\r\n", flood};
 }
 
 void TestConsole::receivedThroughTheLink()
