@@ -776,7 +776,9 @@ void ReceiveConsole::mouseReleaseEvent(QMouseEvent *event)
 void ReceiveConsole::paintEvent(QPaintEvent *event)
 {
     QPainter painter(viewport());
-    const QRect dirty = event->rect();
+    // After a scroll the region is the strip the move uncovered and the top margin: its
+    // bounding rectangle would be the whole view.
+    const QRegion &dirty = event->region();
     if (m_byteView) {
         paintBytes(painter, dirty);
         return;
@@ -787,11 +789,14 @@ void ReceiveConsole::paintEvent(QPaintEvent *event)
     const double viewRight = viewLeft + viewport()->width();
     const qsizetype selectedFrom = selectionStart();
     const qsizetype selectedTo = selectionEnd();
-    const qsizetype first = verticalScrollBar()->value() + std::max(0, (dirty.top() - margin) / lineHeight());
+    const QRect bounds = dirty.boundingRect();
+    const qsizetype first = verticalScrollBar()->value() + std::max(0, (bounds.top() - margin) / lineHeight());
     for (qsizetype line = first; line < m_buffer.lineCount(); ++line) {
         const int top = rowTop(line);
-        if (top > dirty.bottom())
+        if (top > bounds.bottom())
             break;
+        if (!dirty.intersects(QRect(0, top, viewport()->width(), lineHeight())))
+            continue;
         const qsizetype end = m_buffer.lineEnd(line);
         const qsizetype from = m_buffer.positionBefore(line, viewLeft);
         const qsizetype to = std::min(end, m_buffer.positionBefore(line, viewRight) + 1);
@@ -827,7 +832,7 @@ void ReceiveConsole::paintEvent(QPaintEvent *event)
     }
 }
 
-void ReceiveConsole::paintBytes(QPainter &painter, const QRect &dirty)
+void ReceiveConsole::paintBytes(QPainter &painter, const QRegion &dirty)
 {
     painter.setFont(m_byteFont);
     const QPalette &colors = palette();
@@ -838,11 +843,14 @@ void ReceiveConsole::paintBytes(QPainter &painter, const QRect &dirty)
         return QRectF(column * m_cellWidth - viewLeft, top, columns * m_cellWidth, lineHeight());
     };
     const qsizetype rows = rowCount();
-    for (qsizetype row = verticalScrollBar()->value() + std::max(0, (dirty.top() - margin) / lineHeight()); row < rows;
+    const QRect bounds = dirty.boundingRect();
+    for (qsizetype row = verticalScrollBar()->value() + std::max(0, (bounds.top() - margin) / lineHeight()); row < rows;
          ++row) {
         const int top = rowTop(row);
-        if (top > dirty.bottom())
+        if (top > bounds.bottom())
             break;
+        if (!dirty.intersects(QRect(0, top, viewport()->width(), lineHeight())))
+            continue;
         const qsizetype start = m_rows.rowStart(row);
         const QString shown = consoletext::byteRow(rowBytes(start, m_rows.rowEnd(row)));
         painter.setPen(colors.color(QPalette::Text));

@@ -110,7 +110,7 @@ private:
     qsizetype positionInRow(qsizetype row, double x);
     qsizetype positionAt(QPointF point);
     QByteArray rowBytes(qsizetype from, qsizetype to) const;
-    void paintBytes(QPainter &painter, const QRect &dirty);
+    void paintBytes(QPainter &painter, const QRegion &dirty);
     friend class ArrivalGutter;
     void paintGutter(QPaintEvent *event);
     void layoutGutter();

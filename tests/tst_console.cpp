@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -162,6 +163,7 @@ private slots:
     void copyCutPaste();
     void mouseSelection();
     void glyphsAsShaped();
+    void followingViewShowsWhatAFreshPaintShows();
     void byteView_data();
     void byteView();
     void byteViewKeys();
@@ -530,6 +532,25 @@ void TestConsole::glyphsAsShaped()
         views[wide] = console.viewport()->grab().toImage();
     }
     QVERIFY(views[0] == views[1]);
+}
+
+// A view that follows arrivals moves its pixels and paints only what the move uncovered; the
+// window then shows what painting the view afresh gives.
+void TestConsole::followingViewShowsWhatAFreshPaintShows()
+{
+    ReceiveConsole console;
+    console.resize(200, 150);
+    console.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&console));
+    for (int line = 0; line < 40; ++line) {
+        console.appendBytes(QByteArray::number(line) + (line % 3 ? " a line\r\n" : " part "));
+        QTest::qWait(line % 2 ? 0 : 20);
+    }
+    console.showArrivals();
+    QCoreApplication::processEvents();
+    const QRect view(console.viewport()->mapTo(&console, QPoint()), console.viewport()->size());
+    const QImage shown = console.screen()->grabWindow(console.winId()).toImage().copy(view);
+    QCOMPARE(shown.convertToFormat(QImage::Format_RGB32), console.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32));
 }
 
 void TestConsole::operatorEdits_data()
