@@ -450,6 +450,14 @@ qsizetype ReceiveConsole::rowOf(qsizetype position)
     return m_byteView ? m_rows.rowOf(position) : m_buffer.lineOf(position);
 }
 
+std::pair<qsizetype, qsizetype> ReceiveConsole::rowsIn(const QRect &area)
+{
+    const qsizetype top = verticalScrollBar()->value();
+    const qsizetype first = top + std::max(0, (area.top() - margin) / lineHeight());
+    const qsizetype last = area.bottom() < margin ? first - 1 : top + (area.bottom() - margin) / lineHeight();
+    return {first, std::min(last + 1, rowCount())};
+}
+
 int ReceiveConsole::rowTop(qsizetype row) const
 {
     return margin + int(row - verticalScrollBar()->value()) * lineHeight();
@@ -789,12 +797,9 @@ void ReceiveConsole::paintEvent(QPaintEvent *event)
     const double viewRight = viewLeft + viewport()->width();
     const qsizetype selectedFrom = selectionStart();
     const qsizetype selectedTo = selectionEnd();
-    const QRect bounds = dirty.boundingRect();
-    const qsizetype first = verticalScrollBar()->value() + std::max(0, (bounds.top() - margin) / lineHeight());
-    for (qsizetype line = first; line < m_buffer.lineCount(); ++line) {
+    const auto [first, end] = rowsIn(dirty.boundingRect());
+    for (qsizetype line = first; line < end; ++line) {
         const int top = rowTop(line);
-        if (top > bounds.bottom())
-            break;
         if (!dirty.intersects(QRect(0, top, viewport()->width(), lineHeight())))
             continue;
         const qsizetype end = m_buffer.lineEnd(line);
@@ -842,13 +847,9 @@ void ReceiveConsole::paintBytes(QPainter &painter, const QRegion &dirty)
     const auto cell = [&](double column, int top, double columns) {
         return QRectF(column * m_cellWidth - viewLeft, top, columns * m_cellWidth, lineHeight());
     };
-    const qsizetype rows = rowCount();
-    const QRect bounds = dirty.boundingRect();
-    for (qsizetype row = verticalScrollBar()->value() + std::max(0, (bounds.top() - margin) / lineHeight()); row < rows;
-         ++row) {
+    const auto [first, end] = rowsIn(dirty.boundingRect());
+    for (qsizetype row = first; row < end; ++row) {
         const int top = rowTop(row);
-        if (top > bounds.bottom())
-            break;
         if (!dirty.intersects(QRect(0, top, viewport()->width(), lineHeight())))
             continue;
         const qsizetype start = m_rows.rowStart(row);

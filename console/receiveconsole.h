@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <array>
+#include <utility>
 #include <vector>
 
 class QMenu;
@@ -105,6 +106,8 @@ private:
     qsizetype lineOfRow(qsizetype row);
     qsizetype rowOf(qsizetype position);
     int rowTop(qsizetype row) const;
+    // The rows that a part of the view shows, from the first to the one after the last.
+    std::pair<qsizetype, qsizetype> rowsIn(const QRect &area);
     // Distance from the row's left end to the caret place before `position`, and back.
     double xInRow(qsizetype row, qsizetype position);
     qsizetype positionInRow(qsizetype row, double x);
