@@ -50,6 +50,14 @@ ConsoleBuffer::Advance advances(const QFont &font)
     };
 }
 
+// What is left of a frame that began when `since` started. The clock is read once: read twice, it
+// could pass the frame's end between the reads and leave a timer of negative length that never runs.
+// A link that reads once a frame comes back just as its frame ends, and is shown at once.
+qint64 frameLeft(const QElapsedTimer &since, int frameMilliseconds)
+{
+    return since.isValid() ? frameMilliseconds - since.elapsed() : 0;
+}
+
 } // namespace
 
 // Draws itself again only when what it shows changes: in a trickle the range grows a line at
@@ -203,10 +211,10 @@ void ReceiveConsole::arrived(ConsoleBuffer::Dropped dropped)
     if (m_buffer.insideBreak(m_anchor))
         --m_anchor;
 
-    if (!m_sinceShown.isValid() || m_sinceShown.hasExpired(frameMilliseconds))
+    if (const qint64 left = frameLeft(m_sinceShown, frameMilliseconds); left <= 0)
         showArrivals();
     else if (!m_frame.isActive())
-        m_frame.start(int(frameMilliseconds - m_sinceShown.elapsed()));
+        m_frame.start(int(left));
 }
 
 void ReceiveConsole::showArrivals()
@@ -217,11 +225,11 @@ void ReceiveConsole::showArrivals()
     m_frame.stop();
     m_sinceShown.start();
     QScrollBar *vertical = verticalScrollBar();
-    if (!m_sinceScrollBarShown.isValid() || m_sinceScrollBarShown.hasExpired(scrollBarMilliseconds)) {
+    if (const qint64 left = frameLeft(m_sinceScrollBarShown, scrollBarMilliseconds); left <= 0) {
         m_sinceScrollBarShown.start();
     } else if (!m_scrollBarFrame.isActive()) {
         m_verticalBar->hold();
-        m_scrollBarFrame.start(int(scrollBarMilliseconds - m_sinceScrollBarShown.elapsed()));
+        m_scrollBarFrame.start(int(left));
     }
     if (arrivals.droppedLines > 0 || m_byteView) {
         // The lines in view keep their place; only their numbers changed.
