@@ -947,10 +947,8 @@ void ReceiveConsole::scrollContentsBy(int dx, int dy)
     if (dy != 0)
         m_gutter->update();
     if (std::abs(pixels) < viewport()->width() && std::abs(dy) < visibleLines()) {
-        viewport()->scroll(int(pixels), dy * lineHeight());
-        // The top margin shows no line, but the move brought part of one there.
-        if (dy != 0)
-            viewport()->update(0, 0, viewport()->width(), margin);
+        // The top margin shows no line: it stays out of the move.
+        viewport()->scroll(int(pixels), dy * lineHeight(), viewport()->rect().adjusted(0, margin, 0, 0));
     } else
         viewport()->update();
 }
