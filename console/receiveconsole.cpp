@@ -224,13 +224,23 @@ void ReceiveConsole::showArrivals()
     const Arrivals arrivals = std::exchange(m_arrivals, {});
     m_frame.stop();
     m_sinceShown.start();
-    QScrollBar *vertical = verticalScrollBar();
+    // The bar is drawn, if at all, as the arrivals leave it, not at each step of the way there.
+    m_verticalBar->hold();
+    follow(arrivals);
     if (const qint64 left = frameLeft(m_sinceScrollBarShown, scrollBarMilliseconds); left <= 0) {
+        m_scrollBarFrame.stop();
         m_sinceScrollBarShown.start();
+        m_verticalBar->release();
     } else if (!m_scrollBarFrame.isActive()) {
-        m_verticalBar->hold();
-        m_scrollBarFrame.start(int(left));
+        // In a trickle a later frame draws the bar; the timer, a frame later still, is for when
+        // none comes. Its own wake-ups would be a sixth more than the frames'.
+        m_scrollBarFrame.start(int(left) + frameMilliseconds);
     }
+}
+
+void ReceiveConsole::follow(const Arrivals &arrivals)
+{
+    QScrollBar *vertical = verticalScrollBar();
     if (arrivals.droppedLines > 0 || m_byteView) {
         // The lines in view keep their place; only their numbers changed.
         const qsizetype topLine = arrivals.topLine - arrivals.droppedLines;

@@ -184,5 +184,7 @@ private:
         qsizetype topRowInLine = 0;
         qsizetype droppedLines = 0;
     } m_arrivals;
+    // Moves the view and its scroll bars to what the arrivals changed and marks it for painting.
+    void follow(const Arrivals &arrivals);
     bool m_reindexing = false;
 };

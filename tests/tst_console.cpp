@@ -546,11 +546,10 @@ void TestConsole::followingViewShowsWhatAFreshPaintShows()
         console.appendBytes(QByteArray::number(line) + (line % 3 ? " a line\r\n" : " part "));
         QTest::qWait(line % 2 ? 0 : 20);
     }
-    console.showArrivals();
-    QCoreApplication::processEvents();
-    const QRect view(console.viewport()->mapTo(&console, QPoint()), console.viewport()->size());
-    const QImage shown = console.screen()->grabWindow(console.winId()).toImage().copy(view);
-    QCOMPARE(shown.convertToFormat(QImage::Format_RGB32), console.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32));
+    // The scroll bar follows at a slower pace than the lines.
+    QTest::qWait(200);
+    const QImage shown = console.screen()->grabWindow(console.winId()).toImage();
+    QCOMPARE(shown.convertToFormat(QImage::Format_RGB32), console.grab().toImage().convertToFormat(QImage::Format_RGB32));
 }
 
 void TestConsole::operatorEdits_data()
