@@ -957,10 +957,28 @@ void ReceiveConsole::scrollContentsBy(int dx, int dy)
     if (dy != 0)
         m_gutter->update();
     if (std::abs(pixels) < viewport()->width() && std::abs(dy) < visibleLines()) {
-        // The top margin shows no line: it stays out of the move.
-        viewport()->scroll(int(pixels), dy * lineHeight(), viewport()->rect().adjusted(0, margin, 0, 0));
+        // The top margin shows no line, and the blank beyond the widest line in view is blank
+        // after an up or down move too: neither is moved.
+        const int moved = dx == 0 ? drawnWidth(dy) : viewport()->width();
+        viewport()->scroll(int(pixels), dy * lineHeight(), QRect(0, margin, moved, viewport()->height() - margin));
     } else
         viewport()->update();
+}
+
+int ReceiveConsole::drawnWidth(int dy)
+{
+    if (m_byteView)
+        return viewport()->width();
+    const auto [first, end] = rowsIn(viewport()->rect());
+    double widest = 0;
+    const qsizetype from = std::max<qsizetype>(0, first + std::min(dy, 0));
+    const qsizetype to = std::min(rowCount(), end + std::max(dy, 0));
+    for (qsizetype line = from; line < to; ++line)
+        widest = std::max(widest, m_buffer.lineWidth(line));
+    // A glyph may reach a little past its advance; a selected line break and the caret go past
+    // the line's end.
+    const double right = margin - horizontalOffset() + widest + m_buffer.advance(u' ') + m_charWidth + caretWidth;
+    return std::clamp(int(std::ceil(right)), 0, viewport()->width());
 }
 
 void ReceiveConsole::resizeEvent(QResizeEvent *event)

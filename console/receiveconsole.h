@@ -99,6 +99,8 @@ private:
     double horizontalOffset() const;
     void setHorizontalOffset(double pixels);
     int visibleLines() const;
+    // How far from the left the lines in view now and before a move of `dy` lines reach.
+    int drawnWidth(int dy);
     int lineHeight() const { return m_byteView ? m_byteLineHeight : m_textLineHeight; }
     // The view's rows: a line each in the text view, a line's bytes in rows of 16 in the byte view.
     qsizetype rowCount();

@@ -539,11 +539,16 @@ void TestConsole::glyphsAsShaped()
 void TestConsole::followingViewShowsWhatAFreshPaintShows()
 {
     ReceiveConsole console;
-    console.resize(200, 150);
+    console.resize(300, 150);
     console.show();
     QVERIFY(QTest::qWaitForWindowExposed(&console));
     for (int line = 0; line < 40; ++line) {
-        console.appendBytes(QByteArray::number(line) + (line % 3 ? " a line\r\n" : " part "));
+        // A long line among short ones scrolls out of view; later the selected line breaks
+        // are drawn past their lines' ends.
+        const char *rest = line == 20 ? " a longer line than the others\r\n" : line % 3 ? " a line\r\n" : " part ";
+        console.appendBytes(QByteArray::number(line) + rest);
+        if (line == 30)
+            console.select(0, console.text().size());
         QTest::qWait(line % 2 ? 0 : 20);
     }
     // The scroll bar follows at a slower pace than the lines.
