@@ -802,8 +802,8 @@ void ReceiveConsole::mouseReleaseEvent(QMouseEvent *event)
 void ReceiveConsole::paintEvent(QPaintEvent *event)
 {
     QPainter painter(viewport());
-    // After a scroll the region is the strip the move uncovered and the top margin: its
-    // bounding rectangle would be the whole view.
+    // After a scroll the region is the strip the move uncovered and the lines that changed,
+    // which need not be one rectangle: its bounding rectangle could be the whole view.
     const QRegion &dirty = event->region();
     if (m_byteView) {
         paintBytes(painter, dirty);

@@ -94,16 +94,23 @@ void CommPort::makePort()
 
 void CommPort::takeArrivals()
 {
-    m_arrived += portBuffered();
-    const qsizetype portRead = m_arrived.size();
-    const bool emptied = readRest();
-    emit dataReady();
     // A line that delivers a little at a time is read once a frame rather than on each arrival:
     // a trickle then wakes the program a few dozen times a second instead of once a line.
-    if (emptied && portRead < floodRead && m_port->isOpen() && m_readNotifier) {
+    if (takeAvailable() && m_port->isOpen() && m_readNotifier) {
         m_readNotifier->setEnabled(false);
         m_pause.start();
     }
+}
+
+bool CommPort::takeAvailable()
+{
+    const qsizetype before = m_arrived.size();
+    m_arrived += portBuffered();
+    const bool emptied = readRest();
+    const qsizetype taken = m_arrived.size() - before;
+    if (taken > 0)
+        emit dataReady();
+    return emptied && taken > 0 && taken < floodRead;
 }
 
 bool CommPort::readRest()
@@ -132,16 +139,11 @@ void CommPort::takePaused()
 {
     if (!m_port->isOpen() || !m_readNotifier)
         return;
-    const qsizetype before = m_arrived.size();
-    m_arrived += portBuffered();
-    const bool emptied = readRest();
-    const qsizetype taken = m_arrived.size() - before;
-    if (taken > 0)
-        emit dataReady();
+    const bool trickle = takeAvailable();
     if (!m_port->isOpen() || !m_readNotifier)
         return;
     // Quiet, flooding or failing, the port reads on its own again.
-    if (taken > 0 && taken < floodRead && emptied)
+    if (trickle)
         m_pause.start();
     else
         m_readNotifier->setEnabled(true);

@@ -83,6 +83,9 @@ private:
     void onError(QSerialPort::SerialPortError error);
     void reopenWhenBack();
     void takeArrivals();
+    // Takes what the port holds and what follows it on the device, and says so; true for a
+    // little that left the device empty (a trickle).
+    bool takeAvailable();
     // Reads what the device holds beyond the port's buffer; true if it was left empty.
     bool readRest();
     void takePaused();
