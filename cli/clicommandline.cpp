@@ -4,6 +4,7 @@
 #include "pacedwait.h"
 #include "portdrain.h"
 #include "portlink.h"
+#include "portmap.h"
 #include "settingsfile.h"
 #include "stopsignals.h"
 #include "subcommands.h"
@@ -13,7 +14,6 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <memory>
@@ -36,17 +36,15 @@ struct Options
     bool timestamps = false;
 };
 
-// The port as the link opens it: a folder holding (or not) COMn links, and n.
+// What the link opens for a --port: COMn as the window resolves it, or a device path or a
+// device server's URL as given; nullopt for anything else.
 struct PortTarget
 {
-    QString dir;
-    int number = 0;
-    std::shared_ptr<QTemporaryDir> linkDir;
+    int number = 0; // COMn, or 0 for a route
+    QString route;
 };
 
-// A device path goes through a COM1 link of its own, so that it meets the same resolution
-// and the same failure numbers as COMn.
-std::optional<PortTarget> portTarget(const QString &port, const QString &programDir)
+std::optional<PortTarget> portTarget(const QString &port)
 {
     static const QRegularExpression comName(QStringLiteral("^COM([0-9]{1,3})$"),
                                             QRegularExpression::CaseInsensitiveOption);
@@ -54,15 +52,13 @@ std::optional<PortTarget> portTarget(const QString &port, const QString &program
         const int number = match.captured(1).toInt();
         if (number < 1 || number > highestPortNumber)
             return std::nullopt;
-        return PortTarget{programDir, number, nullptr};
+        return PortTarget{number, {}};
     }
+    if (portmap::isNetworkUrl(port))
+        return PortTarget{0, port};
     if (!port.contains(u'/'))
         return std::nullopt;
-    auto linkDir = std::make_shared<QTemporaryDir>();
-    if (!linkDir->isValid()
-        || !QFile::link(QFileInfo(port).absoluteFilePath(), QDir(linkDir->path()).filePath(QStringLiteral("COM1"))))
-        return std::nullopt;
-    return PortTarget{linkDir->path(), 1, linkDir};
+    return PortTarget{0, QFileInfo(port).absoluteFilePath()};
 }
 
 QString helpText(const QCommandLineParser &parser)
@@ -116,9 +112,9 @@ QString parse(QCommandLineParser &parser, Options &options, const QString &progr
     options.ports = parser.values(QStringLiteral("port"));
     if (options.ports.isEmpty())
         return QStringLiteral("no --port given");
-    const QString settingsFile = QDir(programDir).filePath(QLatin1String(settingsfile::fileName));
-    options.baudRateText = parser.isSet(QStringLiteral("baud")) ? parser.value(QStringLiteral("baud"))
-                                                                : settingsfile::readBaudRateText(settingsFile);
+    options.baudRateText = parser.isSet(QStringLiteral("baud"))
+                               ? parser.value(QStringLiteral("baud"))
+                               : settingsfile::readBaudRateText(settingsfile::locate(programDir));
     const bool monitor = onlyListens(s);
     const QString listen = monitor && positional.size() > 1 ? positional[1] : parser.value(QStringLiteral("wait"));
     if (!listen.isEmpty() && !seconds(listen, options.listenSeconds))
@@ -140,20 +136,25 @@ public:
         const std::optional<Plan> plan = s.plan(Input{m_options.argument, m_context.clock(), QLocale()});
         if (!plan)
             return report(port, s.failure);
-        const std::optional<PortTarget> target = portTarget(port, m_context.programDir);
+        const std::optional<PortTarget> target = portTarget(port);
         if (!target)
             return report(port, Outcome::PortFailure, commerror::PortNotFound);
-        PortLink link(target->dir);
+        PortLink link(m_context.programDir);
         MonitorPrinter printer(m_options.hex, m_options.timestamps);
         QObject::connect(&link, &PortLink::received, [&](const QByteArray &bytes) {
             *m_context.out << printer.take(bytes, m_context.clock());
             m_context.out->flush();
         });
         try {
-            link.open(m_options.baudRateText, quint8(target->number));
+            if (target->number > 0)
+                link.open(m_options.baudRateText, quint8(target->number));
+            else
+                link.open(m_options.baudRateText, target->route);
         } catch (const CommError &failure) {
             return report(port, Outcome::PortFailure, failure.number());
         }
+        if (const int failure = waitUntilConnected(link.MSComm1()))
+            return report(port, Outcome::PortFailure, failure);
         Outcome outcome = Outcome::Done;
         int number = 0;
         try {
@@ -178,6 +179,22 @@ public:
     }
 
 private:
+    // A device server's answer; 0 once connected, else the failure's number.
+    int waitUntilConnected(CommPort &port)
+    {
+        if (!port.connecting())
+            return 0;
+        int failure = 0;
+        QEventLoop loop;
+        QObject::connect(&port, &CommPort::opened, &loop, &QEventLoop::quit);
+        QObject::connect(&port, &CommPort::openFailed, &loop, [&](int number) {
+            failure = number;
+            loop.quit();
+        });
+        loop.exec();
+        return failure;
+    }
+
     // Prints what arrives for the time asked; false when the device went away meanwhile.
     bool listen(PortLink &link)
     {

@@ -1,11 +1,14 @@
 #include "commport.h"
 
 #include "comname.h"
+#include "networkline.h"
 #include "portdrain.h"
+#include "portmap.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QList>
+#include <QMutex>
 #include <QSocketNotifier>
 
 #ifdef Q_OS_UNIX
@@ -34,10 +37,35 @@ QSocketNotifier *readNotifierOf(const QSerialPort &port)
 }
 
 // The ports open at this moment, for a process that ends without closing its windows.
-QList<CommPort *> &openPorts()
+// A command line opens several at once, each in a thread of its own.
+class OpenPorts
+{
+public:
+    void append(CommPort *port)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_ports.append(port);
+    }
+    void removeOne(CommPort *port)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_ports.removeOne(port);
+    }
+    QList<CommPort *> all() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_ports;
+    }
+
+private:
+    mutable QMutex m_mutex;
+    QList<CommPort *> m_ports;
+};
+
+OpenPorts &openPorts()
 {
     // Never destroyed: an exit handler may still need it after static destruction began.
-    static auto *all = new QList<CommPort *>;
+    static auto *all = new OpenPorts;
     return *all;
 }
 
@@ -78,8 +106,18 @@ CommPort::CommPort(QString programDir, QObject *parent)
 
 CommPort::~CommPort()
 {
-    if (m_port->isOpen())
+    if (portOpen())
         close();
+}
+
+bool CommPort::portOpen() const
+{
+    return m_network || m_port->isOpen();
+}
+
+bool CommPort::connecting() const
+{
+    return m_network && !m_network->isConnected();
 }
 
 void CommPort::makePort()
@@ -162,17 +200,26 @@ void CommPort::setCommPort(int portNumber)
 {
     if (portNumber < 1 || portNumber > highestPortNumber)
         throw CommError(commerror::PortNotFound);
-    if (m_port->isOpen())
+    if (portOpen())
         throw CommError(commerror::PortInUse);
     m_watch.stop();
     m_commPort = portNumber;
+    m_route.clear();
+}
+
+void CommPort::setRoute(const QString &route)
+{
+    if (portOpen())
+        throw CommError(commerror::PortInUse);
+    m_watch.stop();
+    m_route = route;
 }
 
 void CommPort::setPortOpen(bool open)
 {
     if (!open)
         m_watch.stop();
-    if (open == m_port->isOpen()) {
+    if (open == portOpen()) {
         if (open)
             throw CommError(commerror::PortInUse);
         return;
@@ -185,7 +232,12 @@ void CommPort::setPortOpen(bool open)
 
 void CommPort::open()
 {
-    const ComResolution com = resolveCom(m_commPort, m_programDir);
+    const ComResolution com = m_route.isEmpty() ? resolveCom(m_commPort, m_programDir) : ComResolution{m_route, m_route};
+    if (portmap::isNetworkUrl(com.device)) {
+        openNetwork(com.device, false);
+        m_openedVia = com.name;
+        return;
+    }
     const QString &device = com.device;
 #ifndef Q_OS_WIN
     // Windows port names are not files; there the open itself tells.
@@ -209,8 +261,65 @@ void CommPort::open()
     m_watch.stop();
 }
 
+void CommPort::openNetwork(const QString &url, bool reconnecting)
+{
+    const auto target = portmap::parseNetworkTarget(url);
+    if (!target)
+        throw CommError(commerror::PortNotFound);
+    m_arrived.clear();
+    m_network = new NetworkLine(*target, m_line, this);
+    connect(m_network, &NetworkLine::connected, this, [this, reconnecting] {
+        m_watch.stop();
+        if (reconnecting)
+            emit deviceBack();
+        else
+            emit opened();
+    });
+    connect(m_network, &NetworkLine::failed, this, [this, reconnecting](int number) {
+        dropNetwork();
+        // The watch tries again on its next tick.
+        if (!reconnecting)
+            emit openFailed(number);
+    });
+    connect(m_network, &NetworkLine::dataReady, this, &CommPort::dataReady);
+    connect(m_network, &NetworkLine::lost, this, [this](qint64 unsent) {
+        m_arrived += m_network->takeReceived();
+        if (!m_arrived.isEmpty())
+            emit dataReady();
+        dropNetwork();
+        m_watch.start();
+        emit deviceLost(unsent);
+    });
+    m_network->start(m_connectTimeout);
+    openPorts().append(this);
+}
+
+void CommPort::dropNetwork()
+{
+    openPorts().removeOne(this);
+    NetworkLine *line = std::exchange(m_network, nullptr);
+    line->disconnect(this);
+    line->close();
+    // Its own signal may be running.
+    line->deleteLater();
+}
+
 void CommPort::close()
 {
+    if (m_network) {
+        m_arrived.clear();
+        const qint64 onTheWay = m_network->queued();
+        if (onTheWay == 0 || !m_network->isConnected()) {
+            dropNetwork();
+            return;
+        }
+        openPorts().removeOne(this);
+        NetworkLine *line = std::exchange(m_network, nullptr);
+        line->disconnect(this);
+        line->setParent(nullptr);
+        PortDrain::start(std::unique_ptr<NetworkLine>(line), lineTime(onTheWay, m_line.baudRate));
+        return;
+    }
     openPorts().removeOne(this);
     m_pause.stop();
     m_readNotifier.clear();
@@ -227,10 +336,15 @@ void CommPort::close()
 
 void CommPort::closeAllNow()
 {
-    const QList<CommPort *> ports = openPorts();
+    const QList<CommPort *> ports = openPorts().all();
     for (CommPort *port : ports) {
-        writeOutNow(*port->m_port, QDeadlineTimer(lineTime(bytesOnTheWay(*port->m_port), port->m_line.baudRate)));
         openPorts().removeOne(port);
+        if (NetworkLine *line = port->m_network) {
+            line->writeOutNow(QDeadlineTimer(lineTime(line->queued(), port->m_line.baudRate)));
+            line->close();
+            continue;
+        }
+        writeOutNow(*port->m_port, QDeadlineTimer(lineTime(bytesOnTheWay(*port->m_port), port->m_line.baudRate)));
         port->m_port->close();
     }
     PortDrain::closeAll(true);
@@ -238,6 +352,10 @@ void CommPort::closeAllNow()
 
 void CommPort::output(QByteArrayView bytes)
 {
+    if (m_network) {
+        m_network->write(bytes);
+        return;
+    }
     if (!m_port->isOpen())
         throw CommError(commerror::PortNotOpen);
     if (m_port->write(bytes.data(), bytes.size()) != bytes.size())
@@ -249,6 +367,8 @@ void CommPort::output(QByteArrayView bytes)
 
 QByteArray CommPort::input()
 {
+    if (m_network)
+        return std::exchange(m_arrived, {}) + m_network->takeReceived();
     if (!m_port->isOpen())
         return {};
     return std::exchange(m_arrived, {}) + portBuffered();
@@ -282,10 +402,16 @@ void CommPort::onError(QSerialPort::SerialPortError error)
 
 void CommPort::reopenWhenBack()
 {
+    if (m_network)
+        return; // still trying the last tick's connection
     // Another way to COMn (an on-board port left once a udev link went) is another device.
-    const ComResolution com = resolveCom(m_commPort, m_programDir);
+    const ComResolution com = m_route.isEmpty() ? resolveCom(m_commPort, m_programDir) : ComResolution{m_route, m_route};
     if (com.name != m_openedVia)
         return;
+    if (portmap::isNetworkUrl(com.device)) {
+        openNetwork(com.device, true);
+        return;
+    }
 #ifndef Q_OS_WIN
     if (!QFileInfo::exists(com.device))
         return;

@@ -10,8 +10,11 @@
 #include <QString>
 #include <QTimer>
 
+#include <chrono>
 #include <exception>
 #include <memory>
+
+class NetworkLine;
 
 // Failure numbers of the classic serial control, shown to the operator after "PORT Hatası ".
 namespace commerror {
@@ -43,6 +46,9 @@ private:
 // whether COMn leads to a device again by the same way (the same link, or the same on-board
 // port) and reopens it with the same settings. Closing lets what is still queued reach the
 // line at the line's pace and ends that watch.
+// COMn may lead to a device server instead (a port map's rfc2217:// or socket:// URL): the
+// port then counts as open while it connects, keeps what is written until the connection is
+// up, and reports the outcome as opened() or openFailed(); a lost connection is a lost device.
 class CommPort : public QObject
 {
     Q_OBJECT
@@ -56,9 +62,15 @@ public:
 
     void setCommPort(int portNumber);
     int commPort() const { return m_commPort; }
+    // A device path or URL to open instead of COMn (the command line's own targets).
+    void setRoute(const QString &route);
 
     void setPortOpen(bool open);
-    bool portOpen() const { return m_port->isOpen(); }
+    bool portOpen() const;
+    // Open, but still connecting to a device server.
+    bool connecting() const;
+    // How long a device server may take to answer before the opening fails.
+    void setConnectTimeout(std::chrono::milliseconds timeout) { m_connectTimeout = timeout; }
 
     void output(QByteArrayView bytes);
     QByteArray input();
@@ -75,11 +87,17 @@ signals:
     void deviceLost(qint64 unsentBytes);
     // The lost device is back and open again.
     void deviceBack();
+    // A device server took the connection; only after an opening that was still connecting.
+    void opened();
+    // The device server could not be reached; the port is closed by now.
+    void openFailed(int number);
 
 private:
     void makePort();
     void open();
+    void openNetwork(const QString &url, bool reconnecting);
     void close();
+    void dropNetwork();
     void onError(QSerialPort::SerialPortError error);
     void reopenWhenBack();
     void takeArrivals();
@@ -96,6 +114,10 @@ private:
     QString m_settings = QStringLiteral("9600,n,8,1");
     LineSettings m_line{9600};
     int m_commPort = 1;
+    QString m_route;
+    // A child while connected to a device server, instead of the serial port.
+    NetworkLine *m_network = nullptr;
+    std::chrono::milliseconds m_connectTimeout{7000};
     // How COMn was reached when it opened; only that way may reopen it.
     QString m_openedVia;
     QTimer m_watch;

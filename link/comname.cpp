@@ -1,5 +1,7 @@
 #include "comname.h"
 
+#include "portmap.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSerialPortInfo>
@@ -15,17 +17,22 @@ QString linkTarget(const QFileInfo &link)
 
 } // namespace
 
-ComResolution resolveCom(int portNumber, const QString &programDir, const QString &devDir)
+ComResolution resolveCom(int portNumber, const QString &programDir, const QString &devDir,
+                         const QStringList &mapFolders)
 {
     const QString name = QStringLiteral("COM%1").arg(portNumber);
 #ifdef Q_OS_WIN
     Q_UNUSED(programDir);
     Q_UNUSED(devDir);
+    Q_UNUSED(mapFolders);
     return {name, name};
 #else
     const QFileInfo beside(QDir(programDir).filePath(name));
     if (beside.isSymLink())
         return {beside.filePath(), linkTarget(beside)};
+    // The target is part of the way: a map that names another target for COMn is another device.
+    if (const auto mapped = portmap::lookup(portNumber, mapFolders))
+        return {QStringLiteral("%1: %2=%3").arg(mapped->file, name, mapped->target), mapped->target};
     // udev removes its link with the adapter, so only a present /dev/COMn counts.
     const QFileInfo udev(QDir(devDir).filePath(name));
     if (udev.exists())
@@ -44,6 +51,10 @@ PortFacts portFacts(const QString &device, const QList<QSerialPortInfo> &availab
 {
     PortFacts facts;
     facts.device = device;
+    if (portmap::isNetworkUrl(device)) {
+        facts.present = portmap::parseNetworkTarget(device).has_value();
+        return facts;
+    }
     QSerialPortInfo info;
     for (const QSerialPortInfo &port : available) {
         if (port.systemLocation() == device || port.portName() == device)

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "settingsfile.h"
+
 #include <QList>
 #include <QSerialPortInfo>
 #include <QString>
+#include <QStringList>
 
 // How COMn is reached: `name` is what the operator's set-up made (a link beside the program,
-// a udev link /dev/COMn, or the on-board port), `device` the device it leads to now.
+// a port map's line, a udev link /dev/COMn, or the on-board port), `device` the device it
+// leads to now, or the network URL a map names.
 struct ComResolution
 {
     QString name;
@@ -13,9 +17,11 @@ struct ComResolution
 };
 
 // COMn on Windows is the system's own name; elsewhere, in this order: a link named COMn
-// beside the program, /dev/COMn (a udev rule's SYMLINK), the n-th on-board UART.
+// beside the program, the port maps in `mapFolders` (the user's before the machine's),
+// /dev/COMn (a udev rule's SYMLINK), the n-th on-board UART.
 ComResolution resolveCom(int portNumber, const QString &programDir,
-                         const QString &devDir = QStringLiteral("/dev"));
+                         const QString &devDir = QStringLiteral("/dev"),
+                         const QStringList &mapFolders = settingsfile::configFolders());
 QString comDevicePath(int portNumber, const QString &programDir,
                       const QString &devDir = QStringLiteral("/dev"));
 
@@ -32,4 +38,5 @@ struct PortFacts
 };
 
 // `available` is QSerialPortInfo::availablePorts(), asked once for many devices: it is slow.
+// A network URL is taken as present, without connecting.
 PortFacts portFacts(const QString &device, const QList<QSerialPortInfo> &available);

@@ -1,8 +1,12 @@
 #include "portdrain.h"
 
+#include "networkline.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QList>
+#include <QMutex>
+#include <QThread>
 
 #include <algorithm>
 
@@ -19,6 +23,9 @@ namespace {
 constexpr auto checkInterval = 10ms;
 constexpr auto adapterMargin = 2s;
 
+// Command lines serve several ports at once, each in a thread of its own.
+QMutex drainsMutex;
+
 QList<PortDrain *> &drains()
 {
     // Never destroyed: an exit handler may still need it after static destruction began.
@@ -26,7 +33,14 @@ QList<PortDrain *> &drains()
     return *all;
 }
 
-QEventLoop *waitingLoop = nullptr;
+bool anyInThisThread()
+{
+    QMutexLocker lock(&drainsMutex);
+    return std::any_of(drains().cbegin(), drains().cend(),
+                       [](const PortDrain *drain) { return drain->thread() == QThread::currentThread(); });
+}
+
+thread_local QEventLoop *waitingLoop = nullptr;
 
 } // namespace
 
@@ -65,44 +79,72 @@ bool isDeviceGone(const QSerialPort &port, QSerialPort::SerialPortError error)
 #endif
 }
 
-PortDrain::PortDrain(std::unique_ptr<QSerialPort> port, std::chrono::milliseconds limit)
-    : m_port(std::move(port)), m_deadline(std::chrono::steady_clock::now() + limit)
+PortDrain::PortDrain(std::unique_ptr<QSerialPort> port, std::unique_ptr<NetworkLine> line,
+                     std::chrono::milliseconds limit)
+    : m_port(std::move(port)), m_line(std::move(line)), m_deadline(std::chrono::steady_clock::now() + limit)
 {
-    m_port->disconnect();
     // Only a device that is gone ends the drain early; a full line just makes it wait.
-    connect(m_port.get(), &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
-        if (isDeviceGone(*m_port, error))
-            finish();
-    });
+    if (m_port) {
+        m_port->disconnect();
+        connect(m_port.get(), &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+            if (isDeviceGone(*m_port, error))
+                finish();
+        });
+    } else {
+        m_line->disconnect();
+        connect(m_line.get(), &NetworkLine::lost, this, &PortDrain::finish);
+    }
     connect(&m_check, &QTimer::timeout, this, &PortDrain::check);
     m_check.start(checkInterval);
 }
 
+PortDrain::~PortDrain() = default;
+
 void PortDrain::start(std::unique_ptr<QSerialPort> port, std::chrono::milliseconds limit)
 {
-    drains().append(new PortDrain(std::move(port), limit));
+    auto *drain = new PortDrain(std::move(port), nullptr, limit);
+    QMutexLocker lock(&drainsMutex);
+    drains().append(drain);
+}
+
+void PortDrain::start(std::unique_ptr<NetworkLine> line, std::chrono::milliseconds limit)
+{
+    auto *drain = new PortDrain(nullptr, std::move(line), limit);
+    QMutexLocker lock(&drainsMutex);
+    drains().append(drain);
+}
+
+qint64 PortDrain::onTheWay() const
+{
+    return m_port ? bytesOnTheWay(*m_port) : m_line->queued();
 }
 
 void PortDrain::check()
 {
-    if (bytesOnTheWay(*m_port) == 0 || std::chrono::steady_clock::now() >= m_deadline)
+    if (onTheWay() == 0 || std::chrono::steady_clock::now() >= m_deadline)
         finish();
 }
 
 void PortDrain::finish()
 {
-    if (!drains().removeOne(this))
-        return;
+    {
+        QMutexLocker lock(&drainsMutex);
+        if (!drains().removeOne(this))
+            return;
+    }
     m_check.stop();
-    m_port->close();
+    if (m_port)
+        m_port->close();
+    else
+        m_line->close();
     deleteLater();
-    if (drains().isEmpty() && waitingLoop)
+    if (waitingLoop && thread() == QThread::currentThread() && !anyInThisThread())
         waitingLoop->quit();
 }
 
 void PortDrain::waitForAll()
 {
-    if (drains().isEmpty())
+    if (!anyInThisThread())
         return;
     QEventLoop loop;
     waitingLoop = &loop;
@@ -114,10 +156,16 @@ void PortDrain::waitForAll()
 
 void PortDrain::closeAll(bool writeOutFirst)
 {
-    const QList<PortDrain *> all = drains();
+    QList<PortDrain *> all;
+    {
+        QMutexLocker lock(&drainsMutex);
+        all = drains();
+    }
     for (PortDrain *drain : all) {
-        if (writeOutFirst)
+        if (writeOutFirst && drain->m_port)
             writeOutNow(*drain->m_port, QDeadlineTimer(drain->m_deadline));
+        else if (writeOutFirst)
+            drain->m_line->writeOutNow(QDeadlineTimer(drain->m_deadline));
         drain->finish();
     }
 }

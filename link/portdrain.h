@@ -8,6 +8,8 @@
 #include <chrono>
 #include <memory>
 
+class NetworkLine;
+
 // How long a line needs for `bytes` at `baudRate` (ten bit times a byte), with a margin for
 // the adapter's own buffers.
 std::chrono::milliseconds lineTime(qint64 bytes, qint32 baudRate);
@@ -26,25 +28,31 @@ bool isDeviceGone(const QSerialPort &port, QSerialPort::SerialPortError error);
 
 // Takes over a port whose owner closed it while bytes were still on their way, lets them
 // reach the line at the line's pace, then closes it. The window that wrote them may go at
-// once; the program waits for its drains before it ends.
+// once; the program waits for its drains before it ends. A device server's connection has
+// its bytes out once the connection has taken them all.
 class PortDrain : public QObject
 {
     Q_OBJECT
 
 public:
     static void start(std::unique_ptr<QSerialPort> port, std::chrono::milliseconds limit);
-    // Runs events until every drain has finished: the program's last step.
+    static void start(std::unique_ptr<NetworkLine> line, std::chrono::milliseconds limit);
+    // Runs events until every drain started in this thread has finished: the program's last
+    // step, or a command line's before it reports a port.
     static void waitForAll();
     // Closes every drained port: at once, or (for a process that will run no event loop
     // again) after waiting, blocked, for its bytes until its time is up.
     static void closeAll(bool writeOutFirst = false);
 
 private:
-    PortDrain(std::unique_ptr<QSerialPort> port, std::chrono::milliseconds limit);
+    PortDrain(std::unique_ptr<QSerialPort> port, std::unique_ptr<NetworkLine> line, std::chrono::milliseconds limit);
+    ~PortDrain() override;
+    qint64 onTheWay() const;
     void check();
     void finish();
 
     std::unique_ptr<QSerialPort> m_port;
+    std::unique_ptr<NetworkLine> m_line;
     std::chrono::steady_clock::time_point m_deadline;
     QTimer m_check;
 };

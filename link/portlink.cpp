@@ -2,7 +2,6 @@
 
 #include "settingsfile.h"
 
-#include <QDir>
 
 PortLink::PortLink(QString programDir, QObject *parent)
     : QObject(parent), m_programDir(programDir), m_port(programDir), m_poll(m_port)
@@ -12,13 +11,21 @@ PortLink::PortLink(QString programDir, QObject *parent)
 
 QString PortLink::readBaudRateText() const
 {
-    return settingsfile::readBaudRateText(QDir(m_programDir).filePath(QLatin1String(settingsfile::fileName)));
+    return settingsfile::readBaudRateText(settingsfile::locate(m_programDir));
 }
 
 void PortLink::open(const QString &baudRateText, quint8 selectedPort)
 {
     m_port.setSettings(baudRateText + QStringLiteral(",n,8,1"));
     m_port.setCommPort(selectedPort);
+    m_port.setPortOpen(true);
+    m_poll.setInterval(1);
+}
+
+void PortLink::open(const QString &baudRateText, const QString &route)
+{
+    m_port.setSettings(baudRateText + QStringLiteral(",n,8,1"));
+    m_port.setRoute(route);
     m_port.setPortOpen(true);
     m_poll.setInterval(1);
 }

@@ -21,6 +21,10 @@ public:
     // Hands "<baud>,n,8,1" and the port number to the port, opens it and arms the receive
     // poll. Throws CommError; the port then stays closed and the poll stopped.
     void open(const QString &baudRateText, quint8 selectedPort);
+    // The same for a device path or a device server's URL instead of COMn. Either may still be
+    // connecting when it returns (a device server): the port then reports opened() or
+    // openFailed() later, and what is sent meanwhile waits for the connection.
+    void open(const QString &baudRateText, const QString &route);
 
     // Stops the receive poll and closes the port if it is open; queued bytes go out first.
     void close();

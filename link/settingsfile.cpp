@@ -2,8 +2,10 @@
 
 #include "codepage.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 namespace settingsfile {
 namespace {
@@ -58,6 +60,28 @@ QString readBaudRateText(const QString &path)
         return fallback;
     const QByteArray head = file.read(headLimit);
     return baudRateText(head).value_or(fallback);
+}
+
+QStringList configFolders()
+{
+    // Not AppConfigLocation: the window and its companions carry different application names.
+    QStringList folders;
+    for (const QString &base : QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation))
+        folders << QDir(base).filePath(QStringLiteral("terminal-kontrol"));
+    return folders;
+}
+
+QString locate(const QString &programDir)
+{
+    const QString beside = QDir(programDir).filePath(QLatin1String(fileName));
+    if (QFileInfo(beside).isFile())
+        return beside;
+    for (const QString &folder : configFolders()) {
+        const QString path = QDir(folder).filePath(QLatin1String(fileName));
+        if (QFileInfo(path).isFile())
+            return path;
+    }
+    return beside;
 }
 
 } // namespace settingsfile

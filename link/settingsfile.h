@@ -2,10 +2,12 @@
 
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
-// The optional file beside the program whose first two lines name the baud rate.
+// The optional file whose first two lines name the baud rate: beside the program, else in
+// the user's or the machine's configuration folder.
 namespace settingsfile {
 
 inline constexpr char fileName[] = "Vxl00.Def";
@@ -29,5 +31,14 @@ std::optional<QString> baudRateText(QByteArrayView head);
 // The baud rate text for the file at `path`; a missing, unreadable or non-text file,
 // or a directory of that name, gives the default.
 QString readBaudRateText(const QString &path);
+
+// The program's configuration folders, the user's first ($XDG_CONFIG_HOME/terminal-kontrol,
+// then each of $XDG_CONFIG_DIRS, /etc/xdg by default): the installed program's own folder
+// belongs to root, so an operator's files live there.
+QStringList configFolders();
+
+// The settings file in use: the first of beside the program, then each configuration
+// folder, that is an ordinary file; the one beside the program when there is none.
+QString locate(const QString &programDir);
 
 } // namespace settingsfile

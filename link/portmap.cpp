@@ -1,0 +1,102 @@
+#include "portmap.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSettings>
+
+#include <arpa/inet.h>
+
+namespace portmap {
+namespace {
+
+// "COM4" (any case, no leading zero) to 4; 0 for anything else.
+int comNumber(const QString &key)
+{
+    static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]{0,2})$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const auto match = com.match(key);
+    const int number = match.hasMatch() ? match.captured(1).toInt() : 0;
+    return number <= 255 ? number : 0;
+}
+
+// The [ports] group of one map, by port number.
+QMap<int, QString> readMap(const QString &path)
+{
+    QMap<int, QString> ports;
+    if (!QFileInfo(path).isFile())
+        return ports;
+    QSettings map(path, QSettings::IniFormat);
+    map.beginGroup(QStringLiteral("ports"));
+    for (const QString &key : map.childKeys()) {
+        const int number = comNumber(key);
+        const QVariant value = map.value(key);
+        // QSettings reads an unquoted comma as a list; a path may hold one.
+        const QString target = value.typeId() == QMetaType::QStringList ? value.toStringList().join(u',')
+                                                                         : value.toString().trimmed();
+        if (number > 0 && !target.isEmpty() && !ports.contains(number))
+            ports.insert(number, target);
+    }
+    return ports;
+}
+
+} // namespace
+
+std::optional<Entry> lookup(int portNumber, const QStringList &folders)
+{
+    for (const QString &folder : folders) {
+        const QString path = QDir(folder).filePath(QLatin1String(fileName));
+        const QMap<int, QString> ports = readMap(path);
+        if (const auto found = ports.constFind(portNumber); found != ports.constEnd())
+            return Entry{path, *found};
+    }
+    return std::nullopt;
+}
+
+QMap<int, QString> all(const QStringList &folders)
+{
+    QMap<int, QString> ports;
+    for (const QString &folder : folders) {
+        const QMap<int, QString> map = readMap(QDir(folder).filePath(QLatin1String(fileName)));
+        for (auto it = map.cbegin(); it != map.cend(); ++it) {
+            if (!ports.contains(it.key()))
+                ports.insert(it.key(), it.value());
+        }
+    }
+    return ports;
+}
+
+bool isNetworkUrl(const QString &target)
+{
+    return target.startsWith(QLatin1String("rfc2217://"), Qt::CaseInsensitive)
+           || target.startsWith(QLatin1String("socket://"), Qt::CaseInsensitive);
+}
+
+std::optional<NetworkTarget> parseNetworkTarget(const QString &target)
+{
+    // Bracketed IPv6, or a name of letters, digits, dots and hyphens; then the port.
+    static const QRegularExpression url(
+        QStringLiteral("^(rfc2217|socket)://(?:\\[([0-9A-Fa-f:.]+)\\]|([A-Za-z0-9.-]+)):([0-9]{1,5})/?(?:\\?.*)?$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const auto match = url.match(target);
+    if (!match.hasMatch())
+        return std::nullopt;
+    NetworkTarget parsed;
+    parsed.protocol = match.captured(1).compare(QLatin1String("rfc2217"), Qt::CaseInsensitive) == 0
+                          ? NetworkTarget::Protocol::Rfc2217
+                          : NetworkTarget::Protocol::RawTcp;
+    const QString v6 = match.captured(2);
+    in6_addr address{};
+    if (!v6.isEmpty() && ::inet_pton(AF_INET6, v6.toLatin1().constData(), &address) != 1)
+        return std::nullopt;
+    parsed.host = v6.isEmpty() ? match.captured(3) : v6;
+    if (parsed.host.startsWith(u'-') || parsed.host.startsWith(u'.'))
+        return std::nullopt;
+    const int port = match.captured(4).toInt();
+    if (port < 1 || port > 65535)
+        return std::nullopt;
+    parsed.port = quint16(port);
+    return parsed;
+}
+
+} // namespace portmap
