@@ -149,6 +149,11 @@ void Form1::bindEvents()
             showPortFailure(CommError(commerror::PortNotOpen));
     }, Qt::QueuedConnection);
     connect(&m_link.MSComm1(), &CommPort::deviceLost, this, [this] { showLineDown(true); });
+    // A device server answers after the load: its failure takes the load's own way back.
+    connect(&m_link.MSComm1(), &CommPort::openFailed, this, [this](int number) {
+        showPortFailure(CommError(number));
+        m_timer2.start(1);
+    });
     connect(&m_link.MSComm1(), &CommPort::deviceBack, this, [this] { showLineDown(false); });
 
     connect(Label3, &ClickableLabel::clicked, this, &Form1::Label3_Click);

@@ -117,7 +117,7 @@ bool CommPort::portOpen() const
 
 bool CommPort::connecting() const
 {
-    return m_network && !m_network->isConnected();
+    return m_network && !m_networkUp;
 }
 
 void CommPort::makePort()
@@ -268,7 +268,9 @@ void CommPort::openNetwork(const QString &url, bool reconnecting)
         throw CommError(commerror::PortNotFound);
     m_arrived.clear();
     m_network = new NetworkLine(*target, m_line, this);
+    m_networkUp = false;
     connect(m_network, &NetworkLine::connected, this, [this, reconnecting] {
+        m_networkUp = true;
         m_watch.stop();
         if (reconnecting)
             emit deviceBack();
@@ -309,7 +311,7 @@ void CommPort::close()
     if (m_network) {
         m_arrived.clear();
         const qint64 onTheWay = m_network->queued();
-        if (onTheWay == 0 || !m_network->isConnected()) {
+        if (onTheWay == 0 || !m_networkUp) {
             dropNetwork();
             return;
         }

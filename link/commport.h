@@ -117,6 +117,8 @@ private:
     QString m_route;
     // A child while connected to a device server, instead of the serial port.
     NetworkLine *m_network = nullptr;
+    // Known here once its connected() has come.
+    bool m_networkUp = false;
     std::chrono::milliseconds m_connectTimeout{7000};
     // How COMn was reached when it opened; only that way may reopen it.
     QString m_openedVia;

@@ -52,7 +52,12 @@ PortFacts portFacts(const QString &device, const QList<QSerialPortInfo> &availab
     PortFacts facts;
     facts.device = device;
     if (portmap::isNetworkUrl(device)) {
-        facts.present = portmap::parseNetworkTarget(device).has_value();
+        const auto target = portmap::parseNetworkTarget(device);
+        facts.present = target.has_value();
+        if (target)
+            facts.description = target->protocol == portmap::NetworkTarget::Protocol::Rfc2217
+                                    ? QStringLiteral("Ağdaki seri port sunucusu (RFC 2217)")
+                                    : QStringLiteral("Ağdaki seri port sunucusu (TCP)");
         return facts;
     }
     QSerialPortInfo info;

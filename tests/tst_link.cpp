@@ -2,6 +2,7 @@
 // rate, failures that return to the port window, the console filling from the line,
 // a device that goes away, and bytes that must reach the line before the port closes.
 #include "harness.h"
+#include "ser2net.h"
 
 #include "codepage.h"
 #include "form0.h"
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -41,6 +43,44 @@ QByteArray allBytes()
     return all;
 }
 
+// The operator's own configuration folder holding a port map and, if given, a settings file;
+// the machine's folder is an empty one.
+struct UserConfig
+{
+    explicit UserConfig(const QByteArray &ports, const QByteArray &settings = {})
+    {
+        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+        qputenv("XDG_CONFIG_DIRS", machine.path().toLocal8Bit());
+        QDir(home.path()).mkpath(QStringLiteral("terminal-kontrol"));
+        const auto write = [this](const char *name, const QByteArray &content) {
+            QFile file(home.filePath(QStringLiteral("terminal-kontrol/") + QLatin1String(name)));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        };
+        write("terminal-kontrol.conf", "[ports]\n" + ports);
+        if (!settings.isEmpty())
+            write("Vxl00.Def", settings);
+    }
+    ~UserConfig()
+    {
+        qunsetenv("XDG_CONFIG_HOME");
+        qunsetenv("XDG_CONFIG_DIRS");
+    }
+    QTemporaryDir home;
+    QTemporaryDir machine;
+};
+
+// A main window loaded on COMn as the port window's OK loads it.
+Form1 *openWindow(Module1 &module, int port)
+{
+    module.programDir = QCoreApplication::applicationDirPath();
+    module.SelectedPort = quint8(port);
+    auto *form = new Form1(module);
+    form->load();
+    form->show();
+    return form;
+}
+
 } // namespace
 
 class TestLink : public QObject
@@ -66,6 +106,12 @@ private slots:
     void fullLineIsNoFailure();
     void bytesReachLineWhenClosedAtOnce_data();
     void bytesReachLineWhenClosedAtOnce();
+
+    void deviceServerIsAPort_data();
+    void deviceServerIsAPort();
+    void deviceServerRestarts();
+    void unreachableServerReturnsToPortWindow_data();
+    void unreachableServerReturnsToPortWindow();
 };
 
 void TestLink::init()
@@ -324,6 +370,110 @@ void TestLink::bytesReachLineWhenClosedAtOnce()
     h.click(h.form->Command9);
     h.form->close();
     QCOMPARE(h.far.read(length + 1).size(), length + 1);
+}
+
+void TestLink::deviceServerIsAPort_data()
+{
+    QTest::addColumn<bool>("rfc2217");
+    QTest::addColumn<int>("baudRate");
+    QTest::newRow("RFC 2217 sets the settings file's rate") << true << 9600;
+    QTest::newRow("raw TCP keeps the server's rate") << false << 4800;
+}
+
+void TestLink::deviceServerIsAPort()
+{
+    QFETCH(bool, rfc2217);
+    QFETCH(int, baudRate);
+    Pty far;
+    Ser2net server({far.devicePath()});
+    QVERIFY(server.start());
+    const QString url = rfc2217 ? server.rfc2217Url(0) : server.rawUrl(0);
+    UserConfig config("COM4=" + url.toLatin1() + "\n", "9600\r\n");
+    MessageBoxCatcher boxes;
+    Module1 module;
+    QPointer<Form1> form = openWindow(module, 4);
+    CommPort &port = form->link().MSComm1();
+    QVERIFY(waitUntil([&] { return !port.connecting(); }));
+    QVERIFY(port.portOpen());
+    QCOMPARE(form->Text8->text(), QStringLiteral("Baud Rate : 9600\r\n"));
+    QVERIFY(far.waitForRawMode());
+    QVERIFY(waitUntil([&] { return far.baudRate() == baudRate; }));
+    QVERIFY(far.is8N1());
+
+    form->Text8->setText(QString());
+    form->link().send(allBytes());
+    QCOMPARE(hexDump(far.readWithExtras(256)), hexDump(allBytes()));
+    far.write(allBytes());
+    QVERIFY(waitUntil([&] { return form->Text8->text().size() >= 256; }));
+    QCOMPARE(codepage::fromUnicode(form->Text8->text()), allBytes());
+    QCOMPARE(boxes.texts, QStringList());
+    form->close();
+}
+
+void TestLink::deviceServerRestarts()
+{
+    Pty far;
+    Ser2net server({far.devicePath()});
+    QVERIFY(server.start());
+    UserConfig config("COM4=" + server.rfc2217Url(0).toLatin1() + "\n");
+    Module1 module;
+    QPointer<Form1> form = openWindow(module, 4);
+    CommPort &port = form->link().MSComm1();
+    QVERIFY(waitUntil([&] { return port.portOpen() && !port.connecting(); }));
+    QVERIFY(far.waitForRawMode());
+
+    // The server goes: a lost device, as an unplugged adapter is.
+    server.stop();
+    QVERIFY(waitUntil([&] { return !port.portOpen(); }));
+    MessageBoxCatcher boxes;
+    QTest::mouseClick(form->Command17, Qt::LeftButton);
+    QCOMPARE(boxes.texts, QStringList{QStringLiteral("PORT Hatası 8018")});
+    QVERIFY(form->Label1->toolTip().contains(u"COM4"));
+
+    // Back on the same address: the window reconnects by itself, and what failed is not sent late.
+    boxes.texts.clear();
+    QVERIFY(server.start());
+    QVERIFY(waitUntil([&] { return port.portOpen() && !port.connecting(); }, std::chrono::seconds(5)));
+    QCOMPARE(form->Label1->toolTip(), QString());
+    QTest::mouseClick(form->Command10, Qt::LeftButton);
+    QCOMPARE(hexDump(far.readWithExtras(2)), hexDump("@S"));
+    far.write("again");
+    QVERIFY(waitUntil([&] { return form->Text8->text().endsWith(u"again"); }));
+    QCOMPARE(boxes.texts, QStringList());
+    form->close();
+}
+
+void TestLink::unreachableServerReturnsToPortWindow_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("nothing listens") << QStringLiteral("socket://127.0.0.1:%1").arg(Ser2net::closedPort())
+                                     << "PORT Hatası 8002";
+    QTest::newRow("name does not resolve") << "rfc2217://no-such-host.invalid:2217" << "PORT Hatası 8002";
+    QTest::newRow("a host that would add connection options") << "rfc2217://a,b:2217" << "PORT Hatası 8002";
+}
+
+void TestLink::unreachableServerReturnsToPortWindow()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, message);
+    UserConfig config("COM9=" + target.toLatin1() + "\n");
+    Module1 module;
+    module.programDir = QCoreApplication::applicationDirPath();
+    auto *form0 = new Form0(module);
+    form0->show();
+    form0->Combo1->setCurrentIndex(8);
+    MessageBoxCatcher boxes;
+    QTest::mouseClick(form0->Command1, Qt::LeftButton);
+    QPointer<Form1> form1;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *f = qobject_cast<Form1 *>(w))
+            form1 = f;
+    }
+    QVERIFY(form1);
+    QVERIFY(waitUntil([&] { return !boxes.texts.isEmpty(); }, std::chrono::seconds(8)));
+    QCOMPARE(boxes.texts, QStringList{message});
+    QVERIFY(waitUntil([&] { return !form1 && portWindows().size() == 1; }));
 }
 
 QTEST_MAIN(TestLink)

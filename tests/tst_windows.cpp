@@ -154,6 +154,9 @@ void TestWindows::portWindowToolTips()
                             QStringLiteral("FTDI"), QStringLiteral("A50285BI"), QStringLiteral("0403:6001")};
     QCOMPARE(portToolTip(3, adapter), QStringLiteral("COM3: /dev/ttyUSB0\nAçıklama: FT232R USB UART\nÜretici: FTDI\n"
                                                      "USB kimliği: 0403:6001\nSeri numarası: A50285BI"));
+    // A device server is named, not reached, while the list is browsed.
+    QCOMPARE(portToolTip(4, portFacts(QStringLiteral("rfc2217://gate4.invalid:2217"), {})),
+             QStringLiteral("COM4: rfc2217://gate4.invalid:2217\nAçıklama: Ağdaki seri port sunucusu (RFC 2217)"));
 }
 
 void TestWindows::portWindowKeyboard()
