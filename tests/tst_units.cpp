@@ -4,6 +4,7 @@
 #include "comname.h"
 #include "consoletext.h"
 #include "linesettings.h"
+#include "portmap.h"
 #include "settingsfile.h"
 
 #include <QDir>
@@ -23,6 +24,9 @@ private slots:
     void lineSettings_data();
     void lineSettings();
     void comNames();
+    void settingsAndMapsInConfigFolders();
+    void networkTargets_data();
+    void networkTargets();
     void codePageEveryByteRoundTrips();
     void codePageTurkishLetters_data();
     void codePageTurkishLetters();
@@ -147,6 +151,88 @@ void TestUnits::comNames()
     QCOMPARE(resolveCom(3, dir.path(), dev.path()).name, dir.filePath(QStringLiteral("COM3")));
     QCOMPARE(comDevicePath(6, dir.path(), dev.path()), dev.filePath(QStringLiteral("ttyS5")));
     QCOMPARE(comDevicePath(4, dir.path(), dev.path()), dir.filePath(QStringLiteral("gone")));
+}
+
+void TestUnits::settingsAndMapsInConfigFolders()
+{
+    QTemporaryDir beside, user, machine, dev;
+    qputenv("XDG_CONFIG_HOME", user.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_DIRS", machine.path().toLocal8Bit());
+    const QStringList folders = settingsfile::configFolders();
+    QCOMPARE(folders, QStringList({user.filePath(QStringLiteral("terminal-kontrol")),
+                                   machine.filePath(QStringLiteral("terminal-kontrol"))}));
+    const auto write = [](const QString &folder, const char *name, const QByteArray &content) {
+        QDir().mkpath(folder);
+        QFile file(QDir(folder).filePath(QLatin1String(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    };
+
+    // The settings file: beside the program, then the user's, then the machine's, used whole.
+    const QString besideFile = beside.filePath(QLatin1String(settingsfile::fileName));
+    QCOMPARE(settingsfile::locate(beside.path()), besideFile);
+    write(folders[1], settingsfile::fileName, "1200\r\n");
+    QCOMPARE(settingsfile::locate(beside.path()), QDir(folders[1]).filePath(QLatin1String(settingsfile::fileName)));
+    write(folders[0], settingsfile::fileName, "");
+    QCOMPARE(settingsfile::readBaudRateText(settingsfile::locate(beside.path())), QStringLiteral("4800"));
+    write(beside.path(), settingsfile::fileName, "19200\r\n");
+    QCOMPARE(settingsfile::locate(beside.path()), besideFile);
+
+    // COMn: a link beside the program, the user's map, the machine's map, then /dev/COMn.
+    write(folders[0], portmap::fileName, "[ports]\nCOM2=rfc2217://gate2:2217\ncom7 = /dev/serial/by-id/usb-x\n"
+                                         "COM0=x\nCOM256=y\nCOM9=\n");
+    write(folders[1], portmap::fileName, "[ports]\nCOM2=socket://old:1\nCOM3=socket://gate3:3\n"
+                                         "COM8=socket://gate8:4001\n");
+    QVERIFY(QFile::link(besideFile, beside.filePath(QStringLiteral("COM3"))));
+    QVERIFY(QFile::link(besideFile, dev.filePath(QStringLiteral("COM8"))));
+    const auto device = [&](int n) { return resolveCom(n, beside.path(), dev.path(), folders).device; };
+    QCOMPARE(device(2), QStringLiteral("rfc2217://gate2:2217"));
+    QCOMPARE(device(3), QFileInfo(besideFile).canonicalFilePath());
+    QCOMPARE(device(7), QStringLiteral("/dev/serial/by-id/usb-x"));
+    QCOMPARE(device(8), QStringLiteral("socket://gate8:4001"));
+    QCOMPARE(device(9), dev.filePath(QStringLiteral("ttyS8")));
+    // Another target for the same COMn is another way to it: the reconnection watch keeps to its own.
+    QVERIFY(resolveCom(2, beside.path(), dev.path(), folders).name.endsWith(u"COM2=rfc2217://gate2:2217"));
+    QCOMPARE(portmap::all(folders).keys(), QList<int>({2, 3, 7, 8}));
+    qunsetenv("XDG_CONFIG_HOME");
+    qunsetenv("XDG_CONFIG_DIRS");
+}
+
+void TestUnits::networkTargets_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<bool>("rfc2217");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+
+    QTest::newRow("RFC 2217 by name") << "rfc2217://gate4.example:2217" << true << true << "gate4.example" << 2217;
+    QTest::newRow("raw TCP by address") << "socket://10.0.0.15:4001" << true << false << "10.0.0.15" << 4001;
+    QTest::newRow("IPv6 in brackets") << "socket://[::1]:4001" << true << false << "::1" << 4001;
+    QTest::newRow("pyserial's options ignored") << "RFC2217://gate:2217?ign_set_control" << true << true << "gate" << 2217;
+    QTest::newRow("no port") << "rfc2217://gate" << false << false << "" << 0;
+    QTest::newRow("port 0") << "socket://gate:0" << false << false << "" << 0;
+    QTest::newRow("port over 65535") << "socket://gate:65536" << false << false << "" << 0;
+    QTest::newRow("a comma would add options") << "rfc2217://gate,ssl:2217" << false << false << "" << 0;
+    QTest::newRow("a user name") << "socket://me@gate:23" << false << false << "" << 0;
+    QTest::newRow("IPv6 that is not one") << "socket://[gate]:23" << false << false << "" << 0;
+    QTest::newRow("another scheme") << "telnet://gate:23" << false << false << "" << 0;
+}
+
+void TestUnits::networkTargets()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, valid);
+    const auto parsed = portmap::parseNetworkTarget(target);
+    QCOMPARE(parsed.has_value(), valid);
+    if (!valid)
+        return;
+    QFETCH(bool, rfc2217);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    QCOMPARE(parsed->protocol == portmap::NetworkTarget::Protocol::Rfc2217, rfc2217);
+    QCOMPARE(parsed->host, host);
+    QCOMPARE(int(parsed->port), port);
 }
 
 void TestUnits::codePageEveryByteRoundTrips()
