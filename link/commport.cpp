@@ -16,6 +16,8 @@
 #include <unistd.h>
 #endif
 
+using namespace std::chrono_literals;
+
 namespace {
 
 constexpr int highestPortNumber = 255;
@@ -311,7 +313,7 @@ void CommPort::close()
     if (m_network) {
         m_arrived.clear();
         const qint64 onTheWay = m_network->queued();
-        if (onTheWay == 0 || !m_networkUp) {
+        if (onTheWay == 0) {
             dropNetwork();
             return;
         }
@@ -319,7 +321,9 @@ void CommPort::close()
         NetworkLine *line = std::exchange(m_network, nullptr);
         line->disconnect(this);
         line->setParent(nullptr);
-        PortDrain::start(std::unique_ptr<NetworkLine>(line), lineTime(onTheWay, m_line.baudRate));
+        // A connection still being made may yet take them.
+        const auto limit = lineTime(onTheWay, m_line.baudRate) + (m_networkUp ? 0ms : m_connectTimeout);
+        PortDrain::start(std::unique_ptr<NetworkLine>(line), limit);
         return;
     }
     openPorts().removeOne(this);

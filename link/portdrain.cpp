@@ -93,6 +93,7 @@ PortDrain::PortDrain(std::unique_ptr<QSerialPort> port, std::unique_ptr<NetworkL
     } else {
         m_line->disconnect();
         connect(m_line.get(), &NetworkLine::lost, this, &PortDrain::finish);
+        connect(m_line.get(), &NetworkLine::failed, this, &PortDrain::finish);
     }
     connect(&m_check, &QTimer::timeout, this, &PortDrain::check);
     m_check.start(checkInterval);
