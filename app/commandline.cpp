@@ -1,6 +1,8 @@
 #include "commandline.h"
 
 #include "caption.h"
+#include "portmap.h"
+#include "settingsfile.h"
 
 namespace commandline {
 
@@ -22,6 +24,7 @@ QString versionText()
 
 QString helpText(const QString &programDir)
 {
+    const QStringList folders = settingsfile::configFolders();
     return QStringLiteral(
                "Kullanım: terminal-kontrol [--help | --version]\n"
                "\n"
@@ -30,18 +33,25 @@ QString helpText(const QString &programDir)
                "her terminal komutu için bir düğme sunar. Terminalden gelenler \"Alınan\n"
                "Mesajlar\" bölümünde görünür.\n"
                "\n"
-               "COMn       Programın klasöründeki COMn bağlantısının gösterdiği aygıttır, örneğin\n"
+               "COMn       Sırayla: programın klasöründeki COMn bağlantısının gösterdiği aygıt,\n"
                "             ln -s /dev/serial/by-id/usb-... %1/COM3\n"
-               "           Bağlantı yoksa /dev/COMn (bir udev kuralının SYMLINK+=\"COMn\" adı),\n"
-               "           o da yoksa /dev/ttyS<n-1> olur (COM1 = /dev/ttyS0).\n"
+               "           kullanıcının, sonra makinenin port haritasındaki COMn satırı,\n"
+               "             %2/%4\n"
+               "             %3/%4\n"
+               "           ([ports] bölümünde COMn=HEDEF; HEDEF bir aygıt yolu,\n"
+               "           rfc2217://SUNUCU:PORT ya da socket://SUNUCU:PORT: ağdaki seri port\n"
+               "           sunucusu), /dev/COMn (bir udev kuralının SYMLINK+=\"COMn\" adı),\n"
+               "           en sonda /dev/ttyS<n-1> (COM1 = /dev/ttyS0).\n"
                "           Kullanıcı dialout grubunda olmalıdır.\n"
-               "Vxl00.Def  İsteğe bağlı, programın klasöründe: %1/Vxl00.Def\n"
+               "Vxl00.Def  İsteğe bağlı; ilk bulunan kullanılır: %1/Vxl00.Def,\n"
+               "           %2/Vxl00.Def, %3/Vxl00.Def\n"
                "           İlk satırı (iki satır varsa ikincisi) baud hızıdır, örneğin 9600.\n"
                "           Dosya yoksa 4800 baud; her zaman parite yok, 8 veri biti, 1 dur biti.\n"
                "\n"
                "  --help     bu yardımı gösterir\n"
                "  --version  sürümü gösterir\n")
-        .arg(programDir);
+        .arg(programDir, folders.value(0), folders.value(1, QStringLiteral("/etc/xdg/terminal-kontrol")),
+             QLatin1String(portmap::fileName));
 }
 
 } // namespace commandline
