@@ -43,33 +43,6 @@ QByteArray allBytes()
     return all;
 }
 
-// The operator's own configuration folder holding a port map and, if given, a settings file;
-// the machine's folder is an empty one.
-struct UserConfig
-{
-    explicit UserConfig(const QByteArray &ports, const QByteArray &settings = {})
-    {
-        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-        qputenv("XDG_CONFIG_DIRS", machine.path().toLocal8Bit());
-        QDir(home.path()).mkpath(QStringLiteral("terminal-kontrol"));
-        const auto write = [this](const char *name, const QByteArray &content) {
-            QFile file(home.filePath(QStringLiteral("terminal-kontrol/") + QLatin1String(name)));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(content);
-        };
-        write("terminal-kontrol.conf", "[ports]\n" + ports);
-        if (!settings.isEmpty())
-            write("Vxl00.Def", settings);
-    }
-    ~UserConfig()
-    {
-        qunsetenv("XDG_CONFIG_HOME");
-        qunsetenv("XDG_CONFIG_DIRS");
-    }
-    QTemporaryDir home;
-    QTemporaryDir machine;
-};
-
 // A main window loaded on COMn as the port window's OK loads it.
 Form1 *openWindow(Module1 &module, int port)
 {

@@ -212,20 +212,10 @@ void TestProgram::deviceServerFromTheUsersMap()
 {
     // The installed program's folder is not the operator's: the map and the baud rate come
     // from the user's configuration folder, and COM3 is a terminal behind ser2net.
-    QTemporaryDir config;
-    QVERIFY(QDir(config.path()).mkpath(QStringLiteral("terminal-kontrol")));
     Pty far;
     Ser2net server({far.devicePath()});
     QVERIFY(server.start());
-    const auto write = [&](const char *name, const QByteArray &content) {
-        QFile file(config.filePath(QStringLiteral("terminal-kontrol/") + QLatin1String(name)));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
-    };
-    write("terminal-kontrol.conf", "[ports]\nCOM3=" + server.rfc2217Url(0).toLatin1() + "\n");
-    write("Vxl00.Def", "9600\r\n");
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-    const auto restore = qScopeGuard([] { qunsetenv("XDG_CONFIG_HOME"); });
+    UserConfig config("COM3=" + server.rfc2217Url(0).toLatin1() + "\n", "9600\r\n");
 
     QTemporaryDir folder;
     const QString program = folder.filePath(QStringLiteral("terminal-kontrol"));

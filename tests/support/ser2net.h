@@ -1,25 +1,26 @@
 #pragma once
 
+#include <QByteArray>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
-// The real ser2net on 127.0.0.1, serving each device (a pseudo-terminal) through an
-// RFC 2217 accepter and a raw TCP one, with a configuration of its own: the system's
-// ser2net service is neither needed nor touched.
+// The real ser2net on 127.0.0.1 serving each device (a pseudo-terminal) through an RFC 2217
+// accepter and a raw TCP one, with a configuration of its own: the system's ser2net service
+// is neither needed nor touched.
 class Ser2net
 {
 public:
     explicit Ser2net(const QStringList &devices);
-    ~Ser2net();
+    ~Ser2net() { stop(); }
 
     // Starts it and waits until every accepter listens; the ports stay the same across restarts.
     bool start();
     void stop();
 
-    QString rfc2217Url(int device) const;
-    QString rawUrl(int device) const;
+    QString rfc2217Url(int device) const { return QStringLiteral("rfc2217://127.0.0.1:%1").arg(m_ports.value(2 * device)); }
+    QString rawUrl(int device) const { return QStringLiteral("socket://127.0.0.1:%1").arg(m_ports.value(2 * device + 1)); }
     // A port on 127.0.0.1 where nothing listens.
     static quint16 closedPort();
 
@@ -27,4 +28,14 @@ private:
     QTemporaryDir m_dir;
     QProcess m_process;
     QList<quint16> m_ports; // two a device: RFC 2217, raw
+};
+
+// The operator's configuration folder ($XDG_CONFIG_HOME) holding a port map and, if given, a
+// settings file; the machine's folder ($XDG_CONFIG_DIRS) is an empty one.
+struct UserConfig
+{
+    explicit UserConfig(const QByteArray &ports, const QByteArray &settings = {});
+    ~UserConfig();
+    QTemporaryDir home;
+    QTemporaryDir machine;
 };
