@@ -10,7 +10,7 @@ export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 cmake -S . -B build-pkg -DCMAKE_BUILD_TYPE=Release -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
     -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)"
-cmake --build build-pkg -j2 --target terminal-kontrol tk_icons tk_docs
+cmake --build build-pkg -j2 --target terminal-kontrol terminal-kontrol-cli terminal-kontrol-sim tk_icons tk_docs
 rm -f build-pkg/terminal-kontrol_*.deb
 (cd build-pkg && cpack -G DEB)
 deb=$(ls build-pkg/terminal-kontrol_*.deb)
