@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""The desktop half of tools/try-deb.sh: starts the installed terminal-kontrol inside the
-Debian root as a user of the dialout group, plays the terminal's end of the line from a
-pseudo-terminal of that root, drives the windows with xdotool and checks what they do."""
+"""The desktop half of tools/try-deb.sh: runs the installed commands inside the Debian root
+as a user of the dialout group, starts terminal-kontrol there, plays the terminal's end of
+the line from a pseudo-terminal of that root, drives the windows with xdotool and checks
+what they do."""
 import argparse
 import ctypes
 import ctypes.util
@@ -129,6 +130,12 @@ def main():
     if version.returncode != 0 or version.stdout != "terminal-kontrol 6.2\n":
         fail("terminal-kontrol --version gave %r (exit %d)" % (version.stdout, version.returncode))
     step("terminal-kontrol --version without a display: " + version.stdout.strip())
+    # The companions from the PATH as the user: their links, libraries and --help text.
+    for command, mark in (("terminal-kontrol-cli", "counter-read"), ("terminal-kontrol-sim", "--link")):
+        shown = subprocess.run(inside + [command, "--help"], capture_output=True, text=True, timeout=30)
+        if shown.returncode != 0 or command not in shown.stdout or mark not in shown.stdout:
+            fail("%s --help gave %r, %r (exit %d)" % (command, shown.stdout, shown.stderr, shown.returncode))
+        step("%s --help: exit 0, %d lines" % (command, shown.stdout.count("\n")))
 
     # The far end, as a serial device is on Debian: root:dialout, 0660, linked as COM3 beside the program.
     master, number = open_far_end(root)

@@ -72,7 +72,28 @@ listing > build-pkg/root-before.txt
 echo "installing again after $(elapsed)"
 in_root apt-get install -y --no-install-recommends "/tmp/${deb##*/}"
 echo "installed size: $(in_root dpkg-query -W -f='${Installed-Size}' terminal-kontrol) KiB"
-[ "$(readlink -f "$root/usr/bin/terminal-kontrol")" = "$root$programdir/terminal-kontrol" ]
+for command in terminal-kontrol terminal-kontrol-cli terminal-kontrol-sim; do
+    [ "$(readlink "$root/usr/bin/$command")" = "../lib/terminal-kontrol/$command" ] \
+        && [ "$(readlink -f "$root/usr/bin/$command")" = "$root$programdir/$command" ] \
+        || { echo "FAIL: /usr/bin/$command is not a relative link to $programdir/$command"; exit 1; }
+done
+# The example map is the administrator's once installed: dpkg must keep their edits.
+map=/etc/xdg/terminal-kontrol/terminal-kontrol.conf
+conffiles=$(in_root dpkg-query --showformat='${Conffiles}' -W terminal-kontrol)
+echo "conffiles:$conffiles"
+echo "$conffiles" | grep -q "^ $map [0-9a-f]\{32\}\$" || { echo "FAIL: $map is not a conffile"; exit 1; }
+if grep -v '^;' "$root$map" | grep -q .; then
+    echo "FAIL: $map has a line that is not a comment"
+    exit 1
+fi
+# The clock timer is shipped, not enabled: that is the administrator's choice.
+for unit in terminal-kontrol-clock.service terminal-kontrol-clock.timer; do
+    [ -f "$root/lib/systemd/system/$unit" ] || { echo "FAIL: $unit is not installed"; exit 1; }
+done
+enabled=$(cd "$root" && find etc lib usr/lib var/lib -xdev \( -path '*.wants/terminal-kontrol-clock.*' \
+    -o -path '*/deb-systemd-helper-enabled/*terminal-kontrol-clock*' \) 2>/dev/null || true)
+[ -z "$enabled" ] || { echo "FAIL: the clock timer is enabled: $enabled"; exit 1; }
+echo "clock units installed, not enabled"
 printf '9600\r\n' > "$root$programdir/Vxl00.Def"
 
 Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 3>build-pkg/xvfb-display 2>build-pkg/xvfb.log &
