@@ -13,6 +13,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QThreadPool>
@@ -90,7 +91,13 @@ QString helpText(const QCommandLineParser &parser)
     text += QStringLiteral(
         "\nDATE and TIME default to this computer's clock. Put -- before an argument that starts with -.\n"
         "\nPorts are served at once; each port's result line, and what arrived before it, comes in the\n"
-        "order the ports were given.\n"
+        "order the ports were given (--port, then --ports-file, then --all).\n"
+        "\nFiles, the first found winning:\n"
+        "  Vxl00.Def (baud rate)  beside the program, then ~/.config/terminal-kontrol/,\n"
+        "                         then /etc/xdg/terminal-kontrol/\n"
+        "  terminal-kontrol.conf  the port map, [ports] COMn=TARGET (a device path, rfc2217://HOST:PORT\n"
+        "                         or socket://HOST:PORT), in ~/.config/terminal-kontrol/,\n"
+        "                         then /etc/xdg/terminal-kontrol/\n"
         "\nExit status (the first failing port's in the order given, when several fail):\n"
         "  0  done on every port\n"
         "  1  \"PORT Hatası N\": a port could not be opened, refused a write, or went away\n"
@@ -108,6 +115,43 @@ bool seconds(const QString &text, double &value)
     return ok && value >= 0;
 }
 
+// A ports file's targets: one a line, blanks around it trimmed; empty lines and # comments skipped.
+QStringList portsFileTargets(const QString &text)
+{
+    QStringList targets;
+    for (const QString &line : text.split(u'\n')) {
+        const QString target = line.trimmed();
+        if (!target.isEmpty() && !target.startsWith(u'#'))
+            targets << target;
+    }
+    return targets;
+}
+
+// The targets of --port, then --ports-file, then --all; or the reason there are none.
+QString collectTargets(const QCommandLineParser &parser, QStringList &targets)
+{
+    targets = parser.values(QStringLiteral("port"));
+    for (const QString &path : parser.values(QStringLiteral("ports-file"))) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return QStringLiteral("cannot read the ports file %1: %2").arg(path, file.errorString());
+        targets += portsFileTargets(QString::fromUtf8(file.readAll()));
+    }
+    if (parser.isSet(QStringLiteral("all"))) {
+        const QStringList folders = settingsfile::configFolders();
+        const QList<int> mapped = portmap::all(folders).keys();
+        if (mapped.isEmpty())
+            return QStringLiteral("--all: no COMn under [ports] in %1 in %2")
+                .arg(QLatin1String(portmap::fileName), folders.join(QStringLiteral(", ")));
+        // As COMn, so that a link beside the program wins as it does for the window.
+        for (const int number : mapped)
+            targets << QStringLiteral("COM%1").arg(number);
+    }
+    if (targets.isEmpty())
+        return QStringLiteral("no port given (--port, --ports-file or --all)");
+    return {};
+}
+
 // Fills `options` or returns the reason the command line cannot run.
 QString parse(QCommandLineParser &parser, Options &options, const QString &programDir)
 {
@@ -123,9 +167,8 @@ QString parse(QCommandLineParser &parser, Options &options, const QString &progr
     options.argument = positional.value(1);
     if (s.maxLength > 0 && options.argument.size() > s.maxLength)
         return QStringLiteral("%1 takes at most %2 characters").arg(QLatin1String(s.name)).arg(s.maxLength);
-    options.ports = parser.values(QStringLiteral("port"));
-    if (options.ports.isEmpty())
-        return QStringLiteral("no --port given");
+    if (const QString reason = collectTargets(parser, options.ports); !reason.isEmpty())
+        return reason;
     options.baudRateText = parser.isSet(QStringLiteral("baud"))
                                ? parser.value(QStringLiteral("baud"))
                                : settingsfile::readBaudRateText(settingsfile::locate(programDir));
@@ -333,6 +376,10 @@ int runCommandLine(const QStringList &arguments, const CommandLineContext &conte
          QStringLiteral("COMn (resolved as the window does), a device path, rfc2217://HOST:PORT or "
                         "socket://HOST:PORT; give it again for more ports."),
          QStringLiteral("port")},
+        {QStringLiteral("ports-file"),
+         QStringLiteral("Adds the ports FILE names, one a line; empty lines and lines starting with # are skipped."),
+         QStringLiteral("file")},
+        {QStringLiteral("all"), QStringLiteral("Adds every COMn the port maps name, in number order.")},
         {{QStringLiteral("j"), QStringLiteral("jobs")},
          QStringLiteral("Serves up to N ports at once, 1 to %1 (default %2).").arg(mostJobs).arg(defaultJobs),
          QStringLiteral("n")},
