@@ -1,5 +1,6 @@
 #include "clicommandline.h"
 
+#include "codepage.h"
 #include "monitorprinter.h"
 #include "orderedprinter.h"
 #include "pacedwait.h"
@@ -12,9 +13,12 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QThreadPool>
 #include <QTimer>
@@ -45,6 +49,7 @@ struct Options
     bool untilStopped = false;
     bool hex = false;
     bool timestamps = false;
+    bool json = false;
     int jobs = defaultJobs;
     std::chrono::milliseconds timeout = defaultTimeout;
 };
@@ -179,6 +184,7 @@ QString parse(QCommandLineParser &parser, Options &options, const QString &progr
     options.untilStopped = monitor && listen.isEmpty();
     options.hex = parser.isSet(QStringLiteral("hex"));
     options.timestamps = parser.isSet(QStringLiteral("timestamps"));
+    options.json = parser.isSet(QStringLiteral("json"));
     if (parser.isSet(QStringLiteral("jobs"))) {
         bool ok = false;
         options.jobs = parser.value(QStringLiteral("jobs")).toInt(&ok);
@@ -199,9 +205,10 @@ QString parse(QCommandLineParser &parser, Options &options, const QString &progr
 struct PortResult
 {
     Outcome outcome = Outcome::Done;
-    int number = 0; // the failure's, after "PORT Hatası "
+    int number = 0;      // the failure's, after "PORT Hatası "
+    QByteArray received; // kept for --json only
 
-    static PortResult failed(Outcome outcome, int number = 0) { return {outcome, number}; }
+    static PortResult failed(Outcome outcome, int number = 0) { return {outcome, number, {}}; }
 };
 
 // What a result reads as: "OK", "PORT Hatası N" or the window's words.
@@ -211,6 +218,19 @@ QString resultText(const PortResult &result)
         return QStringLiteral("OK");
     return result.outcome == Outcome::PortFailure ? QStringLiteral("PORT Hatası %1").arg(result.number)
                                                   : failureText(result.outcome);
+}
+
+QString jsonLine(const QString &port, const PortResult &result, qint64 milliseconds, bool hex)
+{
+    const QJsonObject line{
+        {QStringLiteral("target"), port},
+        {QStringLiteral("result"), resultText(result)},
+        {QStringLiteral("error"), result.outcome == Outcome::PortFailure ? result.number : 0},
+        {QStringLiteral("seconds"), double(milliseconds) / 1000},
+        {QStringLiteral("received"),
+         hex ? QString::fromLatin1(result.received.toHex(' ')) : codepage::toUnicode(result.received)},
+    };
+    return QString::fromUtf8(QJsonDocument(line).toJson(QJsonDocument::Compact)) + u'\n';
 }
 
 // One port, served with its own link and event loops in the thread that calls serve().
@@ -231,8 +251,12 @@ public:
             m_printer.finish(m_index, Stream::Out, {});
             return Outcome::Done;
         }
+        QElapsedTimer took;
+        took.start();
         const PortResult result = run(port);
-        if (result.outcome == Outcome::Done)
+        if (m_options.json)
+            m_printer.finish(m_index, Stream::Out, jsonLine(port, result, took.elapsed(), m_options.hex));
+        else if (result.outcome == Outcome::Done)
             m_printer.finish(m_index, Stream::Out, port + QStringLiteral(": OK\n"));
         else
             m_printer.finish(m_index, Stream::Err, port + QStringLiteral(": ") + resultText(result) + u'\n');
@@ -254,7 +278,10 @@ private:
         link.MSComm1().setConnectTimeout(m_options.timeout);
         MonitorPrinter monitor(m_options.hex, m_options.timestamps);
         QObject::connect(&link, &PortLink::received, [&](const QByteArray &bytes) {
-            m_printer.print(m_index, OrderedPrinter::Stream::Out, monitor.take(bytes, m_context.clock()));
+            if (m_options.json)
+                result.received += bytes;
+            else
+                m_printer.print(m_index, OrderedPrinter::Stream::Out, monitor.take(bytes, m_context.clock()));
         });
         try {
             if (target->number > 0)
@@ -283,7 +310,8 @@ private:
         link.close();
         // "OK" means on the line: what is still queued drains before the port is reported.
         PortDrain::waitForAll();
-        m_printer.print(m_index, OrderedPrinter::Stream::Out, monitor.finish());
+        if (!m_options.json)
+            m_printer.print(m_index, OrderedPrinter::Stream::Out, monitor.finish());
         return result;
     }
 
@@ -388,6 +416,8 @@ int runCommandLine(const QStringList &arguments, const CommandLineContext &conte
              .arg(longestTimeoutSeconds)
              .arg(std::chrono::seconds(defaultTimeout).count()),
          QStringLiteral("seconds")},
+        {QStringLiteral("json"),
+         QStringLiteral("Prints one JSON object a port instead: target, result, error, seconds, received.")},
         {{QStringLiteral("b"), QStringLiteral("baud")},
          QStringLiteral("Baud rate text (default: Vxl00.Def beside the program, else 4800)."), QStringLiteral("rate")},
         {{QStringLiteral("w"), QStringLiteral("wait")}, QStringLiteral("Prints what arrives for SECONDS after the command."),
