@@ -1,6 +1,8 @@
 #include "clicommandline.h"
 
+#include "codepage.h"
 #include "monitorprinter.h"
+#include "orderedprinter.h"
 #include "pacedwait.h"
 #include "portdrain.h"
 #include "portlink.h"
@@ -11,18 +13,31 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
+#include <QThreadPool>
 #include <QTimer>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <memory>
+#include <vector>
 
 using namespace subcommands;
 
 namespace {
 
 constexpr int highestPortNumber = 255;
+constexpr int defaultJobs = 16;
+constexpr int mostJobs = 256;
+constexpr auto defaultTimeout = std::chrono::seconds(5);
+constexpr double longestTimeoutSeconds = 3600;
 
 struct Options
 {
@@ -34,6 +49,9 @@ struct Options
     bool untilStopped = false;
     bool hex = false;
     bool timestamps = false;
+    bool json = false;
+    int jobs = defaultJobs;
+    std::chrono::milliseconds timeout = defaultTimeout;
 };
 
 // What the link opens for a --port: COMn as the window resolves it, or a device path or a
@@ -77,7 +95,15 @@ QString helpText(const QCommandLineParser &parser)
     }
     text += QStringLiteral(
         "\nDATE and TIME default to this computer's clock. Put -- before an argument that starts with -.\n"
-        "\nExit status (the first failing port's, when several fail):\n"
+        "\nPorts are served at once; each port's result line, and what arrived before it, comes in the\n"
+        "order the ports were given (--port, then --ports-file, then --all).\n"
+        "\nFiles, the first found winning:\n"
+        "  Vxl00.Def (baud rate)  beside the program, then ~/.config/terminal-kontrol/,\n"
+        "                         then /etc/xdg/terminal-kontrol/\n"
+        "  terminal-kontrol.conf  the port map, [ports] COMn=TARGET (a device path, rfc2217://HOST:PORT\n"
+        "                         or socket://HOST:PORT), in ~/.config/terminal-kontrol/,\n"
+        "                         then /etc/xdg/terminal-kontrol/\n"
+        "\nExit status (the first failing port's in the order given, when several fail):\n"
         "  0  done on every port\n"
         "  1  \"PORT Hatası N\": a port could not be opened, refused a write, or went away\n"
         "  2  wrong use of the command line\n"
@@ -92,6 +118,43 @@ bool seconds(const QString &text, double &value)
     bool ok = false;
     value = text.toDouble(&ok);
     return ok && value >= 0;
+}
+
+// A ports file's targets: one a line, blanks around it trimmed; empty lines and # comments skipped.
+QStringList portsFileTargets(const QString &text)
+{
+    QStringList targets;
+    for (const QString &line : text.split(u'\n')) {
+        const QString target = line.trimmed();
+        if (!target.isEmpty() && !target.startsWith(u'#'))
+            targets << target;
+    }
+    return targets;
+}
+
+// The targets of --port, then --ports-file, then --all; or the reason there are none.
+QString collectTargets(const QCommandLineParser &parser, QStringList &targets)
+{
+    targets = parser.values(QStringLiteral("port"));
+    for (const QString &path : parser.values(QStringLiteral("ports-file"))) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return QStringLiteral("cannot read the ports file %1: %2").arg(path, file.errorString());
+        targets += portsFileTargets(QString::fromUtf8(file.readAll()));
+    }
+    if (parser.isSet(QStringLiteral("all"))) {
+        const QStringList folders = settingsfile::configFolders();
+        const QList<int> mapped = portmap::all(folders).keys();
+        if (mapped.isEmpty())
+            return QStringLiteral("--all: no COMn under [ports] in %1 in %2")
+                .arg(QLatin1String(portmap::fileName), folders.join(QStringLiteral(", ")));
+        // As COMn, so that a link beside the program wins as it does for the window.
+        for (const int number : mapped)
+            targets << QStringLiteral("COM%1").arg(number);
+    }
+    if (targets.isEmpty())
+        return QStringLiteral("no port given (--port, --ports-file or --all)");
+    return {};
 }
 
 // Fills `options` or returns the reason the command line cannot run.
@@ -109,9 +172,8 @@ QString parse(QCommandLineParser &parser, Options &options, const QString &progr
     options.argument = positional.value(1);
     if (s.maxLength > 0 && options.argument.size() > s.maxLength)
         return QStringLiteral("%1 takes at most %2 characters").arg(QLatin1String(s.name)).arg(s.maxLength);
-    options.ports = parser.values(QStringLiteral("port"));
-    if (options.ports.isEmpty())
-        return QStringLiteral("no --port given");
+    if (const QString reason = collectTargets(parser, options.ports); !reason.isEmpty())
+        return reason;
     options.baudRateText = parser.isSet(QStringLiteral("baud"))
                                ? parser.value(QStringLiteral("baud"))
                                : settingsfile::readBaudRateText(settingsfile::locate(programDir));
@@ -122,28 +184,104 @@ QString parse(QCommandLineParser &parser, Options &options, const QString &progr
     options.untilStopped = monitor && listen.isEmpty();
     options.hex = parser.isSet(QStringLiteral("hex"));
     options.timestamps = parser.isSet(QStringLiteral("timestamps"));
+    options.json = parser.isSet(QStringLiteral("json"));
+    if (parser.isSet(QStringLiteral("jobs"))) {
+        bool ok = false;
+        options.jobs = parser.value(QStringLiteral("jobs")).toInt(&ok);
+        if (!ok || options.jobs < 1 || options.jobs > mostJobs)
+            return QStringLiteral("--jobs takes a whole number from 1 to %1").arg(mostJobs);
+    }
+    if (parser.isSet(QStringLiteral("timeout"))) {
+        bool ok = false;
+        const double timeout = parser.value(QStringLiteral("timeout")).toDouble(&ok);
+        if (!ok || !(timeout > 0) || timeout > longestTimeoutSeconds)
+            return QStringLiteral("--timeout takes a number of seconds above 0, at most %1").arg(longestTimeoutSeconds);
+        options.timeout = std::chrono::milliseconds(qint64(std::ceil(timeout * 1000)));
+    }
     return {};
 }
 
+// How one port's run ended.
+struct PortResult
+{
+    Outcome outcome = Outcome::Done;
+    int number = 0;      // the failure's, after "PORT Hatası "
+    QByteArray received; // kept for --json only
+
+    static PortResult failed(Outcome outcome, int number = 0) { return {outcome, number, {}}; }
+};
+
+// What a result reads as: "OK", "PORT Hatası N" or the window's words.
+QString resultText(const PortResult &result)
+{
+    if (result.outcome == Outcome::Done)
+        return QStringLiteral("OK");
+    return result.outcome == Outcome::PortFailure ? QStringLiteral("PORT Hatası %1").arg(result.number)
+                                                  : failureText(result.outcome);
+}
+
+QString jsonLine(const QString &port, const PortResult &result, qint64 milliseconds, bool hex)
+{
+    const QJsonObject line{
+        {QStringLiteral("target"), port},
+        {QStringLiteral("result"), resultText(result)},
+        {QStringLiteral("error"), result.outcome == Outcome::PortFailure ? result.number : 0},
+        {QStringLiteral("seconds"), double(milliseconds) / 1000},
+        {QStringLiteral("received"),
+         hex ? QString::fromLatin1(result.received.toHex(' ')) : codepage::toUnicode(result.received)},
+    };
+    return QString::fromUtf8(QJsonDocument(line).toJson(QJsonDocument::Compact)) + u'\n';
+}
+
+// One port, served with its own link and event loops in the thread that calls serve().
 class PortRun
 {
 public:
-    PortRun(const Options &options, const CommandLineContext &context) : m_options(options), m_context(context) {}
+    PortRun(const Options &options, const CommandLineContext &context, OrderedPrinter &printer, qsizetype index)
+        : m_options(options), m_context(context), m_printer(printer), m_index(index)
+    {
+    }
 
-    Outcome run(const QString &port)
+    Outcome serve()
+    {
+        using Stream = OrderedPrinter::Stream;
+        const QString &port = m_options.ports[m_index];
+        // Interrupted before its turn: the port is left alone, and so is the output.
+        if (m_context.stop && m_context.stop->stopped()) {
+            m_printer.finish(m_index, Stream::Out, {});
+            return Outcome::Done;
+        }
+        QElapsedTimer took;
+        took.start();
+        const PortResult result = run(port);
+        if (m_options.json)
+            m_printer.finish(m_index, Stream::Out, jsonLine(port, result, took.elapsed(), m_options.hex));
+        else if (result.outcome == Outcome::Done)
+            m_printer.finish(m_index, Stream::Out, port + QStringLiteral(": OK\n"));
+        else
+            m_printer.finish(m_index, Stream::Err, port + QStringLiteral(": ") + resultText(result) + u'\n');
+        return result.outcome;
+    }
+
+private:
+    PortResult run(const QString &port)
     {
         const Subcommand &s = *m_options.subcommand;
         const std::optional<Plan> plan = s.plan(Input{m_options.argument, m_context.clock(), QLocale()});
         if (!plan)
-            return report(port, s.failure);
+            return PortResult::failed(s.failure);
         const std::optional<PortTarget> target = portTarget(port);
         if (!target)
-            return report(port, Outcome::PortFailure, commerror::PortNotFound);
+            return PortResult::failed(Outcome::PortFailure, commerror::PortNotFound);
+        PortResult result;
         PortLink link(m_context.programDir);
-        MonitorPrinter printer(m_options.hex, m_options.timestamps);
+        link.MSComm1().setConnectTimeout(m_options.timeout);
+        MonitorPrinter monitor(m_options.hex, m_options.timestamps);
         QObject::connect(&link, &PortLink::received, [&](const QByteArray &bytes) {
-            *m_context.out << printer.take(bytes, m_context.clock());
-            m_context.out->flush();
+            if (m_options.json)
+                result.received += bytes;
+            else
+                m_printer.print(m_index, OrderedPrinter::Stream::Out, monitor.take(bytes, m_context.clock()));
         });
         try {
             if (target->number > 0)
@@ -151,12 +289,10 @@ public:
             else
                 link.open(m_options.baudRateText, target->route);
         } catch (const CommError &failure) {
-            return report(port, Outcome::PortFailure, failure.number());
+            return PortResult::failed(Outcome::PortFailure, failure.number());
         }
         if (const int failure = waitUntilConnected(link.MSComm1()))
-            return report(port, Outcome::PortFailure, failure);
-        Outcome outcome = Outcome::Done;
-        int number = 0;
+            return PortResult::failed(Outcome::PortFailure, failure);
         try {
             link.sendAll(plan->writes);
             if (plan->pause) {
@@ -164,21 +300,21 @@ public:
                 link.sendAll(plan->afterPause);
             }
             if (!listen(link)) {
-                outcome = Outcome::PortFailure;
-                number = commerror::PortNotOpen;
+                result.outcome = Outcome::PortFailure;
+                result.number = commerror::PortNotOpen;
             }
         } catch (const CommError &failure) {
-            outcome = refusedWrite(s);
-            number = failure.number();
+            result.outcome = refusedWrite(s);
+            result.number = failure.number();
         }
         link.close();
-        // "OK" means on the line: what is still queued drains before the next port.
+        // "OK" means on the line: what is still queued drains before the port is reported.
         PortDrain::waitForAll();
-        *m_context.out << printer.finish();
-        return report(port, outcome, number);
+        if (!m_options.json)
+            m_printer.print(m_index, OrderedPrinter::Stream::Out, monitor.finish());
+        return result;
     }
 
-private:
     // A device server's answer; 0 once connected, else the failure's number.
     int waitUntilConnected(CommPort &port)
     {
@@ -198,8 +334,7 @@ private:
     // Prints what arrives for the time asked; false when the device went away meanwhile.
     bool listen(PortLink &link)
     {
-        StopSignals *stop = m_context.stop;
-        if ((!m_options.untilStopped && m_options.listenSeconds <= 0) || (stop && stop->stopped()))
+        if (!m_options.untilStopped && m_options.listenSeconds <= 0)
             return true;
         bool lost = false;
         QEventLoop loop;
@@ -207,32 +342,51 @@ private:
             lost = true;
             loop.quit();
         });
+        // Connected before stopped() is asked, so that a stop in between is not missed.
+        StopSignals *stop = m_context.stop;
         if (stop)
-            QObject::connect(stop, &StopSignals::stopRequested, &loop, &QEventLoop::quit);
+            QObject::connect(stop, &StopSignals::stopRequested, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+        if (stop && stop->stopped())
+            return true;
         if (!m_options.untilStopped)
             QTimer::singleShot(qint64(m_options.listenSeconds * 1000), &loop, &QEventLoop::quit);
         loop.exec();
         return !lost;
     }
 
-    Outcome report(const QString &port, Outcome outcome, int number = 0)
-    {
-        m_context.out->flush();
-        if (outcome == Outcome::Done) {
-            *m_context.out << port << ": OK\n";
-            m_context.out->flush();
-        } else {
-            const QString text = outcome == Outcome::PortFailure ? QStringLiteral("PORT Hatası %1").arg(number)
-                                                                  : failureText(outcome);
-            *m_context.err << port << ": " << text << '\n';
-            m_context.err->flush();
-        }
-        return outcome;
-    }
-
     const Options &m_options;
     const CommandLineContext &m_context;
+    OrderedPrinter &m_printer;
+    const qsizetype m_index;
 };
+
+// Serves every port, at most --jobs at a time, each in a pool thread of its own while this
+// thread keeps the stop signals; returns the first failing port's outcome in the order given.
+Outcome serveAll(const Options &options, const CommandLineContext &context)
+{
+    const qsizetype count = options.ports.size();
+    OrderedPrinter printer(*context.out, *context.err, count);
+    std::vector<Outcome> outcomes(size_t(count), Outcome::Done);
+    qsizetype unfinished = count;
+    QEventLoop allFinished;
+    QThreadPool pool;
+    pool.setMaxThreadCount(options.jobs);
+    for (qsizetype i = 0; i < count; ++i) {
+        pool.start([&, i] {
+            outcomes[size_t(i)] = PortRun(options, context, printer, i).serve();
+            QMetaObject::invokeMethod(
+                &allFinished,
+                [&] {
+                    if (--unfinished == 0)
+                        allFinished.quit();
+                },
+                Qt::QueuedConnection);
+        });
+    }
+    allFinished.exec();
+    const auto failed = std::find_if(outcomes.cbegin(), outcomes.cend(), [](Outcome o) { return o != Outcome::Done; });
+    return failed == outcomes.cend() ? Outcome::Done : *failed;
+}
 
 } // namespace
 
@@ -247,9 +401,23 @@ int runCommandLine(const QStringList &arguments, const CommandLineContext &conte
         help,
         version,
         {{QStringLiteral("p"), QStringLiteral("port")},
-         QStringLiteral("COMn (resolved as the window does) or a device path; give it again for more ports, "
-                        "which are served in turn."),
+         QStringLiteral("COMn (resolved as the window does), a device path, rfc2217://HOST:PORT or "
+                        "socket://HOST:PORT; give it again for more ports."),
          QStringLiteral("port")},
+        {QStringLiteral("ports-file"),
+         QStringLiteral("Adds the ports FILE names, one a line; empty lines and lines starting with # are skipped."),
+         QStringLiteral("file")},
+        {QStringLiteral("all"), QStringLiteral("Adds every COMn the port maps name, in number order.")},
+        {{QStringLiteral("j"), QStringLiteral("jobs")},
+         QStringLiteral("Serves up to N ports at once, 1 to %1 (default %2).").arg(mostJobs).arg(defaultJobs),
+         QStringLiteral("n")},
+        {QStringLiteral("timeout"),
+         QStringLiteral("Gives a device server SECONDS to take the connection, at most %1 (default %2).")
+             .arg(longestTimeoutSeconds)
+             .arg(std::chrono::seconds(defaultTimeout).count()),
+         QStringLiteral("seconds")},
+        {QStringLiteral("json"),
+         QStringLiteral("Prints one JSON object a port instead: target, result, error, seconds, received.")},
         {{QStringLiteral("b"), QStringLiteral("baud")},
          QStringLiteral("Baud rate text (default: Vxl00.Def beside the program, else 4800)."), QStringLiteral("rate")},
         {{QStringLiteral("w"), QStringLiteral("wait")}, QStringLiteral("Prints what arrives for SECONDS after the command."),
@@ -279,14 +447,5 @@ int runCommandLine(const QStringList &arguments, const CommandLineContext &conte
     if (const QString reason = parse(parser, options, context.programDir); !reason.isEmpty())
         return usage(reason);
 
-    PortRun run(options, context);
-    Outcome first = Outcome::Done;
-    for (const QString &port : std::as_const(options.ports)) {
-        if (context.stop && context.stop->stopped())
-            break;
-        const Outcome outcome = run.run(port);
-        if (first == Outcome::Done)
-            first = outcome;
-    }
-    return int(first);
+    return int(serveAll(options, context));
 }

@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QSocketNotifier>
 
+#include <atomic>
+
 // Turns SIGINT, SIGTERM and SIGHUP into a Qt signal, so that a program without a window
 // leaves through its event loop: the port closes after its queued bytes and links it made go.
 class StopSignals : public QObject
@@ -22,5 +24,6 @@ private:
     void onSignal();
 
     QSocketNotifier *m_notifier = nullptr;
-    bool m_stopped = false;
+    // Asked from the command line's port threads.
+    std::atomic<bool> m_stopped = false;
 };

@@ -9,9 +9,13 @@
 #include "simterminal.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -25,13 +29,14 @@ struct CliRun
     QString err;
 };
 
-CliRun runCli(const QStringList &arguments, const Clock &clock = systemNow)
+// `oneStream`: what goes to stderr lands in `out` too, in the order printed.
+CliRun runCli(const QStringList &arguments, const Clock &clock = systemNow, bool oneStream = false)
 {
     CliRun run;
     QTextStream out(&run.out);
     QTextStream err(&run.err);
     run.status = runCommandLine(QStringList{QStringLiteral("terminal-kontrol-cli")} + arguments,
-                                {QCoreApplication::applicationDirPath(), clock, &out, &err, nullptr});
+                                {QCoreApplication::applicationDirPath(), clock, &out, oneStream ? &out : &err, nullptr});
     return run;
 }
 
@@ -49,13 +54,23 @@ class TestCompanions : public QObject
     Q_OBJECT
 
 private slots:
+    // The port maps of a user and a machine of the test's own.
+    void initTestCase()
+    {
+        qputenv("XDG_CONFIG_HOME", m_config.filePath(QStringLiteral("user")).toLocal8Bit());
+        qputenv("XDG_CONFIG_DIRS", m_config.filePath(QStringLiteral("machine")).toLocal8Bit());
+    }
     void init() { writeSettingsFile(nullptr); }
     void sameBytesAsTheWindow_data();
     void sameBytesAsTheWindow();
-    void severalPortsOneMissing();
+    void severalPorts_data();
+    void severalPorts();
     void simulatorAnswers_data();
     void simulatorAnswers();
     void simulatorThroughTheCommandLine();
+
+private:
+    QTemporaryDir m_config;
 };
 
 void TestCompanions::sameBytesAsTheWindow_data()
@@ -125,17 +140,85 @@ void TestCompanions::sameBytesAsTheWindow()
     QCOMPARE(boxes.texts, shown);
 }
 
-void TestCompanions::severalPortsOneMissing()
+void TestCompanions::severalPorts_data()
 {
-    Pty first;
-    Pty last;
-    const CliRun run = runCli({QStringLiteral("-p"), first.devicePath(), QStringLiteral("-p"), QStringLiteral("COM200"),
-                               QStringLiteral("-p"), last.devicePath(), QStringLiteral("access")});
-    QCOMPARE(hexDump(first.readWithExtras(2)), hexDump("@A"));
-    QCOMPARE(hexDump(last.readWithExtras(2)), hexDump("@A"));
-    QCOMPARE(run.out, first.devicePath() + QStringLiteral(": OK\n") + last.devicePath() + QStringLiteral(": OK\n"));
-    QCOMPARE(run.err, QStringLiteral("COM200: PORT Hatası 8002\n"));
-    QCOMPARE(run.status, 1);
+    // %1, %2, %3: the lines; %4: a ports file naming %3; %5: the test's configuration folder.
+    // The user's port map names %1 as COM12 and %2 as COM3.
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("printed");
+    QTest::addColumn<int>("status"); // every line gets one command unless the use was wrong
+
+    const QStringList wait{"-p", "%1", "-p", "COM200", "-p", "%2", "-p", "%3", "-w", "1"};
+    QTest::newRow("a port that fails at once waits for the slow one before it")
+        << wait << "ŞA\r\n%1: OK\nCOM200: PORT Hatası 8002\nB\r\n%2: OK\n%3: OK\n" << 1;
+    const QString json(R"({"error":0,"received":"{A}","result":"OK","target":"%1"}
+{"error":8002,"received":"","result":"PORT Hatası 8002","target":"COM200"}
+{"error":0,"received":"{B}","result":"OK","target":"%2"}
+{"error":0,"received":"","result":"OK","target":"%3"}
+)");
+    QTest::newRow("JSON") << QStringList{"--json"} + wait
+                          << QString(json).replace("{A}", "ŞA\\r\\n").replace("{B}", "B\\r\\n") << 1;
+    QTest::newRow("JSON in hex") << QStringList{"--json", "--hex"} + wait
+                                 << QString(json).replace("{A}", "de 41 0d 0a").replace("{B}", "42 0d 0a") << 1;
+    QTest::newRow("--port, then the ports file, then --all")
+        << QStringList{"--all", "--ports-file", "%4", "-p", "COM200"}
+        << "COM200: PORT Hatası 8002\n%3: OK\nCOM3: OK\nCOM12: OK\n" << 1;
+    QTest::newRow("missing ports file") << QStringList{"--ports-file", "%5/none", "-p", "%1"}
+                                        << "cannot read the ports file %5/none: No such file or directory\nTry --help.\n" << 2;
+    QTest::newRow("--jobs 0") << QStringList{"-j", "0", "-p", "%1"}
+                              << "--jobs takes a whole number from 1 to 256\nTry --help.\n" << 2;
+    QTest::newRow("--timeout -1") << QStringList{"--timeout", "-1", "-p", "%1"}
+                                  << "--timeout takes a number of seconds above 0, at most 3600\nTry --help.\n" << 2;
+}
+
+// Served at once, printed in the order given: what arrives on a later port waits for the
+// ports before it.
+void TestCompanions::severalPorts()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, printed);
+    QFETCH(int, status);
+
+    Pty first, second, third;
+    const QString ports = m_config.filePath("ports");
+    const auto fill = [&](QString text) {
+        return text.replace("%1", first.devicePath()).replace("%2", second.devicePath())
+            .replace("%3", third.devicePath()).replace("%4", ports).replace("%5", m_config.path());
+    };
+    const auto write = [&](const QString &path, const QString &text) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(fill(text).toUtf8()) > 0);
+    };
+    QVERIFY(QDir().mkpath(m_config.filePath("user/terminal-kontrol")));
+    write(m_config.filePath("user/terminal-kontrol/terminal-kontrol.conf"), "[ports]\nCOM12=%1\nCOM3=%2\n");
+    write(ports, "# hall\n\n  %3 \r\n#%1\n\t\n");
+    for (QString &argument : arguments)
+        argument = fill(argument);
+    if (arguments.contains("-w")) {
+        QTimer::singleShot(300, [&] {
+            first.write("\xDE" "A\r\n");
+            second.write("B\r\n");
+        });
+    }
+    QElapsedTimer took;
+    took.start();
+    const CliRun run = runCli(arguments + QStringList{"access"}, systemNow, true);
+    // One port after another would wait three seconds.
+    QVERIFY2(took.elapsed() < 2500, qPrintable(QString::number(took.elapsed())));
+    const QByteArray sent = status == 2 ? "" : "@A";
+    for (Pty *far : {&first, &second, &third})
+        QCOMPARE(hexDump(far->readWithExtras(sent.size())), hexDump(sent));
+    const bool json = arguments.contains("--json");
+    QString shown = json ? QString() : run.out;
+    for (const QString &line : json ? run.out.split(u'\n', Qt::SkipEmptyParts) : QStringList()) {
+        QJsonObject port = QJsonDocument::fromJson(line.toUtf8()).object();
+        // Each served port waited its second; the missing one did not.
+        const double seconds = port.take("seconds").toDouble();
+        QVERIFY2((seconds >= 1 && seconds < 2.5) == (port["error"] == 0), qPrintable(line));
+        shown += QString::fromUtf8(QJsonDocument(port).toJson(QJsonDocument::Compact)) + u'\n';
+    }
+    QCOMPARE(shown, fill(printed));
+    QCOMPARE(run.status, status);
 }
 
 void TestCompanions::simulatorAnswers_data()

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QTextStream>
+
+#include <utility>
+
+// What ports served at once print, in the order the ports were given: the first port not yet
+// finished prints as it goes; each later one is held until every port before it has finished.
+// Safe to call from any thread.
+class OrderedPrinter
+{
+public:
+    enum class Stream { Out, Err };
+
+    OrderedPrinter(QTextStream &out, QTextStream &err, qsizetype ports);
+
+    void print(qsizetype port, Stream stream, const QString &text);
+    // The port's last text; the ports after it may print.
+    void finish(qsizetype port, Stream stream, const QString &text);
+
+private:
+    struct Port
+    {
+        QList<std::pair<Stream, QString>> held;
+        bool finished = false;
+    };
+
+    // Prints or holds `text`; the mutex is held.
+    void take(qsizetype port, Stream stream, const QString &text);
+    void write(Stream stream, const QString &text);
+
+    QMutex m_mutex;
+    QTextStream &m_out;
+    QTextStream &m_err;
+    QList<Port> m_ports;
+    qsizetype m_current = 0;
+};
