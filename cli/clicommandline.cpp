@@ -293,6 +293,10 @@ private:
         }
         if (const int failure = waitUntilConnected(link.MSComm1()))
             return PortResult::failed(Outcome::PortFailure, failure);
+        // A device server that ends the connection at once (ser2net's "Port already in use")
+        // took the bytes without passing them on.
+        bool lost = false;
+        QObject::connect(&link.MSComm1(), &CommPort::deviceLost, [&lost] { lost = true; });
         try {
             link.sendAll(plan->writes);
             if (plan->pause) {
@@ -310,6 +314,10 @@ private:
         link.close();
         // "OK" means on the line: what is still queued drains before the port is reported.
         PortDrain::waitForAll();
+        if (lost && result.outcome == Outcome::Done) {
+            result.outcome = Outcome::PortFailure;
+            result.number = commerror::PortNotOpen;
+        }
         if (!m_options.json)
             m_printer.print(m_index, OrderedPrinter::Stream::Out, monitor.finish());
         return result;

@@ -313,7 +313,7 @@ void CommPort::close()
     if (m_network) {
         m_arrived.clear();
         const qint64 onTheWay = m_network->queued();
-        if (onTheWay == 0) {
+        if (m_network->allOut()) {
             dropNetwork();
             return;
         }

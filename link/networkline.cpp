@@ -5,6 +5,7 @@
 #include <QMetaObject>
 #include <QPointer>
 
+#include <algorithm>
 #include <condition_variable>
 #include <csignal>
 #include <functional>
@@ -19,6 +20,8 @@ namespace {
 
 // gensio wakes its waiting thread with this signal when another thread changes what it waits for.
 constexpr int wakeSignal = SIGUSR1;
+// For the bytes to cross the network to the server, beyond their time on its line.
+constexpr std::chrono::milliseconds serverMargin{100};
 
 // gensio's event loop, for every connection of the process, on a thread that only waits.
 // Never destroyed: a connection may still be closing when the process ends.
@@ -316,7 +319,8 @@ std::string describe(const portmap::NetworkTarget &target)
 } // namespace
 
 NetworkLine::NetworkLine(const portmap::NetworkTarget &target, const LineSettings &line, QObject *parent)
-    : QObject(parent), m_connection(std::make_shared<Connection>())
+    : QObject(parent), m_connection(std::make_shared<Connection>()),
+      m_byteTime(std::chrono::seconds(10) / std::max(1, line.baudRate)) // start, 8 data and stop bits
 {
     m_connection->description = describe(target);
     m_connection->target = target;
@@ -352,6 +356,7 @@ bool NetworkLine::isConnected() const
 
 void NetworkLine::write(QByteArrayView bytes)
 {
+    m_lineFreeAt = std::max(m_lineFreeAt, std::chrono::steady_clock::now()) + bytes.size() * m_byteTime;
     gensio *io = nullptr;
     {
         std::lock_guard lock(m_connection->mutex);
@@ -376,12 +381,23 @@ qint64 NetworkLine::queued() const
     return m_connection->queued();
 }
 
+bool NetworkLine::allOut() const
+{
+    return queued() == 0 && std::chrono::steady_clock::now() >= m_lineFreeAt + serverMargin;
+}
+
 bool NetworkLine::writeOutNow(QDeadlineTimer deadline)
 {
-    std::unique_lock lock(m_connection->mutex);
-    return m_connection->changed.wait_until(lock, deadline.deadline<std::chrono::steady_clock>(), [this] {
-        return m_connection->queued() == 0 || m_connection->state != Connection::State::Open;
-    }) && m_connection->queued() == 0;
+    {
+        std::unique_lock lock(m_connection->mutex);
+        const bool taken = m_connection->changed.wait_until(lock, deadline.deadline<std::chrono::steady_clock>(), [this] {
+            return m_connection->queued() == 0 || m_connection->state != Connection::State::Open;
+        });
+        if (!taken || m_connection->queued() > 0)
+            return false;
+    }
+    std::this_thread::sleep_until(std::min(m_lineFreeAt + serverMargin, deadline.deadline<std::chrono::steady_clock>()));
+    return allOut();
 }
 
 void NetworkLine::close()

@@ -38,8 +38,11 @@ public:
     QByteArray takeReceived();
     // Bytes written that the connection has not yet taken.
     qint64 queued() const;
-    // Waits, blocked, until the connection has taken every queued byte or `deadline` has
-    // passed: for a process that will run no event loop again. True when nothing is left.
+    // The connection has taken every byte, and the server has had the line's time for them:
+    // a server that sees the connection end drops what it has not passed on yet (ser2net does).
+    bool allOut() const;
+    // Waits, blocked, until allOut() or `deadline`: for a process that will run no event loop
+    // again. True when all is out.
     bool writeOutNow(QDeadlineTimer deadline);
     // Ends the connection now.
     void close();
@@ -57,4 +60,7 @@ private:
 
     std::shared_ptr<networkline_detail::Connection> m_connection;
     QTimer m_giveUp;
+    std::chrono::nanoseconds m_byteTime;
+    // When the server's line will have sent the last byte written, at our baud rate.
+    std::chrono::steady_clock::time_point m_lineFreeAt;
 };

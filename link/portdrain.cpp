@@ -115,14 +115,14 @@ void PortDrain::start(std::unique_ptr<NetworkLine> line, std::chrono::millisecon
     drains().append(drain);
 }
 
-qint64 PortDrain::onTheWay() const
+bool PortDrain::allOut() const
 {
-    return m_port ? bytesOnTheWay(*m_port) : m_line->queued();
+    return m_port ? bytesOnTheWay(*m_port) == 0 : m_line->allOut();
 }
 
 void PortDrain::check()
 {
-    if (onTheWay() == 0 || std::chrono::steady_clock::now() >= m_deadline)
+    if (allOut() || std::chrono::steady_clock::now() >= m_deadline)
         finish();
 }
 

@@ -47,7 +47,7 @@ public:
 private:
     PortDrain(std::unique_ptr<QSerialPort> port, std::unique_ptr<NetworkLine> line, std::chrono::milliseconds limit);
     ~PortDrain() override;
-    qint64 onTheWay() const;
+    bool allOut() const;
     void check();
     void finish();
 
