@@ -434,22 +434,13 @@ void TestLink::unreachableServerReturnsToPortWindow()
     QFETCH(QString, target);
     QFETCH(QString, message);
     UserConfig config("COM9=" + target.toLatin1() + "\n");
-    Module1 module;
-    module.programDir = QCoreApplication::applicationDirPath();
-    auto *form0 = new Form0(module);
-    form0->show();
-    form0->Combo1->setCurrentIndex(8);
     MessageBoxCatcher boxes;
-    QTest::mouseClick(form0->Command1, Qt::LeftButton);
-    QPointer<Form1> form1;
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *f = qobject_cast<Form1 *>(w))
-            form1 = f;
-    }
-    QVERIFY(form1);
+    Module1 module;
+    QPointer<Form1> form = openWindow(module, 9);
     QVERIFY(waitUntil([&] { return !boxes.texts.isEmpty(); }, std::chrono::seconds(8)));
     QCOMPARE(boxes.texts, QStringList{message});
-    QVERIFY(waitUntil([&] { return !form1 && portWindows().size() == 1; }));
+    // The failed opening's way back: a fresh port window, the main window gone.
+    QVERIFY(waitUntil([&] { return !form && portWindows().size() == 1; }));
 }
 
 QTEST_MAIN(TestLink)
