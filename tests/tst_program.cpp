@@ -3,7 +3,6 @@
 // and check what reached the line.
 #include "farend.h"
 #include "portlink.h"
-#include "ser2net.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,7 +38,6 @@ private slots:
     void operatorPicksPortAndPressesButtons();
     void endingReleasesThePort_data();
     void endingReleasesThePort();
-    void deviceServerFromTheUsersMap();
 
 private:
     QString startXvfb(QProcess &server);
@@ -206,31 +204,6 @@ void TestProgram::endingReleasesThePort()
     } catch (const CommError &failure) {
         QFAIL(qPrintable(QStringLiteral("reopening failed with %1").arg(failure.number())));
     }
-}
-
-void TestProgram::deviceServerFromTheUsersMap()
-{
-    // The installed program's folder is not the operator's: the map and the baud rate come
-    // from the user's configuration folder, and COM3 is a terminal behind ser2net.
-    Pty far;
-    Ser2net server({far.devicePath()});
-    QVERIFY(server.start());
-    UserConfig config("COM3=" + server.rfc2217Url(0).toLatin1() + "\n", "9600\r\n");
-
-    QTemporaryDir folder;
-    const QString program = folder.filePath(QStringLiteral("terminal-kontrol"));
-    QVERIFY(QFile::copy(QStringLiteral(TK_PROGRAM_PATH), program));
-    QProcess run;
-    const QString portWindow = startOnCom3(run, program, {}, far);
-    QVERIFY2(!portWindow.isEmpty(), "the program did not reach the terminal through ser2net");
-    QVERIFY(waitUntil([&] { return far.baudRate() == 9600; }));
-    const QString mainWindow = waitForWindow(QStringLiteral("Vexla Terminal Kontrol V 6.2"), portWindow);
-    QVERIFY(!mainWindow.isEmpty());
-    xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), mainWindow});
-    xdotool({QStringLiteral("key"), QStringLiteral("alt+t")});
-    QCOMPARE(hexDump(far.readWithExtras(2)), hexDump("@S"));
-    run.terminate();
-    QVERIFY(run.waitForFinished(10000));
 }
 
 QTEST_GUILESS_MAIN(TestProgram)
