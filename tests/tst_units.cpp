@@ -26,8 +26,6 @@ private slots:
     void lineSettings();
     void comNames();
     void settingsAndMapsInConfigFolders();
-    void networkTargets_data();
-    void networkTargets();
     void codePageEveryByteRoundTrips();
     void codePageTurkishLetters_data();
     void codePageTurkishLetters();
@@ -192,30 +190,6 @@ void TestUnits::settingsAndMapsInConfigFolders()
     // Another target for the same COMn is another way to it: the reconnection watch keeps to its own.
     QVERIFY(resolveCom(2, beside.path(), dev.path(), folders).name.endsWith(u"COM2=rfc2217://gate2:2217"));
     QCOMPARE(portmap::all(folders).keys(), QList<int>({2, 3, 7, 8}));
-}
-
-void TestUnits::networkTargets_data()
-{
-    QTest::addColumn<QString>("target");
-    QTest::addColumn<QString>("parsed"); // "protocol host port", or empty when refused
-
-    QTest::newRow("RFC 2217 by name") << "rfc2217://gate4.example:2217" << "rfc2217 gate4.example 2217";
-    QTest::newRow("raw TCP by address") << "socket://10.0.0.15:4001" << "socket 10.0.0.15 4001";
-    QTest::newRow("IPv6 in brackets") << "socket://[::1]:4001" << "socket ::1 4001";
-    QTest::newRow("pyserial's options ignored") << "RFC2217://gate:2217?ign_set_control" << "rfc2217 gate 2217";
-    QTest::newRow("port 0") << "socket://gate:0" << "";
-    QTest::newRow("a comma would add options") << "rfc2217://gate,ssl:2217" << "";
-    QTest::newRow("IPv6 that is not one") << "socket://[gate]:23" << "";
-    QTest::newRow("another scheme") << "telnet://gate:23" << "";
-}
-
-void TestUnits::networkTargets()
-{
-    QFETCH(QString, target);
-    QFETCH(QString, parsed);
-    const auto t = portmap::parseNetworkTarget(target);
-    const bool rfc2217 = t && t->protocol == portmap::NetworkTarget::Protocol::Rfc2217;
-    QCOMPARE(t ? QStringLiteral("%1 %2 %3").arg(rfc2217 ? "rfc2217" : "socket", t->host).arg(t->port) : QString(), parsed);
 }
 
 void TestUnits::codePageEveryByteRoundTrips()
