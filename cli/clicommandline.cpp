@@ -427,7 +427,7 @@ int runCommandLine(const QStringList &arguments, const CommandLineContext &conte
         {QStringLiteral("json"),
          QStringLiteral("Prints one JSON object a port instead: target, result, error, seconds, received.")},
         {{QStringLiteral("b"), QStringLiteral("baud")},
-         QStringLiteral("Baud rate text (default: Vxl00.Def beside the program, else 4800)."), QStringLiteral("rate")},
+         QStringLiteral("Baud rate text (default: the first Vxl00.Def found, below; else 4800)."), QStringLiteral("rate")},
         {{QStringLiteral("w"), QStringLiteral("wait")}, QStringLiteral("Prints what arrives for SECONDS after the command."),
          QStringLiteral("seconds")},
         {QStringLiteral("hex"), QStringLiteral("Prints what arrives as hex bytes.")},
