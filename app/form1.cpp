@@ -239,7 +239,8 @@ void Form1::showLineDown(bool down)
     QPalette palette = Label1->palette();
     palette.setColor(QPalette::Window, down ? lineDownColour : receivedHeadingColour);
     Label1->setPalette(palette);
-    Label1->setToolTip(down ? QStringLiteral("COM%1 bağlantısı koptu: aygıt yok. Yeniden takılınca aynı "
+    // The same words for an unplugged adapter and a device server that went away.
+    Label1->setToolTip(down ? QStringLiteral("COM%1 bağlantısı koptu: aygıt ya da sunucu yok. Geri gelince aynı "
                                              "ayarlarla kendiliğinden açılır; o zamana kadar komutlar "
                                              "\"PORT Hatası 8018\" verir.")
                                   .arg(m_module.SelectedPort)
