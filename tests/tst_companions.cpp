@@ -5,6 +5,7 @@
 #include "fakeclock.h"
 #include "framereader.h"
 #include "harness.h"
+#include "ser2net.h"
 #include "receiveconsole.h"
 #include "simterminal.h"
 
@@ -67,6 +68,7 @@ private slots:
     void severalPorts();
     void simulatorAnswers_data();
     void simulatorAnswers();
+    void simulatorThroughTheCommandLine_data();
     void simulatorThroughTheCommandLine();
 
 private:
@@ -264,12 +266,26 @@ void TestCompanions::simulatorAnswers()
     QCOMPARE(answered, answers);
 }
 
+void TestCompanions::simulatorThroughTheCommandLine_data()
+{
+    QTest::addColumn<QString>("route");
+    QTest::newRow("its line") << "";
+    QTest::newRow("behind ser2net, RFC 2217") << "rfc2217";
+    QTest::newRow("behind ser2net, raw TCP") << "socket";
+}
+
 void TestCompanions::simulatorThroughTheCommandLine()
 {
+    QFETCH(QString, route);
     QProcess sim;
     sim.start(QStringLiteral(TK_SIM_PATH), {});
     QVERIFY(sim.waitForReadyRead(5000));
-    const QString line = QString::fromLocal8Bit(sim.readLine()).trimmed();
+    QString line = QString::fromLocal8Bit(sim.readLine()).trimmed();
+    Ser2net server({line});
+    if (!route.isEmpty()) {
+        QVERIFY(server.start());
+        line = route == u"rfc2217" ? server.rfc2217Url(0) : server.rawUrl(0);
+    }
     const QStringList port{QStringLiteral("--port"), line};
 
     QCOMPARE(runCli(port + QStringList{QStringLiteral("date"), QStringLiteral("2026-12-04")}).status, 0);
@@ -282,6 +298,8 @@ void TestCompanions::simulatorThroughTheCommandLine()
     QCOMPARE(counter.out, QStringLiteral("53 41 59 41 43 20 30 30 30 30 0d 0a\n") + line + QStringLiteral(": OK\n"));
 
     // The window on the same line, as the README's run command opens it.
+    if (!route.isEmpty())
+        return;
     Module1 module;
     module.programDir = QCoreApplication::applicationDirPath();
     module.SelectedPort = 12;
