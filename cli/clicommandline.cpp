@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -37,6 +38,8 @@ constexpr int highestPortNumber = 255;
 constexpr int defaultJobs = 16;
 constexpr int mostJobs = 256;
 constexpr auto defaultTimeout = std::chrono::seconds(5);
+// What a stop signal leaves a port's queued bytes.
+constexpr auto stopGrace = std::chrono::milliseconds(2000);
 constexpr double longestTimeoutSeconds = 3600;
 
 struct Options
@@ -109,15 +112,24 @@ QString helpText(const QCommandLineParser &parser)
         "  2  wrong use of the command line\n"
         "  3  \"Hatalı Tarih Bilgisi\"\n"
         "  4  \"Hatalı Saat Bilgisi\"\n"
-        "  5  \"Hatalı Kart Numarası\"\n");
+        "  5  \"Hatalı Kart Numarası\"\n"
+        "  130  interrupted (SIGINT, SIGTERM, SIGHUP) before every port was served; each port\n"
+        "       not served says \"not served: interrupted\"\n"
+        "  141  the output was closed (a pipe whose reader ended); the ports are closed first\n"
+        "\nA port whose line does not take every byte in the time the line needs for them says\n"
+        "\"PORT Hatası 8018 (N of M bytes did not leave)\" and counts as failed. After a stop\n"
+        "signal, what is still queued gets two more seconds at most; a second signal drops it.\n");
     return text;
 }
+
+// What a timer can wait: Qt's take whole milliseconds in an int.
+constexpr int longestWaitSeconds = std::numeric_limits<int>::max() / 1000;
 
 bool seconds(const QString &text, double &value)
 {
     bool ok = false;
     value = text.toDouble(&ok);
-    return ok && value >= 0;
+    return ok && value >= 0 && value <= longestWaitSeconds;
 }
 
 // A ports file's targets: one a line, blanks around it trimmed; empty lines and # comments skipped.
@@ -180,7 +192,7 @@ QString parse(QCommandLineParser &parser, Options &options, const QString &progr
     const bool monitor = onlyListens(s);
     const QString listen = monitor && positional.size() > 1 ? positional[1] : parser.value(QStringLiteral("wait"));
     if (!listen.isEmpty() && !seconds(listen, options.listenSeconds))
-        return QStringLiteral("not a number of seconds: %1").arg(listen);
+        return QStringLiteral("not a number of seconds from 0 to %1: %2").arg(longestWaitSeconds).arg(listen);
     options.untilStopped = monitor && listen.isEmpty();
     options.hex = parser.isSet(QStringLiteral("hex"));
     options.timestamps = parser.isSet(QStringLiteral("timestamps"));
@@ -207,8 +219,10 @@ struct PortResult
     Outcome outcome = Outcome::Done;
     int number = 0;      // the failure's, after "PORT Hatası "
     QByteArray received; // kept for --json only
+    qint64 unsent = 0;   // of `written`, when the line took no more in its time
+    qint64 written = 0;
 
-    static PortResult failed(Outcome outcome, int number = 0) { return {outcome, number, {}}; }
+    static PortResult failed(Outcome outcome, int number = 0) { return {outcome, number, {}, 0, 0}; }
 };
 
 // What a result reads as: "OK", "PORT Hatası N" or the window's words.
@@ -216,6 +230,13 @@ QString resultText(const PortResult &result)
 {
     if (result.outcome == Outcome::Done)
         return QStringLiteral("OK");
+    if (result.outcome == Outcome::Interrupted)
+        return QStringLiteral("not served: interrupted");
+    if (result.unsent > 0)
+        return QStringLiteral("PORT Hatası %1 (%2 of %3 bytes did not leave)")
+            .arg(result.number)
+            .arg(result.unsent)
+            .arg(result.written);
     return result.outcome == Outcome::PortFailure ? QStringLiteral("PORT Hatası %1").arg(result.number)
                                                   : failureText(result.outcome);
 }
@@ -246,14 +267,12 @@ public:
     {
         using Stream = OrderedPrinter::Stream;
         const QString &port = m_options.ports[m_index];
-        // Interrupted before its turn: the port is left alone, and so is the output.
-        if (m_context.stop && m_context.stop->stopped()) {
-            m_printer.finish(m_index, Stream::Out, {});
-            return Outcome::Done;
-        }
         QElapsedTimer took;
         took.start();
-        const PortResult result = run(port);
+        // Interrupted before its turn: the port is left alone, and says so.
+        const PortResult result = m_context.stop && m_context.stop->stopped()
+                                      ? PortResult::failed(Outcome::Interrupted)
+                                      : run(port);
         if (m_options.json)
             m_printer.finish(m_index, Stream::Out, jsonLine(port, result, took.elapsed(), m_options.hex));
         else if (result.outcome == Outcome::Done)
@@ -297,6 +316,10 @@ private:
         // took the bytes without passing them on.
         bool lost = false;
         QObject::connect(&link.MSComm1(), &CommPort::deviceLost, [&lost] { lost = true; });
+        for (const QList<QByteArray> *writes : {&plan->writes, &plan->afterPause}) {
+            for (const QByteArray &write : *writes)
+                result.written += write.size();
+        }
         try {
             link.sendAll(plan->writes);
             if (plan->pause) {
@@ -313,7 +336,11 @@ private:
         }
         link.close();
         // "OK" means on the line: what is still queued drains before the port is reported.
-        PortDrain::waitForAll();
+        result.unsent = drain();
+        if (result.unsent > 0 && result.outcome == Outcome::Done) {
+            result.outcome = Outcome::PortFailure;
+            result.number = commerror::PortNotOpen;
+        }
         if (lost && result.outcome == Outcome::Done) {
             result.outcome = Outcome::PortFailure;
             result.number = commerror::PortNotOpen;
@@ -321,6 +348,22 @@ private:
         if (!m_options.json)
             m_printer.print(m_index, OrderedPrinter::Stream::Out, monitor.finish());
         return result;
+    }
+
+    // Lets what is queued leave for the line's time; after a stop signal for two seconds at
+    // most, after a second one not at all. Returns the bytes left behind.
+    qint64 drain()
+    {
+        StopSignals *stop = m_context.stop;
+        const auto hurry = [stop] {
+            if (stop && stop->count() > 0)
+                PortDrain::hurry(stop->count() > 1 ? std::chrono::milliseconds(0) : stopGrace);
+        };
+        QObject here;
+        if (stop)
+            QObject::connect(stop, &StopSignals::stopRequested, &here, hurry, Qt::QueuedConnection);
+        hurry();
+        return PortDrain::waitForAll();
     }
 
     // A device server's answer; 0 once connected, else the failure's number.
@@ -373,7 +416,11 @@ private:
 Outcome serveAll(const Options &options, const CommandLineContext &context)
 {
     const qsizetype count = options.ports.size();
-    OrderedPrinter printer(*context.out, *context.err, count);
+    // A closed output ends every port's wait, as Ctrl+C does.
+    OrderedPrinter printer(*context.out, *context.err, count, [stop = context.stop] {
+        if (stop)
+            stop->requestStop();
+    });
     std::vector<Outcome> outcomes(size_t(count), Outcome::Done);
     qsizetype unfinished = count;
     QEventLoop allFinished;
@@ -392,6 +439,8 @@ Outcome serveAll(const Options &options, const CommandLineContext &context)
         });
     }
     allFinished.exec();
+    if (printer.outputClosed())
+        return Outcome::OutputClosed;
     const auto failed = std::find_if(outcomes.cbegin(), outcomes.cend(), [](Outcome o) { return o != Outcome::Done; });
     return failed == outcomes.cend() ? Outcome::Done : *failed;
 }

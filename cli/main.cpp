@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char *argv[])
@@ -10,6 +11,8 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("terminal-kontrol-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral("6.2"));
+    // A reader that goes (| head) must end the run through its ports' close, not kill it.
+    std::signal(SIGPIPE, SIG_IGN);
     StopSignals stop;
     QTextStream out(stdout);
     QTextStream err(stderr);

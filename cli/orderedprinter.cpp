@@ -1,8 +1,14 @@
 #include "orderedprinter.h"
 
-OrderedPrinter::OrderedPrinter(QTextStream &out, QTextStream &err, qsizetype ports)
-    : m_out(out), m_err(err), m_ports(ports)
+OrderedPrinter::OrderedPrinter(QTextStream &out, QTextStream &err, qsizetype ports, std::function<void()> closed)
+    : m_out(out), m_err(err), m_ports(ports), m_closed(std::move(closed))
 {
+}
+
+bool OrderedPrinter::outputClosed() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_outputClosed;
 }
 
 void OrderedPrinter::print(qsizetype port, Stream stream, const QString &text)
@@ -40,4 +46,9 @@ void OrderedPrinter::write(Stream stream, const QString &text)
     QTextStream &to = stream == Stream::Out ? m_out : m_err;
     to << text;
     to.flush();
+    if (stream == Stream::Out && to.status() != QTextStream::Ok && !m_outputClosed) {
+        m_outputClosed = true;
+        if (m_closed)
+            m_closed();
+    }
 }

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QTextStream>
 
+#include <functional>
 #include <utility>
 
 // What ports served at once print, in the order the ports were given: the first port not yet
@@ -15,11 +16,13 @@ class OrderedPrinter
 public:
     enum class Stream { Out, Err };
 
-    OrderedPrinter(QTextStream &out, QTextStream &err, qsizetype ports);
+    // `closed` runs once, when a write to `out` fails (a pipe whose reader has gone).
+    OrderedPrinter(QTextStream &out, QTextStream &err, qsizetype ports, std::function<void()> closed = {});
 
     void print(qsizetype port, Stream stream, const QString &text);
     // The port's last text; the ports after it may print.
     void finish(qsizetype port, Stream stream, const QString &text);
+    bool outputClosed() const;
 
 private:
     struct Port
@@ -32,9 +35,11 @@ private:
     void take(qsizetype port, Stream stream, const QString &text);
     void write(Stream stream, const QString &text);
 
-    QMutex m_mutex;
+    mutable QMutex m_mutex;
     QTextStream &m_out;
     QTextStream &m_err;
     QList<Port> m_ports;
     qsizetype m_current = 0;
+    std::function<void()> m_closed;
+    bool m_outputClosed = false;
 };

@@ -15,7 +15,17 @@
 namespace subcommands {
 
 // What a command line run reports, with its exit status.
-enum class Outcome { Done = 0, PortFailure = 1, Usage = 2, BadDate = 3, BadTime = 4, BadCardNumber = 5 };
+// Also the exit status: 130 and 141 as a shell reports a process ended by SIGINT or SIGPIPE.
+enum class Outcome {
+    Done = 0,
+    PortFailure = 1,
+    Usage = 2,
+    BadDate = 3,
+    BadTime = 4,
+    BadCardNumber = 5,
+    Interrupted = 130,
+    OutputClosed = 141,
+};
 
 // What the box's text becomes on the line. `pause`: wait for the clock's seconds to change
 // after `writes`, then send `afterPause`.

@@ -41,6 +41,18 @@ bool anyInThisThread()
 }
 
 thread_local QEventLoop *waitingLoop = nullptr;
+thread_local qint64 leftBehind = 0;
+
+QList<PortDrain *> inThisThread()
+{
+    QMutexLocker lock(&drainsMutex);
+    QList<PortDrain *> mine;
+    for (PortDrain *drain : std::as_const(drains())) {
+        if (drain->thread() == QThread::currentThread())
+            mine << drain;
+    }
+    return mine;
+}
 
 } // namespace
 
@@ -120,6 +132,11 @@ bool PortDrain::allOut() const
     return m_port ? bytesOnTheWay(*m_port) == 0 : m_line->allOut();
 }
 
+qint64 PortDrain::onTheWay() const
+{
+    return m_port ? bytesOnTheWay(*m_port) : m_line->queued();
+}
+
 void PortDrain::check()
 {
     if (allOut() || std::chrono::steady_clock::now() >= m_deadline)
@@ -134,6 +151,8 @@ void PortDrain::finish()
             return;
     }
     m_check.stop();
+    if (!allOut())
+        leftBehind += onTheWay();
     if (m_port)
         m_port->close();
     else
@@ -143,16 +162,25 @@ void PortDrain::finish()
         waitingLoop->quit();
 }
 
-void PortDrain::waitForAll()
+qint64 PortDrain::waitForAll()
 {
     if (!anyInThisThread())
-        return;
+        return std::exchange(leftBehind, 0);
     QEventLoop loop;
     waitingLoop = &loop;
     loop.exec();
     waitingLoop = nullptr;
     // Finished drains delete themselves later; after the program's last loop, later is now.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return std::exchange(leftBehind, 0);
+}
+
+void PortDrain::hurry(std::chrono::milliseconds limit)
+{
+    for (PortDrain *drain : inThisThread()) {
+        drain->m_deadline = std::min(drain->m_deadline, std::chrono::steady_clock::now() + limit);
+        drain->check();
+    }
 }
 
 void PortDrain::closeAll(bool writeOutFirst)

@@ -38,8 +38,11 @@ public:
     static void start(std::unique_ptr<QSerialPort> port, std::chrono::milliseconds limit);
     static void start(std::unique_ptr<NetworkLine> line, std::chrono::milliseconds limit);
     // Runs events until every drain started in this thread has finished: the program's last
-    // step, or a command line's before it reports a port.
-    static void waitForAll();
+    // step, or a command line's before it reports a port. Returns the bytes that drains of
+    // this thread left behind since the last call (out of time, or the device gone).
+    static qint64 waitForAll();
+    // Gives each drain of this thread at most `limit` more.
+    static void hurry(std::chrono::milliseconds limit);
     // Closes every drained port: at once, or (for a process that will run no event loop
     // again) after waiting, blocked, for its bytes until its time is up.
     static void closeAll(bool writeOutFirst = false);
@@ -48,6 +51,7 @@ private:
     PortDrain(std::unique_ptr<QSerialPort> port, std::unique_ptr<NetworkLine> line, std::chrono::milliseconds limit);
     ~PortDrain() override;
     bool allOut() const;
+    qint64 onTheWay() const;
     void check();
     void finish();
 

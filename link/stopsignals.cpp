@@ -45,10 +45,17 @@ void StopSignals::onSignal()
 {
     char byte;
     [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
-    m_stopped = true;
+    requestStop();
+}
+#endif
+
+void StopSignals::requestStop()
+{
+    ++m_count;
     emit stopRequested();
 }
-#else
+
+#ifndef Q_OS_UNIX
 // Elsewhere the program ends through its windows or the console's own handling.
 StopSignals::StopSignals(QObject *parent) : QObject(parent) {}
 StopSignals::~StopSignals() = default;

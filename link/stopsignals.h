@@ -15,7 +15,11 @@ public:
     explicit StopSignals(QObject *parent = nullptr);
     ~StopSignals() override;
 
-    bool stopped() const { return m_stopped; }
+    bool stopped() const { return m_count > 0; }
+    // Stop signals so far, and requestStop()s.
+    int count() const { return m_count; }
+    // As a signal would: for an end the program finds itself (its output closed). Any thread.
+    void requestStop();
 
 signals:
     void stopRequested();
@@ -25,5 +29,5 @@ private:
 
     QSocketNotifier *m_notifier = nullptr;
     // Asked from the command line's port threads.
-    std::atomic<bool> m_stopped = false;
+    std::atomic<int> m_count = 0;
 };

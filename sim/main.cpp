@@ -66,7 +66,7 @@ int main(int argc, char *argv[])
     if (parser.isSet(linkOption)) {
         const auto match = QRegularExpression(QStringLiteral("^COM([1-9][0-9]{0,2})$"))
                                .match(parser.value(linkOption).toUpper());
-        if (!match.hasMatch()) {
+        if (!match.hasMatch() || match.captured(1).toInt() > 255) {
             std::fprintf(stderr, "--link takes COM1 to COM255\n");
             return 2;
         }

@@ -9,7 +9,10 @@
 #include "receiveconsole.h"
 #include "simterminal.h"
 
+#include "stopsignals.h"
+
 #include <QDir>
+#include <QRegularExpression>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,6 +21,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 namespace {
 
@@ -66,6 +71,8 @@ private slots:
     void sameBytesAsTheWindow();
     void severalPorts_data();
     void severalPorts();
+    void stoppedWhileBytesWait();
+    void closedOutputEndsMonitor();
     void simulatorAnswers_data();
     void simulatorAnswers();
     void simulatorThroughTheCommandLine_data();
@@ -171,6 +178,51 @@ void TestCompanions::severalPorts_data()
                               << "--jobs takes a whole number from 1 to 256\nTry --help.\n" << 2;
     QTest::newRow("--timeout -1") << QStringList{"--timeout", "-1", "-p", "%1"}
                                   << "--timeout takes a number of seconds above 0, at most 3600\nTry --help.\n" << 2;
+    QTest::newRow("a wait no timer holds") << QStringList{"-w", "2147484", "-p", "%1"}
+                                           << "not a number of seconds from 0 to 2147483: 2147484\nTry --help.\n" << 2;
+    QTest::newRow("an endless wait") << QStringList{"-w", "inf", "-p", "%1"}
+                                     << "not a number of seconds from 0 to 2147483: inf\nTry --help.\n" << 2;
+}
+
+void TestCompanions::stoppedWhileBytesWait()
+{
+    // The first line reads nothing: 100 001 bytes would take it 10.7 s. Ctrl+C leaves them two.
+    Pty full, next;
+    StopSignals stop;
+    QTimer::singleShot(300, [] { ::raise(SIGINT); });
+    QElapsedTimer took;
+    took.start();
+    CliRun run;
+    QTextStream out(&run.out);
+    run.status = runCommandLine({"terminal-kontrol-cli", "-j", "1", "-b", "115200", "-p", full.devicePath(), "-p",
+                                 next.devicePath(), "command", QString(100000, u'x')},
+                                {QCoreApplication::applicationDirPath(), systemNow, &out, &out, &stop});
+    QVERIFY2(took.elapsed() < 4000, qPrintable(QString::number(took.elapsed())));
+    const QRegularExpression said(QStringLiteral("^%1: PORT Hatası 8018 \\(\\d+ of 100001 bytes did not leave\\)\n"
+                                                 "%2: not served: interrupted\n$")
+                                      .arg(full.devicePath(), next.devicePath()));
+    QVERIFY2(said.match(run.out).hasMatch(), qPrintable(run.out));
+    QCOMPARE(run.status, 1);
+    QCOMPARE(next.readAll(), QByteArray());
+}
+
+void TestCompanions::closedOutputEndsMonitor()
+{
+    // | head: the reader goes; the port still closes, lock and all, with a status of its own.
+    Pty far;
+    QProcess cli, head;
+    cli.setStandardOutputProcess(&head);
+    head.setStandardOutputFile(QProcess::nullDevice());
+    head.start(QStringLiteral("head"), {"-c", "5"});
+    cli.start(QStringLiteral(TK_CLI_PATH), {"-p", far.devicePath(), "monitor"});
+    QVERIFY(far.waitForRawMode());
+    far.write("more than the reader wanted\r\n");
+    QVERIFY(head.waitForFinished(5000));
+    far.write("and more\r\n");
+    QVERIFY(cli.waitForFinished(5000));
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), 141);
+    QVERIFY(!QFile::exists(QStringLiteral("/var/lock/LCK..") + far.devicePath().mid(5).replace(u'/', u'_')));
 }
 
 // Served at once, printed in the order given: what arrives on a later port waits for the
