@@ -8,11 +8,19 @@
 
 #include <cstdlib>
 
+namespace {
+bool ending = false;
+}
+
+bool endingBySignal()
+{
+    return ending;
+}
+
 void closePortsAtEveryEnd()
 {
     auto *stop = new StopSignals(qApp);
     QObject::connect(stop, &StopSignals::stopRequested, [] {
-        static bool ending = false;
         if (ending) {
             PortDrain::closeAll();
         } else {

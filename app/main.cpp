@@ -1,10 +1,10 @@
 #include "caption.h"
 #include "commandline.h"
 #include "designfonts.h"
+#include "drainwindow.h"
 #include "endsignals.h"
 #include "form0.h"
 #include "module1.h"
-#include "portdrain.h"
 #include "toolkitlanguage.h"
 
 #include <QApplication>
@@ -40,6 +40,6 @@ int main(int argc, char *argv[])
     (new Form0(module))->show();
     // The program ends when its last window closes, once what it sent has reached the line.
     const int status = app.exec();
-    PortDrain::waitForAll();
+    finishSending();
     return status;
 }

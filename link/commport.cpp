@@ -342,6 +342,7 @@ void CommPort::close()
 
 void CommPort::closeAllNow()
 {
+    armExitSignals();
     const QList<CommPort *> ports = openPorts().all();
     for (CommPort *port : ports) {
         openPorts().removeOne(port);

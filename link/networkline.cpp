@@ -1,6 +1,7 @@
 #include "networkline.h"
 
 #include "commport.h"
+#include "portdrain.h"
 
 #include <QMetaObject>
 #include <QPointer>
@@ -390,13 +391,17 @@ bool NetworkLine::writeOutNow(QDeadlineTimer deadline)
 {
     {
         std::unique_lock lock(m_connection->mutex);
-        const bool taken = m_connection->changed.wait_until(lock, deadline.deadline<std::chrono::steady_clock>(), [this] {
-            return m_connection->queued() == 0 || m_connection->state != Connection::State::Open;
-        });
-        if (!taken || m_connection->queued() > 0)
+        // In slices, so that a signal ends the wait.
+        while (m_connection->queued() > 0 && m_connection->state == Connection::State::Open) {
+            if (deadline.hasExpired() || exitSignalled())
+                return false;
+            m_connection->changed.wait_for(lock, std::chrono::milliseconds(100));
+        }
+        if (m_connection->queued() > 0)
             return false;
     }
-    std::this_thread::sleep_until(std::min(m_lineFreeAt + serverMargin, deadline.deadline<std::chrono::steady_clock>()));
+    while (!allOut() && !deadline.hasExpired() && !exitSignalled())
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return allOut();
 }
 

@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <csignal>
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
@@ -41,6 +42,12 @@ bool anyInThisThread()
 }
 
 thread_local QEventLoop *waitingLoop = nullptr;
+volatile std::sig_atomic_t exitSignal = 0;
+
+extern "C" void onExitSignal(int)
+{
+    exitSignal = 1;
+}
 thread_local qint64 leftBehind = 0;
 
 QList<PortDrain *> inThisThread()
@@ -175,6 +182,18 @@ qint64 PortDrain::waitForAll()
     return std::exchange(leftBehind, 0);
 }
 
+PortDrain::Progress PortDrain::progress()
+{
+    Progress progress;
+    const auto now = std::chrono::steady_clock::now();
+    for (const PortDrain *drain : inThisThread()) {
+        progress.bytes += drain->onTheWay();
+        progress.timeLeft = std::max(progress.timeLeft,
+                                     std::chrono::ceil<std::chrono::milliseconds>(drain->m_deadline - now));
+    }
+    return progress;
+}
+
 void PortDrain::hurry(std::chrono::milliseconds limit)
 {
     for (PortDrain *drain : inThisThread()) {
@@ -201,8 +220,26 @@ void PortDrain::closeAll(bool writeOutFirst)
 
 void writeOutNow(QSerialPort &port, QDeadlineTimer deadline)
 {
-    while (port.bytesToWrite() > 0 && !deadline.hasExpired()) {
-        if (!port.waitForBytesWritten(int(deadline.remainingTime())))
+    // In slices, so that a signal ends the wait.
+    while (port.bytesToWrite() > 0 && !deadline.hasExpired() && !exitSignalled()) {
+        const int slice = int(std::min<qint64>(deadline.remainingTime(), 100));
+        if (!port.waitForBytesWritten(slice) && port.error() != QSerialPort::TimeoutError)
             break;
     }
+}
+
+void armExitSignals()
+{
+#ifdef Q_OS_UNIX
+    struct sigaction action = {};
+    action.sa_handler = onExitSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(number, &action, nullptr);
+#endif
+}
+
+bool exitSignalled()
+{
+    return exitSignal != 0;
 }

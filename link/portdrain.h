@@ -21,6 +21,12 @@ qint64 bytesOnTheWay(const QSerialPort &port);
 // passed: for a process that will run no event loop again.
 void writeOutNow(QSerialPort &port, QDeadlineTimer deadline);
 
+// For a process that writes out without an event loop: from then on SIGINT, SIGTERM and
+// SIGHUP end every blocked wait (writeOutNow), so that the ports still close and release
+// their locks. exitSignalled() says whether one came.
+void armExitSignals();
+bool exitSignalled();
+
 // Whether `error` means that the device has gone (an unplugged adapter, a closed far end).
 // A write that would block (a slow or paused far end) raises an error too, but its bytes
 // stay queued and go out when the line has room: that is no loss.
@@ -43,6 +49,13 @@ public:
     static qint64 waitForAll();
     // Gives each drain of this thread at most `limit` more.
     static void hurry(std::chrono::milliseconds limit);
+    // What the drains of this thread still have on their way, and the longest time left to them.
+    struct Progress
+    {
+        qint64 bytes = 0;
+        std::chrono::milliseconds timeLeft{0};
+    };
+    static Progress progress();
     // Closes every drained port: at once, or (for a process that will run no event loop
     // again) after waiting, blocked, for its bytes until its time is up.
     static void closeAll(bool writeOutFirst = false);

@@ -178,9 +178,9 @@ void TestCompanions::severalPorts_data()
                               << "--jobs takes a whole number from 1 to 256\nTry --help.\n" << 2;
     QTest::newRow("--timeout -1") << QStringList{"--timeout", "-1", "-p", "%1"}
                                   << "--timeout takes a number of seconds above 0, at most 3600\nTry --help.\n" << 2;
-    QTest::newRow("a wait no timer holds") << QStringList{"-w", "2147484", "-p", "%1"}
+    QTest::newRow("a wait no timer holds") << QStringList{"--wait", "2147484", "-p", "%1"}
                                            << "not a number of seconds from 0 to 2147483: 2147484\nTry --help.\n" << 2;
-    QTest::newRow("an endless wait") << QStringList{"-w", "inf", "-p", "%1"}
+    QTest::newRow("an endless wait") << QStringList{"--wait", "inf", "-p", "%1"}
                                      << "not a number of seconds from 0 to 2147483: inf\nTry --help.\n" << 2;
 }
 

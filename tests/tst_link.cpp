@@ -1,6 +1,7 @@
 // The port link against a real pseudo-terminal: opening with the settings file's baud
 // rate, failures that return to the port window, the console filling from the line,
 // a device that goes away, and bytes that must reach the line before the port closes.
+#include "drainwindow.h"
 #include "harness.h"
 #include "ser2net.h"
 
@@ -13,8 +14,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <thread>
 
 namespace {
 
@@ -79,6 +85,9 @@ private slots:
     void fullLineIsNoFailure();
     void bytesReachLineWhenClosedAtOnce_data();
     void bytesReachLineWhenClosedAtOnce();
+
+    void closedWindowsBytesShowTheirProgress();
+    void stopSignalEndsTheLastWriteOut();
 
     void deviceServerIsAPort_data();
     void deviceServerIsAPort();
@@ -343,6 +352,51 @@ void TestLink::bytesReachLineWhenClosedAtOnce()
     h.click(h.form->Command9);
     h.form->close();
     QCOMPARE(h.far.read(length + 1).size(), length + 1);
+}
+
+void TestLink::closedWindowsBytesShowTheirProgress()
+{
+    // 30 000 bytes at 4800 baud to a line that reads nothing: a minute after the window closed.
+    Form1Harness h;
+    const QString lock = QStringLiteral("/var/lock/LCK..") + h.far.devicePath().mid(5).replace(u'/', u'_');
+    h.form->Text3->setText(QString(30000, u'x'));
+    h.click(h.form->Command9);
+    h.form->close();
+    QString shown;
+    QTimer::singleShot(1500, [&] {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (w->objectName() == u"DrainWindow" && w->isVisible()) {
+                shown = w->findChild<QLabel *>()->text();
+                QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("stopSending")), Qt::LeftButton);
+            }
+        }
+    });
+    QElapsedTimer took;
+    took.start();
+    QVERIFY(finishSending() > 0);
+    QVERIFY2(took.elapsed() < 3000, qPrintable(QString::number(took.elapsed())));
+    QVERIFY2(shown.contains(QRegularExpression(QStringLiteral("\\d+ bayt kaldı, en fazla \\d+ saniye"))), qPrintable(shown));
+    QVERIFY(!QFile::exists(lock));
+}
+
+void TestLink::stopSignalEndsTheLastWriteOut()
+{
+    // A lost display leaves no event loop: the exit handler writes out blocked, and a signal
+    // must still end that wait with the port closed. Without that, SIGTERM kills this test.
+    Form1Harness h;
+    const QString lock = QStringLiteral("/var/lock/LCK..") + h.far.devicePath().mid(5).replace(u'/', u'_');
+    h.form->Text3->setText(QString(30000, u'x'));
+    h.click(h.form->Command9);
+    std::thread([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::kill(::getpid(), SIGTERM);
+    }).detach();
+    QElapsedTimer took;
+    took.start();
+    CommPort::closeAllNow();
+    QVERIFY2(took.elapsed() < 2000, qPrintable(QString::number(took.elapsed())));
+    QVERIFY(!h.form->link().MSComm1().portOpen());
+    QVERIFY(!QFile::exists(lock));
 }
 
 void TestLink::deviceServerIsAPort_data()
