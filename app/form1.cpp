@@ -254,7 +254,9 @@ void Form1::showPortFailure(const CommError &failure)
 
 void Form1::showMessage(const QString &text)
 {
-    QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::NoIcon, ProgramTitle(), text, QMessageBox::Ok, this);
+    // Styles that decorate standard buttons (Fusion under X11) would add an icon the box never had.
+    box.button(QMessageBox::Ok)->setIcon(QIcon());
     box.exec();
 }
 

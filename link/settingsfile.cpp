@@ -8,18 +8,6 @@
 #include <QStandardPaths>
 
 namespace settingsfile {
-namespace {
-
-bool isBinary(QByteArrayView line)
-{
-    for (const char c : line) {
-        if (quint8(c) < 0x20 && c != '\t')
-            return true;
-    }
-    return false;
-}
-
-} // namespace
 
 std::optional<QString> baudRateText(QByteArrayView head)
 {
@@ -32,7 +20,7 @@ std::optional<QString> baudRateText(QByteArrayView head)
         while (end < head.size() && head[end] != '\r' && head[end] != '\n')
             ++end;
         lastLine = head.sliced(pos, end - pos);
-        if (lineNumber == 0 && lastLine->size() > maxFirstLineLength)
+        if (lastLine->size() > maxLineLength)
             return std::nullopt;
         pos = end;
         if (pos < head.size() && head[pos] == '\r') {
@@ -45,8 +33,6 @@ std::optional<QString> baudRateText(QByteArrayView head)
     }
     if (!lastLine)
         return QString::fromLatin1(defaultBaudRateText);
-    if (lastLine->size() > maxLineLength || isBinary(*lastLine))
-        return std::nullopt;
     return codepage::toUnicode(*lastLine);
 }
 

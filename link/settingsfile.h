@@ -12,24 +12,23 @@ namespace settingsfile {
 
 inline constexpr char fileName[] = "Vxl00.Def";
 inline constexpr char defaultBaudRateText[] = "4800";
-// A real baud-rate line is a handful of characters; anything longer is not a baud rate.
-inline constexpr qsizetype maxLineLength = 1024;
-// How far a first line is followed to find the second, so that reading stays bounded.
-inline constexpr qsizetype maxFirstLineLength = 64 * 1024;
+// How far each of the first two lines is followed, so that reading stays bounded.
+inline constexpr qsizetype maxLineLength = 64 * 1024;
 // Enough of any file to decide its baud rate text.
-inline constexpr qsizetype headLimit = maxFirstLineLength + maxLineLength + 4;
+inline constexpr qsizetype headLimit = 2 * maxLineLength + 4;
 // DOS editors end a text file with this byte; nothing after it belongs to the file.
 inline constexpr char endOfFileMark = '\x1a';
 
 // Baud rate text of a file whose first bytes are `head` (the whole file, or its first
 // headLimit bytes): the last of its first two lines, or the default for an empty file.
-// Lines end in CR LF, LF or CR. Only the line that supplies the text is judged: nullopt
-// when it holds a control character or is too long (or the first line never ends within
-// maxFirstLineLength); such a file counts as absent.
+// Lines end in CR LF, LF or CR. The line goes to the port as it stands, control characters
+// and length included: the port refuses what is no baud rate (380), so the operator sees the
+// fault instead of a silent 4800. nullopt when either line runs past maxLineLength; such a
+// file counts as absent.
 std::optional<QString> baudRateText(QByteArrayView head);
 
-// The baud rate text for the file at `path`; a missing, unreadable or non-text file,
-// or a directory of that name, gives the default.
+// The baud rate text for the file at `path`; a missing or unreadable file, one whose
+// lines run past the limit, or a directory of that name, gives the default.
 QString readBaudRateText(const QString &path);
 
 // The program's configuration folders, the user's first ($XDG_CONFIG_HOME/terminal-kontrol,

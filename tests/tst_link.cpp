@@ -120,7 +120,6 @@ void TestLink::settingsFileGivesBaudRate_data()
     QTest::newRow("second line wins") << true << QByteArray("9600\r\n19200\r\n") << 19200 << "Baud Rate : 19200\r\n";
     QTest::newRow("third line never read") << true << QByteArray("1200\r\n2400\r\n9600\r\n") << 2400 << "Baud Rate : 2400\r\n";
     QTest::newRow("spaces kept in the console") << true << QByteArray(" 9600 \r\n") << 9600 << "Baud Rate :  9600 \r\n";
-    QTest::newRow("binary file counts as absent") << true << QByteArray("\x01\x02\0\xff", 4) << 4800 << "Baud Rate : 4800\r\n";
 }
 
 void TestLink::settingsFileGivesBaudRate()
@@ -153,6 +152,8 @@ void TestLink::failedOpeningReturnsToPortWindow_data()
     QTest::newRow("settings line in the file") << QByteArray("9600,e,7,2\r\n") << true << "PORT Hatası 380"
                                                << "Baud Rate : 9600,e,7,2\r\n";
     QTest::newRow("baud rate 0") << QByteArray("0\r\n") << true << "PORT Hatası 380" << "Baud Rate : 0\r\n";
+    QTest::newRow("binary file handed over") << QByteArray("\x01\x02\0\xff", 4) << true << "PORT Hatası 380"
+                                             << QString::fromLatin1("Baud Rate : \x01\x02\0\xff\r\n", 18);
 }
 
 void TestLink::failedOpeningReturnsToPortWindow()

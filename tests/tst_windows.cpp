@@ -74,6 +74,14 @@ void TestWindows::caption()
     Form1 form1(m_module);
     form1.setAttribute(Qt::WA_DeleteOnClose, false);
     QVERIFY(form1.windowTitle().isEmpty()); // set by the load, not by the layout
+
+    // A box carries the program's name, and no icon on its OK even where the style gives one.
+    form1.setStyleSheet(QStringLiteral("* { dialogbuttonbox-buttons-have-icons: 1 }"));
+    form1.Text2->setText(QStringLiteral("xx"));
+    MessageBoxCatcher boxes;
+    QTest::mouseClick(form1.Command2, Qt::LeftButton);
+    QCOMPARE(boxes.titles, QStringList{QStringLiteral("Terminal Kontrol")});
+    QCOMPARE(boxes.buttonIcons, 0);
 }
 
 void TestWindows::portWindowLayout_data()

@@ -1,5 +1,6 @@
 #include "farend.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -163,6 +164,9 @@ MessageBoxCatcher::MessageBoxCatcher()
     QObject::connect(&m_poll, &QTimer::timeout, [this] {
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
             texts.append(box->text());
+            titles.append(box->windowTitle());
+            for (const QAbstractButton *button : box->buttons())
+                buttonIcons += !button->icon().isNull();
             box->accept();
         }
     });

@@ -67,6 +67,8 @@ class MessageBoxCatcher
 public:
     MessageBoxCatcher();
     QStringList texts;
+    QStringList titles;
+    int buttonIcons = 0;
 
 private:
     QTimer m_poll;
