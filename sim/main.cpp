@@ -26,7 +26,8 @@ QString taken(const QString &link, int number)
     if (existing.isSymLink() || existing.exists()) {
         // Left behind by a simulator that did not end cleanly: its line is gone.
         const QString target = existing.symLinkTarget();
-        if (target.startsWith(QLatin1String("/dev/pts/")) && !QFileInfo::exists(target) && QFile::remove(link))
+        const bool simulators = target.startsWith(QLatin1String("/proc/")) || target.startsWith(QLatin1String("/dev/pts/"));
+        if (simulators && !QFileInfo::exists(target) && QFile::remove(link))
             return {};
         return QStringLiteral("%1 exists already (%2)").arg(link, target.isEmpty() ? QStringLiteral("a file") : target);
     }
@@ -51,12 +52,15 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral(
         "A simulated terminal on a pseudo-terminal, for trying Terminal Kontrol without hardware.\n"
         "Prints the line's device path first, then one line per frame received (<-) and sent (->).\n"
-        "Each line typed on its input goes to the program, with CR LF, as if the terminal sent it."));
+        "Each line typed on its input goes to the program whole, with CR LF, as if the terminal sent it.\n"
+        "Answers no program reads are held up to 1 MiB; beyond that the oldest go, counted in the log."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption linkOption(
         QStringLiteral("link"),
-        QStringLiteral("Also makes COMn beside the program point at the line; refused when a real port is COMn."),
+        QStringLiteral("Also makes COMn beside the program point at the line through this process's own "
+                       "descriptor (/proc/<pid>/fd/<n>): a link left behind by a killed simulator leads "
+                       "nowhere, never to another pseudo-terminal. Refused when a real port is COMn."),
         QStringLiteral("COMn"));
     parser.addOption(linkOption);
     parser.process(app);
@@ -83,25 +87,33 @@ int main(int argc, char *argv[])
         SimLine line(out);
         out << line.devicePath() << '\n';
         if (!link.isEmpty()) {
-            if (!QFile::link(line.devicePath(), link)) {
+            if (!QFile::link(line.processPath(), link)) {
                 std::fprintf(stderr, "cannot make %s\n", qPrintable(link));
                 return 1;
             }
-            out << QFileInfo(link).fileName() << " -> " << line.devicePath() << " (" << link << ")\n";
+            out << QFileInfo(link).fileName() << " -> " << line.processPath() << " (" << link << ")\n";
         }
         out.flush();
 
         QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+        QByteArray typed; // a line whose end has not come yet
         QObject::connect(&input, &QSocketNotifier::activated, [&] {
-            char buffer[1024];
-            const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer - 1);
-            if (n <= 0) {
+            char buffer[4096];
+            const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+            if (n > 0) {
+                typed.append(buffer, n);
+            } else {
                 input.setEnabled(false);
-                return;
+                typed += '\n'; // the input's end ends its last line
             }
-            const QByteArray typed = QByteArray(buffer, n).trimmed();
-            if (!typed.isEmpty())
-                line.send(typed + "\r\n");
+            for (qsizetype end; (end = typed.indexOf('\n')) >= 0;) {
+                QByteArray one = typed.left(end);
+                typed.remove(0, end + 1);
+                if (one.endsWith('\r'))
+                    one.chop(1);
+                if (!one.trimmed().isEmpty())
+                    line.send(one + "\r\n");
+            }
         });
         const int status = app.exec();
         if (!link.isEmpty())

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <stdexcept>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -38,12 +40,27 @@ SimLine::SimLine(QTextStream &log, QObject *parent) : QObject(parent), m_log(log
     m_quiet.setSingleShot(true);
     m_quiet.setInterval(quietGap);
     connect(&m_quiet, &QTimer::timeout, this, &SimLine::onQuiet);
+
+    // Holding the slave keeps the device's exclusive mode past its user's last close, which
+    // on a real device clears it; a killed program would leave the line busy for good.
+    m_watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_watch >= 0 && ::inotify_add_watch(m_watch, name, IN_OPEN | IN_CLOSE) >= 0) {
+        auto *opens = new QSocketNotifier(m_watch, QSocketNotifier::Read, this);
+        connect(opens, &QSocketNotifier::activated, this, &SimLine::onOpenedOrClosed);
+    }
 }
 
 SimLine::~SimLine()
 {
     ::close(m_master);
     ::close(m_slave);
+    if (m_watch >= 0)
+        ::close(m_watch);
+}
+
+QString SimLine::processPath() const
+{
+    return QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(m_slave);
 }
 
 void SimLine::onReadable()
@@ -64,6 +81,23 @@ void SimLine::onQuiet()
     handle(m_reader.quiet());
 }
 
+void SimLine::onOpenedOrClosed()
+{
+    alignas(inotify_event) char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(m_watch, buffer, sizeof buffer)) > 0) {
+        for (const char *at = buffer; at < buffer + n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(at);
+            if (event->mask & IN_OPEN) {
+                ++m_holders;
+            } else if ((event->mask & IN_CLOSE) && m_holders > 0 && --m_holders == 0) {
+                ::ioctl(m_slave, TIOCNXCL);
+            }
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+}
+
 void SimLine::handle(const QList<QByteArray> &frames)
 {
     for (const QByteArray &frame : frames) {
@@ -76,9 +110,15 @@ void SimLine::handle(const QList<QByteArray> &frames)
 
 void SimLine::send(const QByteArray &bytes)
 {
-    log("->", bytes);
     m_output += bytes;
     flushOutput();
+    QString note;
+    if (const qsizetype over = m_output.size() - maxHeld; over > 0) {
+        m_output.remove(0, over);
+        m_dropped += over;
+        note = QStringLiteral("unread: %1 older bytes dropped, %2 in all").arg(over).arg(m_dropped);
+    }
+    log("->", bytes, note);
 }
 
 void SimLine::flushOutput()

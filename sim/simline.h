@@ -19,13 +19,21 @@ public:
     explicit SimLine(QTextStream &log, QObject *parent = nullptr);
     ~SimLine() override;
 
+    // Answers held for a program that reads nothing; beyond this the oldest go.
+    static constexpr qsizetype maxHeld = 1 << 20;
+
     QString devicePath() const { return m_devicePath; }
+    // The line as this process holds it: gone with the process, so it never leads to
+    // the pseudo-terminal that next takes the device's number.
+    QString processPath() const;
+    qsizetype held() const { return m_output.size(); }
     // Bytes from the terminal's side, as if it sent them of itself.
     void send(const QByteArray &bytes);
 
 private:
     void onReadable();
     void onQuiet();
+    void onOpenedOrClosed();
     void handle(const QList<QByteArray> &frames);
     void flushOutput();
     void log(const char *direction, const QByteArray &bytes, const QString &note = {});
@@ -36,8 +44,12 @@ private:
     QString m_devicePath;
     QSocketNotifier *m_readable = nullptr;
     QSocketNotifier *m_writable = nullptr;
+    int m_watch = -1;
+    // Open descriptions of the device other than this process's own.
+    int m_holders = 0;
     QTimer m_quiet;
     QByteArray m_output;
+    qint64 m_dropped = 0;
     FrameReader m_reader;
     SimTerminal m_terminal;
 };

@@ -7,6 +7,7 @@
 #include "harness.h"
 #include "ser2net.h"
 #include "receiveconsole.h"
+#include "simline.h"
 #include "simterminal.h"
 
 #include "stopsignals.h"
@@ -23,6 +24,9 @@
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <list>
+#include <sys/ioctl.h>
 
 namespace {
 
@@ -77,6 +81,8 @@ private slots:
     void simulatorAnswers();
     void simulatorThroughTheCommandLine_data();
     void simulatorThroughTheCommandLine();
+    void simulatorHoldsUnreadAnswersBounded();
+    void simulatorTypedThenKilled();
 
 private:
     QTemporaryDir m_config;
@@ -368,6 +374,58 @@ void TestCompanions::simulatorThroughTheCommandLine()
     sim.terminate();
     QVERIFY(sim.waitForFinished(5000));
     QVERIFY(sim.readAll().contains("<- 40 44 04 0c 1a 05  date 04.12.2026"));
+}
+
+void TestCompanions::simulatorHoldsUnreadAnswersBounded()
+{
+    QString logged;
+    QTextStream log(&logged);
+    SimLine line(log);
+    for (int i = 0; i < 2100; ++i)
+        line.send(QByteArray(1000, 'a'));
+    QCOMPARE(line.held(), SimLine::maxHeld);
+    QVERIFY(logged.contains("unread: 1000 older bytes dropped"));
+}
+
+// Typed lines arrive whole; a killed user leaves no exclusive mode behind, as on a real
+// device; a killed simulator's COMn leads nowhere, not to the next pseudo-terminal.
+void TestCompanions::simulatorTypedThenKilled()
+{
+    QFile::remove(QFileInfo(QStringLiteral(TK_SIM_PATH)).path() + QStringLiteral("/COM251"));
+    const QStringList link{"--link", "COM251"}, access{"-p", "COM251", "access"};
+    QProcess sim, user;
+    sim.start(QStringLiteral(TK_SIM_PATH), link);
+    QVERIFY(waitUntil([&] { return sim.canReadLine(); }));
+    const QByteArray device = sim.readLine().trimmed(), x(3000, 'x'), typed = x + "\r\n one\r\ntwo\r\nhalf\r\n";
+    sim.write(x + "\n one\ntwo\r\n\n \nhal");
+    QTest::qWait(100);
+    sim.write("f\n");
+    char arrived[4096] = {};
+    const int fd = ::open(device, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QTest::qWait(200);
+    QCOMPARE(hexDump(QByteArray(arrived, std::max(0L, ::read(fd, arrived, sizeof arrived)))), hexDump(typed));
+    ::close(fd);
+    const auto exclusive = [&] {
+        int on = 1, line = ::open(device, O_RDWR | O_NOCTTY | O_NONBLOCK);
+        return ::ioctl(line, TIOCGEXCL, &on), ::close(line), on != 0;
+    };
+    user.start(QStringLiteral(TK_CLI_PATH), {"-p", "COM251", "monitor"});
+    QVERIFY(waitUntil(exclusive));
+    user.kill();
+    QVERIFY(waitUntil([&] { return !exclusive(); }));
+    QCOMPARE(QProcess::execute(QStringLiteral(TK_CLI_PATH), access), 0);
+
+    sim.kill();
+    QVERIFY(sim.waitForFinished(5000));
+    std::list<Pty> next(1);
+    while (next.size() < 16 && next.back().devicePath() != device)
+        next.emplace_back();
+    QCOMPARE(QProcess::execute(QStringLiteral(TK_CLI_PATH), access), 1);
+    QCOMPARE(next.back().readAll(), QByteArray());
+    sim.start(QStringLiteral(TK_SIM_PATH), link);
+    QVERIFY(waitUntil([&] { return sim.readAll().contains(" -> /proc/"); }));
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(5000));
 }
 
 QTEST_MAIN(TestCompanions)
