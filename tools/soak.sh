@@ -9,7 +9,9 @@
 # port window to the end of the program's loop, closed during a wait; 20 frames of 20 KB to
 # a far end reading 480 bytes a second (a 4800-baud line), other buttons pressed between
 # them; 5000 message clicks as fast as events come; SIGTERM 20 times with a 20 KB frame on
-# its way. The summary counts
+# its way; how each end tells what became of its bytes (the command line to a line that takes
+nothing, interrupted, stopped twice while draining, its output closed; the window's drain
+stopped; the exit write-out ended by SIGTERM), 3 rounds. The summary counts
 # crashes, leaks, hangs, failed checks and lost or reordered bytes. Not part of the quick
 # test run; takes about 17 minutes, 14 of them the slow line.
 set -e
@@ -54,7 +56,7 @@ run() {
         verdict="NO FIGURES (exit $rc)"; failures=$((failures + 1))
     fi
     echo "== $name ($* ): $verdict in $seconds s"
-    grep -vE '^soak |XDG_RUNTIME_DIR|propagateSizeHints' "$log" | grep -E '^(FAULT|cycles|settings file|two instances|closed in|processor|memory|trickle|whole run|port "|slow line|click storm|SIGTERM)' || true
+    grep -vE '^soak |XDG_RUNTIME_DIR|propagateSizeHints' "$log" | grep -E '^(FAULT|cycles|settings file|two instances|closed in|processor|memory|trickle|whole run|port "|slow line|click storm|SIGTERM|ends)' || true
     if [ "$verdict" != ok ]; then
         grep -E 'ERROR:|SUMMARY:|runtime error' "$log" | head -5
     fi
@@ -73,6 +75,7 @@ run wholerun wholerun
 run slowline slowline 20 20000 480
 run clickstorm clickstorm 5000
 run sigterm sigterm 20
+run ends ends 3
 
 echo "soak: $checks checks, $failures failed, $crashes crashes, $leaks leaks, $hangs hangs, $lost bytes lost, $reordered bytes out of place"
 [ $((failures + crashes + leaks + hangs + lost + reordered)) -eq 0 ]
