@@ -657,10 +657,18 @@ QMenu *ReceiveConsole::createContextMenu()
         item->setEnabled(enabled);
         connect(item, &QAction::triggered, this, action);
     };
+    // The console keeps no history of edits: its Undo and Redo are there, as in Qt's boxes, but cannot act.
+    add("&Undo", QKeySequence::Undo, false, [] {});
+    add("&Redo", QKeySequence::Redo, false, [] {});
+    menu->addSeparator();
     add("Cu&t", QKeySequence::Cut, hasSelection() && !m_byteView, &ReceiveConsole::cut);
     add("&Copy", QKeySequence::Copy, hasSelection(), &ReceiveConsole::copy);
     add("&Paste", QKeySequence::Paste, !QGuiApplication::clipboard()->text().isEmpty() && !m_byteView,
         &ReceiveConsole::paste);
+    add("Delete", QKeySequence::UnknownKey, hasSelection() && !m_byteView, [this] {
+        if (hasSelection() && !m_byteView)
+            replaceSelection({});
+    });
     menu->addSeparator();
     add("Select All", QKeySequence::SelectAll, m_buffer.size() > 0, &ReceiveConsole::selectAll);
     menu->addSeparator();

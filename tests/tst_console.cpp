@@ -10,11 +10,14 @@
 #include <QFile>
 #include <QImage>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 namespace {
 
@@ -173,6 +176,7 @@ private slots:
     void tabMovesFocus();
     void receivedThroughTheLink_data();
     void receivedThroughTheLink();
+    void menuUndoAndDelete();
 };
 
 void TestConsole::bufferLines()
@@ -855,6 +859,24 @@ void TestConsole::receivedThroughTheLink()
     QVERIFY(saved.readAll() == "Baud Rate : 4800\r\n" + writes.join());
     QVERIFY(!h.form->Text8->saveTo(dir.filePath(QStringLiteral("no folder/saved")), &error));
     QVERIFY(!error.isEmpty());
+}
+
+void TestConsole::menuUndoAndDelete()
+{
+    // No history of edits: Undo cannot act. Delete acts on a selection, in the text view only.
+    ReceiveConsole console;
+    console.setText(QStringLiteral("abc"));
+    console.select(1, 3);
+    for (const bool bytes : {true, false}) {
+        console.setShowsBytes(bytes);
+        const std::unique_ptr<QMenu> menu(console.createContextMenu());
+        QCOMPARE(menu->actions().value(0)->text(), QCoreApplication::translate("QWidgetTextControl", "&Undo"));
+        QVERIFY(!menu->actions().value(0)->isEnabled());
+        QCOMPARE(menu->actions().value(6)->text(), QCoreApplication::translate("QWidgetTextControl", "Delete"));
+        QCOMPARE(menu->actions().value(6)->isEnabled(), !bytes);
+        menu->actions().value(6)->trigger();
+    }
+    QCOMPARE(console.text(), QStringLiteral("a"));
 }
 
 QTEST_MAIN(TestConsole)
