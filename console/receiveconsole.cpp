@@ -12,6 +12,7 @@
 #include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
@@ -285,7 +286,7 @@ void ReceiveConsole::cut()
     replaceSelection({});
 }
 
-void ReceiveConsole::copy() const
+void ReceiveConsole::copy()
 {
     if (!hasSelection())
         return;
@@ -293,16 +294,41 @@ void ReceiveConsole::copy() const
         QGuiApplication::clipboard()->setText(selectedText());
         return;
     }
-    // What the byte view shows of the selection: its bytes, row by row.
+    const qsizetype bytes = selectionEnd() - selectionStart();
+    if (bytes > maxByteViewCopy) {
+        const QLocale turkish(QLocale::Turkish, QLocale::Turkey);
+        QMessageBox::warning(this, QStringLiteral("Kopyala"),
+                             QStringLiteral("Kopyalanamadı: onaltılık görünümde en çok %1 MiB kopyalanabilir, seçim %2 MiB. "
+                                            "Metnin tamamı için \"Kaydet...\" kullanın.")
+                                 .arg(maxByteViewCopy >> 20)
+                                 .arg(turkish.toString(double(bytes) / (1 << 20), 'f', 1)));
+        return;
+    }
+    // What the byte view shows of the selection, row by row: made at its final size, so that
+    // the copy holds the text once and no piece of it beside.
     ByteRows &rows = m_rows;
-    QStringList shown;
-    for (qsizetype row = rows.rowOf(selectionStart()); row < rows.count() && rows.rowStart(row) < selectionEnd(); ++row) {
+    const qsizetype firstRow = rows.rowOf(selectionStart());
+    qsizetype lastRow = firstRow;
+    qsizetype length = -1;
+    for (; lastRow < rows.count() && rows.rowStart(lastRow) < selectionEnd(); ++lastRow) {
+        const qsizetype from = std::max(selectionStart(), rows.rowStart(lastRow));
+        const qsizetype to = std::min(selectionEnd(), rows.rowEnd(lastRow));
+        if (from < to)
+            length += consoletext::byteRowLength(to - from) + 1;
+    }
+    QString shown(std::max<qsizetype>(length, 0), Qt::Uninitialized);
+    QChar *out = shown.data();
+    for (qsizetype row = firstRow; row < lastRow; ++row) {
         const qsizetype from = std::max(selectionStart(), rows.rowStart(row));
         const qsizetype to = std::min(selectionEnd(), rows.rowEnd(row));
-        if (from < to)
-            shown.append(consoletext::byteRow(rowBytes(from, to)));
+        if (from >= to)
+            continue;
+        if (out != shown.data())
+            *out++ = QChar(u'\n');
+        consoletext::writeByteRow(out, rowBytes(from, to));
+        out += consoletext::byteRowLength(to - from);
     }
-    QGuiApplication::clipboard()->setText(shown.join(u'\n'));
+    QGuiApplication::clipboard()->setText(shown);
 }
 
 void ReceiveConsole::paste()

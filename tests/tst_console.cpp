@@ -176,6 +176,7 @@ private slots:
     void tabMovesFocus();
     void receivedThroughTheLink_data();
     void receivedThroughTheLink();
+    void byteViewCopyOverTheLimit();
     void menuUndoAndDelete();
 };
 
@@ -859,6 +860,19 @@ void TestConsole::receivedThroughTheLink()
     QVERIFY(saved.readAll() == "Baud Rate : 4800\r\n" + writes.join());
     QVERIFY(!h.form->Text8->saveTo(dir.filePath(QStringLiteral("no folder/saved")), &error));
     QVERIFY(!error.isEmpty());
+}
+
+void TestConsole::byteViewCopyOverTheLimit()
+{
+    ReceiveConsole console;
+    console.appendBytes(QByteArray(ReceiveConsole::maxByteViewCopy + 1, 'a'));
+    console.setShowsBytes(true);
+    console.selectAll();
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    MessageBoxCatcher boxes;
+    console.copy();
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+    QCOMPARE(boxes.texts.value(0).left(15), QStringLiteral("Kopyalanamadı: "));
 }
 
 void TestConsole::menuUndoAndDelete()
