@@ -2,12 +2,15 @@
 
 #include "codepage.h"
 #include "consoletext.h"
+#include "fileerror.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QGlyphRun>
@@ -26,7 +29,11 @@
 #include <array>
 #include <limits>
 #include <memory>
+#include <cerrno>
 #include <utility>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -656,12 +663,49 @@ void ReceiveConsole::changeEvent(QEvent *event)
         takeFont();
 }
 
+namespace {
+
+// As fs.protected_symlinks: in a sticky folder that everyone may write, a link that is neither
+// ours nor the folder owner's may have been planted to aim our write at a file of ours.
+bool plantedLink(const QString &path)
+{
+    struct stat link {};
+    struct stat folder {};
+    if (::lstat(QFile::encodeName(path).constData(), &link) != 0 || !S_ISLNK(link.st_mode) || link.st_uid == ::geteuid())
+        return false;
+    if (::stat(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &folder) != 0)
+        return false;
+    return (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH) && folder.st_uid != link.st_uid;
+}
+
+} // namespace
+
 bool ReceiveConsole::saveTo(const QString &path, QString *error) const
 {
+    if (plantedLink(path)) {
+        *error = QStringLiteral("ortak bir klasörde başka bir kullanıcının sembolik bağlantısı");
+        return false;
+    }
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(m_buffer.windows1254()) == m_buffer.size() && file.commit())
+    errno = 0;
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = fileErrorText(errno);
+        return false;
+    }
+    // Written past Qt's buffer, so that a failed write still has its errno to tell why.
+    const QByteArray bytes = m_buffer.windows1254();
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t written = ::write(file.handle(), bytes.constData() + done, size_t(bytes.size() - done));
+        if (written < 0 && errno != EINTR) {
+            *error = fileErrorText(errno);
+            return false;
+        }
+        done += std::max<ssize_t>(written, 0);
+    }
+    errno = 0;
+    if (file.commit())
         return true;
-    *error = file.errorString();
+    *error = fileErrorText(errno);
     return false;
 }
 

@@ -19,6 +19,10 @@
 
 #include <memory>
 
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 // Widths that differ between characters, so that a position found by the wrong sum shows.
@@ -177,6 +181,7 @@ private slots:
     void receivedThroughTheLink_data();
     void receivedThroughTheLink();
     void byteViewCopyOverTheLimit();
+    void saveFailures();
     void menuUndoAndDelete();
 };
 
@@ -859,7 +864,7 @@ void TestConsole::receivedThroughTheLink()
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QVERIFY(saved.readAll() == "Baud Rate : 4800\r\n" + writes.join());
     QVERIFY(!h.form->Text8->saveTo(dir.filePath(QStringLiteral("no folder/saved")), &error));
-    QVERIFY(!error.isEmpty());
+    QCOMPARE(error, QStringLiteral("klasör yok"));
 }
 
 void TestConsole::byteViewCopyOverTheLimit()
@@ -873,6 +878,28 @@ void TestConsole::byteViewCopyOverTheLimit()
     console.copy();
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
     QCOMPARE(boxes.texts.value(0).left(15), QStringLiteral("Kopyalanamadı: "));
+}
+
+void TestConsole::saveFailures()
+{
+    ReceiveConsole console;
+    console.setText(QString(1 << 20, u'a'));
+    QString error;
+    // Another user's link in a shared sticky folder, aimed at a file of ours.
+    QTemporaryDir shared, own;
+    const QByteArray link = QFile::encodeName(shared.filePath(QStringLiteral("x.txt")));
+    QVERIFY(::chmod(QFile::encodeName(shared.path()).constData(), 01777) == 0);
+    QVERIFY(::symlink(QFile::encodeName(own.filePath(QStringLiteral("victim.txt"))).constData(), link.constData()) == 0);
+    QVERIFY2(::lchown(link.constData(), 65534, 65534) == 0, "the tests run as root");
+    QVERIFY(!console.saveTo(QFile::decodeName(link), &error));
+    QCOMPARE(error, QStringLiteral("ortak bir klasörde başka bir kullanıcının sembolik bağlantısı"));
+    QVERIFY(!QFile::exists(own.filePath(QStringLiteral("victim.txt"))));
+    // A full disk: a file system of 64 KiB.
+    QVERIFY(::mount("tmpfs", QFile::encodeName(own.path()).constData(), "tmpfs", 0, "size=64k") == 0);
+    const bool saved = console.saveTo(own.filePath(QStringLiteral("saved")), &error);
+    ::umount(QFile::encodeName(own.path()).constData());
+    QVERIFY(!saved);
+    QCOMPARE(error, QStringLiteral("disk dolu"));
 }
 
 void TestConsole::menuUndoAndDelete()
