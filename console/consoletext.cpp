@@ -2,6 +2,8 @@
 
 #include "codepage.h"
 
+#include <algorithm>
+
 namespace consoletext {
 namespace {
 
@@ -44,15 +46,21 @@ QString displayText(QStringView text)
 
 QString byteRow(QByteArrayView windows1254)
 {
-    QString row(byteRowTextColumn + windows1254.size(), u' ');
+    QString row(byteRowLength(windows1254.size()), Qt::Uninitialized);
+    writeByteRow(row.data(), windows1254);
+    return row;
+}
+
+void writeByteRow(QChar *out, QByteArrayView windows1254)
+{
+    std::fill(out, out + byteRowLength(windows1254.size()), QChar(u' '));
     for (qsizetype i = 0; i < windows1254.size(); ++i) {
         const auto byte = quint8(windows1254[i]);
-        row[hexCells * i] = QChar(u"0123456789ABCDEF"[byte >> 4]);
-        row[hexCells * i + 1] = QChar(u"0123456789ABCDEF"[byte & 0xF]);
+        out[hexCells * i] = QChar(u"0123456789ABCDEF"[byte >> 4]);
+        out[hexCells * i + 1] = QChar(u"0123456789ABCDEF"[byte & 0xF]);
         const QChar ch = codepage::toUnicode(char(byte));
-        row[byteRowTextColumn + i] = visibleForm(ch) == ch ? ch : QChar(u'.');
+        out[byteRowTextColumn + i] = visibleForm(ch) == ch ? ch : QChar(u'.');
     }
-    return row;
 }
 
 } // namespace consoletext

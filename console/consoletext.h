@@ -27,5 +27,9 @@ inline constexpr qsizetype byteRowTextColumn = hexCells * bytesPerRow + 1;
 // One row of the byte view, as hex viewers show it: each byte in hex, then each byte as its
 // character, or '.' for one that has no visible form. Up to bytesPerRow bytes.
 QString byteRow(QByteArrayView windows1254);
+// The same row written at `out`, which has room for byteRowLength(windows1254.size()) characters,
+// so that many rows can fill one string made at its final size.
+inline constexpr qsizetype byteRowLength(qsizetype bytes) { return byteRowTextColumn + bytes; }
+void writeByteRow(QChar *out, QByteArrayView windows1254);
 
 } // namespace consoletext

@@ -2,16 +2,20 @@
 
 #include "codepage.h"
 #include "consoletext.h"
+#include "fileerror.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
@@ -25,7 +29,11 @@
 #include <array>
 #include <limits>
 #include <memory>
+#include <cerrno>
 #include <utility>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -285,7 +293,7 @@ void ReceiveConsole::cut()
     replaceSelection({});
 }
 
-void ReceiveConsole::copy() const
+void ReceiveConsole::copy()
 {
     if (!hasSelection())
         return;
@@ -293,16 +301,41 @@ void ReceiveConsole::copy() const
         QGuiApplication::clipboard()->setText(selectedText());
         return;
     }
-    // What the byte view shows of the selection: its bytes, row by row.
+    const qsizetype bytes = selectionEnd() - selectionStart();
+    if (bytes > maxByteViewCopy) {
+        const QLocale turkish(QLocale::Turkish, QLocale::Turkey);
+        QMessageBox::warning(this, QStringLiteral("Kopyala"),
+                             QStringLiteral("Kopyalanamadı: onaltılık görünümde en çok %1 MiB kopyalanabilir, seçim %2 MiB. "
+                                            "Metnin tamamı için \"Kaydet...\" kullanın.")
+                                 .arg(maxByteViewCopy >> 20)
+                                 .arg(turkish.toString(double(bytes) / (1 << 20), 'f', 1)));
+        return;
+    }
+    // What the byte view shows of the selection, row by row: made at its final size, so that
+    // the copy holds the text once and no piece of it beside.
     ByteRows &rows = m_rows;
-    QStringList shown;
-    for (qsizetype row = rows.rowOf(selectionStart()); row < rows.count() && rows.rowStart(row) < selectionEnd(); ++row) {
+    const qsizetype firstRow = rows.rowOf(selectionStart());
+    qsizetype lastRow = firstRow;
+    qsizetype length = -1;
+    for (; lastRow < rows.count() && rows.rowStart(lastRow) < selectionEnd(); ++lastRow) {
+        const qsizetype from = std::max(selectionStart(), rows.rowStart(lastRow));
+        const qsizetype to = std::min(selectionEnd(), rows.rowEnd(lastRow));
+        if (from < to)
+            length += consoletext::byteRowLength(to - from) + 1;
+    }
+    QString shown(std::max<qsizetype>(length, 0), Qt::Uninitialized);
+    QChar *out = shown.data();
+    for (qsizetype row = firstRow; row < lastRow; ++row) {
         const qsizetype from = std::max(selectionStart(), rows.rowStart(row));
         const qsizetype to = std::min(selectionEnd(), rows.rowEnd(row));
-        if (from < to)
-            shown.append(consoletext::byteRow(rowBytes(from, to)));
+        if (from >= to)
+            continue;
+        if (out != shown.data())
+            *out++ = QChar(u'\n');
+        consoletext::writeByteRow(out, rowBytes(from, to));
+        out += consoletext::byteRowLength(to - from);
     }
-    QGuiApplication::clipboard()->setText(shown.join(u'\n'));
+    QGuiApplication::clipboard()->setText(shown);
 }
 
 void ReceiveConsole::paste()
@@ -630,12 +663,49 @@ void ReceiveConsole::changeEvent(QEvent *event)
         takeFont();
 }
 
+namespace {
+
+// As fs.protected_symlinks: in a sticky folder that everyone may write, a link that is neither
+// ours nor the folder owner's may have been planted to aim our write at a file of ours.
+bool plantedLink(const QString &path)
+{
+    struct stat link {};
+    struct stat folder {};
+    if (::lstat(QFile::encodeName(path).constData(), &link) != 0 || !S_ISLNK(link.st_mode) || link.st_uid == ::geteuid())
+        return false;
+    if (::stat(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &folder) != 0)
+        return false;
+    return (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH) && folder.st_uid != link.st_uid;
+}
+
+} // namespace
+
 bool ReceiveConsole::saveTo(const QString &path, QString *error) const
 {
+    if (plantedLink(path)) {
+        *error = QStringLiteral("ortak bir klasörde başka bir kullanıcının sembolik bağlantısı");
+        return false;
+    }
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(m_buffer.windows1254()) == m_buffer.size() && file.commit())
+    errno = 0;
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = fileErrorText(errno);
+        return false;
+    }
+    // Written past Qt's buffer, so that a failed write still has its errno to tell why.
+    const QByteArray bytes = m_buffer.windows1254();
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t written = ::write(file.handle(), bytes.constData() + done, size_t(bytes.size() - done));
+        if (written < 0 && errno != EINTR) {
+            *error = fileErrorText(errno);
+            return false;
+        }
+        done += std::max<ssize_t>(written, 0);
+    }
+    errno = 0;
+    if (file.commit())
         return true;
-    *error = file.errorString();
+    *error = fileErrorText(errno);
     return false;
 }
 
@@ -657,10 +727,18 @@ QMenu *ReceiveConsole::createContextMenu()
         item->setEnabled(enabled);
         connect(item, &QAction::triggered, this, action);
     };
+    // The console keeps no history of edits: its Undo and Redo are there, as in Qt's boxes, but cannot act.
+    add("&Undo", QKeySequence::Undo, false, [] {});
+    add("&Redo", QKeySequence::Redo, false, [] {});
+    menu->addSeparator();
     add("Cu&t", QKeySequence::Cut, hasSelection() && !m_byteView, &ReceiveConsole::cut);
     add("&Copy", QKeySequence::Copy, hasSelection(), &ReceiveConsole::copy);
     add("&Paste", QKeySequence::Paste, !QGuiApplication::clipboard()->text().isEmpty() && !m_byteView,
         &ReceiveConsole::paste);
+    add("Delete", QKeySequence::UnknownKey, hasSelection() && !m_byteView, [this] {
+        if (hasSelection() && !m_byteView)
+            replaceSelection({});
+    });
     menu->addSeparator();
     add("Select All", QKeySequence::SelectAll, m_buffer.size() > 0, &ReceiveConsole::selectAll);
     menu->addSeparator();

@@ -51,7 +51,10 @@ public:
     QString selectedText() const;
 
     void cut();
-    void copy() const;
+    void copy();
+    // The byte view's text is about 8 bytes in memory for each byte it shows; a larger selection
+    // is refused rather than held several times over by the clipboard and its readers.
+    static constexpr qsizetype maxByteViewCopy = qsizetype(4) << 20;
     void paste();
     void selectAll();
     // Writes the text as the terminal's bytes (Windows-1254) to `path`, whole or not at all.

@@ -10,11 +10,16 @@
 #include <QFile>
 #include <QImage>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -173,6 +178,7 @@ private slots:
     void tabMovesFocus();
     void receivedThroughTheLink_data();
     void receivedThroughTheLink();
+    void refusals();
 };
 
 void TestConsole::bufferLines()
@@ -629,6 +635,11 @@ void TestConsole::copyCutPaste()
     act(&console, {QStringLiteral("Ctrl+C")});
     QCOMPARE(QGuiApplication::clipboard()->text(), text.mid(from, to - from));
     QCOMPARE(console.text(), text);
+    // The console keeps no edit history: Undo cannot act.
+    const QList<QAction *> items = console.createContextMenu()->actions();
+    QCOMPARE(items.value(0)->text() + items.value(6)->text(),
+             QCoreApplication::translate("QWidgetTextControl", "&Undo") + QCoreApplication::translate("QWidgetTextControl", "Delete"));
+    QCOMPARE(QList<bool>({items[0]->isEnabled(), items[6]->isEnabled()}), QList<bool>({false, true}));
 
     act(&console, {QStringLiteral("Ctrl+X")});
     QCOMPARE(console.text(), text.left(from) + text.mid(to));
@@ -780,6 +791,7 @@ void TestConsole::byteView()
     QCOMPARE(console.caretPosition(), text.size());
 
     console.selectAll();
+    QVERIFY(!console.createContextMenu()->actions().value(6)->isEnabled());
     console.copy();
     QStringList shown;
     for (const QString &row : QGuiApplication::clipboard()->text().split(u'\n'))
@@ -854,7 +866,32 @@ void TestConsole::receivedThroughTheLink()
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QVERIFY(saved.readAll() == "Baud Rate : 4800\r\n" + writes.join());
     QVERIFY(!h.form->Text8->saveTo(dir.filePath(QStringLiteral("no folder/saved")), &error));
-    QVERIFY(!error.isEmpty());
+    QCOMPARE(error, QStringLiteral("klasör yok"));
+}
+
+void TestConsole::refusals()
+{
+    ReceiveConsole console;
+    console.appendBytes(QByteArray(ReceiveConsole::maxByteViewCopy + 1, 'a'));
+    console.setShowsBytes(true);
+    console.selectAll();
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    MessageBoxCatcher boxes;
+    console.copy();
+    QCOMPARE(QGuiApplication::clipboard()->text() + boxes.texts.value(0).left(15), QStringLiteral("beforeKopyalanamadı: "));
+    // Another user's link in a shared sticky folder, aimed at a file of ours; then a full disk.
+    QTemporaryDir shared, own;
+    const QByteArray link = QFile::encodeName(shared.filePath(QStringLiteral("x.txt")));
+    QVERIFY2(::chmod(QFile::encodeName(shared.path()).constData(), 01777) == 0
+                 && ::symlink(QFile::encodeName(own.filePath(QStringLiteral("victim.txt"))).constData(), link.constData()) == 0
+                 && ::lchown(link.constData(), 65534, 65534) == 0, "the tests run as root");
+    QString error;
+    QVERIFY(!console.saveTo(QFile::decodeName(link), &error) && !QFile::exists(own.filePath(QStringLiteral("victim.txt"))));
+    QCOMPARE(error, QStringLiteral("ortak bir klasörde başka bir kullanıcının sembolik bağlantısı"));
+    QVERIFY(::mount("tmpfs", QFile::encodeName(own.path()).constData(), "tmpfs", 0, "size=64k") == 0);
+    const bool saved = console.saveTo(own.filePath(QStringLiteral("saved")), &error);
+    ::umount(QFile::encodeName(own.path()).constData());
+    QVERIFY2(!saved && error == QStringLiteral("disk dolu"), qPrintable(error));
 }
 
 QTEST_MAIN(TestConsole)
