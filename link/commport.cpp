@@ -234,7 +234,7 @@ void CommPort::setPortOpen(bool open)
 
 void CommPort::open()
 {
-    const ComResolution com = m_route.isEmpty() ? resolveCom(m_commPort, m_programDir) : ComResolution{m_route, m_route};
+    const ComResolution com = resolution();
     if (portmap::isNetworkUrl(com.device)) {
         openNetwork(com.device, false);
         m_openedVia = com.name;
@@ -261,6 +261,11 @@ void CommPort::open()
     m_readNotifier = readNotifierOf(*m_port);
     m_openedVia = com.name;
     m_watch.stop();
+}
+
+ComResolution CommPort::resolution() const
+{
+    return m_route.isEmpty() ? resolveCom(m_commPort, m_programDir) : ComResolution{m_route, m_route};
 }
 
 void CommPort::openNetwork(const QString &url, bool reconnecting)
@@ -412,7 +417,7 @@ void CommPort::reopenWhenBack()
     if (m_network)
         return; // still trying the last tick's connection
     // Another way to COMn (an on-board port left once a udev link went) is another device.
-    const ComResolution com = m_route.isEmpty() ? resolveCom(m_commPort, m_programDir) : ComResolution{m_route, m_route};
+    const ComResolution com = resolution();
     if (com.name != m_openedVia)
         return;
     if (portmap::isNetworkUrl(com.device)) {

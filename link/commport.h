@@ -1,5 +1,6 @@
 #pragma once
 
+#include "comname.h"
 #include "linesettings.h"
 
 #include <QByteArray>
@@ -94,6 +95,8 @@ signals:
 
 private:
     void makePort();
+    // How COMn, or the route given instead, is reached now.
+    ComResolution resolution() const;
     void open();
     void openNetwork(const QString &url, bool reconnecting);
     void close();

@@ -34,21 +34,14 @@ QList<PortDrain *> &drains()
     return *all;
 }
 
-bool anyInThisThread()
-{
-    QMutexLocker lock(&drainsMutex);
-    return std::any_of(drains().cbegin(), drains().cend(),
-                       [](const PortDrain *drain) { return drain->thread() == QThread::currentThread(); });
-}
-
 thread_local QEventLoop *waitingLoop = nullptr;
+thread_local qint64 leftBehind = 0;
 volatile std::sig_atomic_t exitSignal = 0;
 
 extern "C" void onExitSignal(int)
 {
     exitSignal = 1;
 }
-thread_local qint64 leftBehind = 0;
 
 QList<PortDrain *> inThisThread()
 {
@@ -122,14 +115,16 @@ PortDrain::~PortDrain() = default;
 
 void PortDrain::start(std::unique_ptr<QSerialPort> port, std::chrono::milliseconds limit)
 {
-    auto *drain = new PortDrain(std::move(port), nullptr, limit);
-    QMutexLocker lock(&drainsMutex);
-    drains().append(drain);
+    add(new PortDrain(std::move(port), nullptr, limit));
 }
 
 void PortDrain::start(std::unique_ptr<NetworkLine> line, std::chrono::milliseconds limit)
 {
-    auto *drain = new PortDrain(nullptr, std::move(line), limit);
+    add(new PortDrain(nullptr, std::move(line), limit));
+}
+
+void PortDrain::add(PortDrain *drain)
+{
     QMutexLocker lock(&drainsMutex);
     drains().append(drain);
 }
@@ -165,13 +160,13 @@ void PortDrain::finish()
     else
         m_line->close();
     deleteLater();
-    if (waitingLoop && thread() == QThread::currentThread() && !anyInThisThread())
+    if (waitingLoop && thread() == QThread::currentThread() && inThisThread().isEmpty())
         waitingLoop->quit();
 }
 
 qint64 PortDrain::waitForAll()
 {
-    if (!anyInThisThread())
+    if (inThisThread().isEmpty())
         return std::exchange(leftBehind, 0);
     QEventLoop loop;
     waitingLoop = &loop;

@@ -62,6 +62,7 @@ public:
 
 private:
     PortDrain(std::unique_ptr<QSerialPort> port, std::unique_ptr<NetworkLine> line, std::chrono::milliseconds limit);
+    static void add(PortDrain *drain);
     ~PortDrain() override;
     bool allOut() const;
     qint64 onTheWay() const;
