@@ -870,11 +870,8 @@ int ends(int rounds)
         const qint64 left = finishSending();
         std::printf("ends round %d: window closed with 30001 bytes queued, stopped: %lld left\n", round, qlonglong(left));
         tally.check(left > 0, QStringLiteral("round %1: the window's drain stopped").arg(round));
-        for (const Pty *far : {&full, &a, &b, &c, &monitored, &h.far}) {
+        for (const Pty *far : {&full, &a, &b, &c, &monitored, &h.far})
             locksLeft += QFile::exists(lockOf(*far));
-            if (QFile::exists(lockOf(*far)))
-                std::printf("ends round %d: %s still locked\n", round, qPrintable(lockOf(*far)));
-        }
     }
     // Last, as it leaves stop signals armed: the exit handler's write-out, ended by SIGTERM.
     Form1Harness h(14);
