@@ -15,6 +15,7 @@
 #include "twips.h"
 
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -143,6 +144,7 @@ void Form1::bindEvents()
     connect(&m_timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
     connect(&m_link, &PortLink::received, this,
             [this](const QByteArray &bytes) { Text8->appendBytes(bytes); });
+    connect(Text8, &ReceiveConsole::saveRequested, this, &Form1::saveReceived);
     // Bytes that never reached the line are a frame the terminal did not get whole.
     connect(&m_link.MSComm1(), &CommPort::deviceLost, this, [this](qint64 unsentBytes) {
         if (unsentBytes > 0 && !m_unloaded)
@@ -258,6 +260,15 @@ void Form1::showMessage(const QString &text)
     // Styles that decorate standard buttons (Fusion under X11) would add an icon the box never had.
     box.button(QMessageBox::Ok)->setIcon(QIcon());
     box.exec();
+}
+
+void Form1::saveReceived()
+{
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Kaydet"));
+    if (path.isEmpty())
+        return;
+    if (const auto failure = Text8->saveTo(path))
+        QMessageBox::warning(this, QStringLiteral("Kaydet"), QStringLiteral("Kaydedilemedi: %1").arg(*failure));
 }
 
 void Form1::Command1_Click()

@@ -76,6 +76,8 @@ private:
     // Marks the "Alınan Mesajlar" heading while the device is gone and the link waits for it.
     void showLineDown(bool down);
     void showMessage(const QString &text);
+    // Asks the operator for a file and writes the received text to it.
+    void saveReceived();
 
     void Timer2_Timer();
     void Command1_Click();
