@@ -128,18 +128,26 @@ void ConsoleCursor::replaceSelection(QStringView with)
     setCaret(start + with.size(), false);
 }
 
-void ConsoleCursor::eraseBackward()
+bool ConsoleCursor::edit(const QKeyEvent &event)
 {
-    if (!hasSelection())
-        m_anchor = previousPosition(m_position);
-    replaceSelection({});
-}
-
-void ConsoleCursor::eraseForward()
-{
-    if (!hasSelection())
-        m_anchor = nextPosition(m_position);
-    replaceSelection({});
+    if (event.key() == Qt::Key_Backspace && !(event.modifiers() & ~Qt::ShiftModifier)) {
+        if (!hasSelection())
+            m_anchor = previousPosition(m_position);
+        replaceSelection({});
+    } else if (event.matches(QKeySequence::Delete)) {
+        if (!hasSelection())
+            m_anchor = nextPosition(m_position);
+        replaceSelection({});
+    } else if (event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter) {
+        replaceSelection(u"\r\n");
+    } else if (const QString typed = event.text();
+               !typed.isEmpty() && typed.front().isPrint()
+               && (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier)) != Qt::ControlModifier) {
+        replaceSelection(typed);
+    } else {
+        return false;
+    }
+    return true;
 }
 
 void ConsoleCursor::appended(qsizetype droppedCharacters)

@@ -42,9 +42,8 @@ public:
     void select(qsizetype anchor, qsizetype position);
     void selectAll();
     void replaceSelection(QStringView with);
-    // Backspace and Delete: the selection, or the character before or after the caret.
-    void eraseBackward();
-    void eraseForward();
+    // Typing, Enter (a CR LF), Backspace and Delete; false for a key that edits nothing.
+    bool edit(const QKeyEvent &event);
     // Text was appended and its first `droppedCharacters` dropped: positions in the dropped part
     // go to the start of what is kept.
     void appended(qsizetype droppedCharacters);

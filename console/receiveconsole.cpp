@@ -1,13 +1,12 @@
 #include "receiveconsole.h"
 
+#include "consolemenu.h"
 #include "consoletext.h"
 #include "savefile.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QCoreApplication>
-#include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QLocale>
@@ -23,27 +22,8 @@
 
 namespace {
 
-constexpr int margin = 4;
-constexpr int caretWidth = 1;
-// The smallest step a font engine keeps; any letter spacing turns ligatures off.
-constexpr double ligatureBreak = 1.0 / 64;
-
-// Without kerning and ligatures a line is as wide as the sum of its characters, so that each
-// character is measured once, when it arrives, and never again.
-QFont summableFont(QFont font)
-{
-    font.setKerning(false);
-    font.setLetterSpacing(QFont::AbsoluteSpacing, ligatureBreak);
-    return font;
-}
-
-ConsoleBuffer::Advance advances(const QFont &font)
-{
-    return [metrics = QFontMetricsF(font)](QChar ch) {
-        return metrics.horizontalAdvance(QString(consoletext::visibleForm(ch)));
-    };
-}
-
+constexpr int margin = ConsoleView::margin;
+constexpr int caretWidth = ConsoleView::caretWidth;
 } // namespace
 
 // The strip left of the view with each line's arrival time.
@@ -60,7 +40,7 @@ private:
 };
 
 ReceiveConsole::ReceiveConsole(QWidget *parent)
-    : QAbstractScrollArea(parent), m_font(summableFont(font())), m_buffer(advances(m_font))
+    : QAbstractScrollArea(parent), m_look(ConsoleLook::of(font())), m_buffer(m_look.advance())
 {
     m_verticalBar = new SteadyScrollBar(Qt::Vertical, this);
     setVerticalScrollBar(m_verticalBar);
@@ -204,6 +184,12 @@ void ReceiveConsole::copy()
     QGuiApplication::clipboard()->setText(m_rows.byteViewText(m_cursor.selectionStart(), m_cursor.selectionEnd()));
 }
 
+void ReceiveConsole::deleteSelection()
+{
+    if (m_cursor.hasSelection() && !m_rows.byteView())
+        replaceSelection({});
+}
+
 void ReceiveConsole::paste()
 {
     if (m_rows.byteView())
@@ -221,20 +207,10 @@ void ReceiveConsole::selectAll()
 
 void ReceiveConsole::takeFont()
 {
-    m_font = summableFont(font());
-    m_glyphs.setFont(m_font);
-    const QFontMetricsF metrics(m_font);
-    m_textLineHeight = std::max(1, qCeil(metrics.height()));
-    m_ascent = metrics.ascent();
-    m_buffer.setAdvance(advances(m_font));
-    m_charWidth = std::max(1.0, metrics.averageCharWidth());
-    // The byte view's columns need a font whose characters all have one width.
-    m_byteFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    m_byteFont.setPixelSize(std::max(1, QFontInfo(m_font).pixelSize()));
-    const QFontMetricsF byteMetrics(m_byteFont);
-    m_rows.setCellWidth(std::max(1.0, byteMetrics.horizontalAdvance(u'0')));
-    m_byteAscent = byteMetrics.ascent();
-    m_byteLineHeight = std::max(m_textLineHeight, qCeil(byteMetrics.height()));
+    m_look = ConsoleLook::of(font());
+    m_glyphs.setFont(m_look.font);
+    m_buffer.setAdvance(m_look.advance());
+    m_rows.setCellWidth(m_look.cellWidth);
     layoutGutter();
     updateScrollBars();
     updateViews();
@@ -278,7 +254,7 @@ void ReceiveConsole::setShowsArrivalTimes(bool shown)
 void ReceiveConsole::layoutGutter()
 {
     const int width = showsArrivalTimes()
-                          ? qCeil(QFontMetricsF(m_font).horizontalAdvance(QStringLiteral("00:00:00.000"))) + 2 * margin
+                          ? qCeil(QFontMetricsF(m_look.font).horizontalAdvance(QStringLiteral("00:00:00.000"))) + 2 * margin
                           : 0;
     setViewportMargins(width, 0, 0, 0);
     const QRect view = viewport()->geometry();
@@ -288,19 +264,8 @@ void ReceiveConsole::layoutGutter()
 void ReceiveConsole::paintGutter(QPaintEvent *event)
 {
     QPainter painter(m_gutter);
-    painter.fillRect(event->rect(), palette().window());
-    painter.setFont(m_font);
-    painter.setPen(palette().color(QPalette::WindowText));
-    const qsizetype rows = m_rows.count();
-    for (qsizetype row = verticalScrollBar()->value(); row < rows; ++row) {
-        const int top = rowTop(row);
-        if (top > event->rect().bottom())
-            break;
-        const qsizetype line = m_rows.lineOfRow(row);
-        const QTime arrived = m_buffer.lineArrival(line);
-        if (m_rows.firstRowOf(line) == row && arrived.isValid())
-            painter.drawText(QPointF(margin, top + m_ascent), arrived.toString(QStringLiteral("hh:mm:ss.zzz")));
-    }
+    const ConsoleView shown = view();
+    ConsolePainter(painter, shown, m_look, palette(), m_buffer, m_rows).arrivalTimes(event->rect());
 }
 
 void ReceiveConsole::updateScrollBars()
@@ -325,7 +290,7 @@ void ReceiveConsole::updateScrollBars()
     const double offset = horizontalOffset();
     m_pixelsPerStep = std::max(1.0, std::ceil(offsetRange / std::numeric_limits<int>::max()));
     horizontal->setRange(0, int(std::ceil(offsetRange / m_pixelsPerStep)));
-    setSteps(horizontal, std::max(1, qRound(m_charWidth / m_pixelsPerStep)), std::max(1, int(width / m_pixelsPerStep)));
+    setSteps(horizontal, std::max(1, qRound(m_look.charWidth / m_pixelsPerStep)), std::max(1, int(width / m_pixelsPerStep)));
     setHorizontalOffset(offset);
 }
 
@@ -343,14 +308,6 @@ void ReceiveConsole::setHorizontalOffset(double pixels)
 int ReceiveConsole::visibleLines() const
 {
     return std::max(1, (viewport()->height() - margin) / lineHeight());
-}
-
-std::pair<qsizetype, qsizetype> ReceiveConsole::rowsIn(const QRect &area)
-{
-    const qsizetype top = verticalScrollBar()->value();
-    const qsizetype first = top + std::max(0, (area.top() - margin) / lineHeight());
-    const qsizetype last = area.bottom() < margin ? first - 1 : top + (area.bottom() - margin) / lineHeight();
-    return {first, std::min(last + 1, m_rows.count())};
 }
 
 int ReceiveConsole::rowTop(qsizetype row) const
@@ -428,47 +385,9 @@ std::optional<QString> ReceiveConsole::saveTo(const QString &path) const
     return saveWhole(path, m_buffer.windows1254());
 }
 
-QMenu *ReceiveConsole::createContextMenu()
-{
-    auto *menu = new QMenu(this);
-    const auto add = [&](const char *text, QKeySequence::StandardKey key, bool enabled, auto action) {
-        // The entries of Qt's own text boxes, so that Qt's translations name them as those do.
-        QAction *item = menu->addAction(QCoreApplication::translate("QWidgetTextControl", text));
-        item->setShortcut(key);
-        item->setEnabled(enabled);
-        connect(item, &QAction::triggered, this, action);
-    };
-    // The console keeps no history of edits: its Undo and Redo are there, as in Qt's boxes, but cannot act.
-    add("&Undo", QKeySequence::Undo, false, [] {});
-    add("&Redo", QKeySequence::Redo, false, [] {});
-    menu->addSeparator();
-    add("Cu&t", QKeySequence::Cut, m_cursor.hasSelection() && !m_rows.byteView(), &ReceiveConsole::cut);
-    add("&Copy", QKeySequence::Copy, m_cursor.hasSelection(), &ReceiveConsole::copy);
-    add("&Paste", QKeySequence::Paste, !QGuiApplication::clipboard()->text().isEmpty() && !m_rows.byteView(),
-        &ReceiveConsole::paste);
-    add("Delete", QKeySequence::UnknownKey, m_cursor.hasSelection() && !m_rows.byteView(), [this] {
-        if (m_cursor.hasSelection() && !m_rows.byteView())
-            replaceSelection({});
-    });
-    menu->addSeparator();
-    add("Select All", QKeySequence::SelectAll, m_buffer.size() > 0, &ReceiveConsole::selectAll);
-    menu->addSeparator();
-    const auto addChoice = [&](const QString &text, bool checked, void (ReceiveConsole::*set)(bool)) {
-        QAction *item = menu->addAction(text);
-        item->setCheckable(true);
-        item->setChecked(checked);
-        connect(item, &QAction::toggled, this, set);
-    };
-    addChoice(QStringLiteral("Onaltılık Görünüm"), m_rows.byteView(), &ReceiveConsole::setShowsBytes);
-    addChoice(QStringLiteral("Geliş Zamanları"), showsArrivalTimes(), &ReceiveConsole::setShowsArrivalTimes);
-    menu->addSeparator();
-    menu->addAction(QStringLiteral("Kaydet..."), this, &ReceiveConsole::saveRequested);
-    return menu;
-}
-
 void ReceiveConsole::contextMenuEvent(QContextMenuEvent *event)
 {
-    const std::unique_ptr<QMenu> menu(createContextMenu());
+    const std::unique_ptr<QMenu> menu(createConsoleMenu(*this));
     menu->exec(event->globalPos());
 }
 
@@ -520,18 +439,8 @@ void ReceiveConsole::keyPressEvent(QKeyEvent *event)
     } else if (m_rows.byteView()) {
         // The byte view only shows the text; edits belong to the text view.
         QAbstractScrollArea::keyPressEvent(event);
-    } else if (event->key() == Qt::Key_Backspace && !(event->modifiers() & ~Qt::ShiftModifier)) {
-        m_cursor.eraseBackward();
+    } else if (m_cursor.edit(*event)) {
         edited();
-    } else if (event->matches(QKeySequence::Delete)) {
-        m_cursor.eraseForward();
-        edited();
-    } else if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        replaceSelection(u"\r\n");
-    } else if (const QString typed = event->text();
-               !typed.isEmpty() && typed.front().isPrint()
-               && (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) != Qt::ControlModifier) {
-        replaceSelection(typed);
     } else {
         QAbstractScrollArea::keyPressEvent(event);
     }
@@ -561,104 +470,22 @@ void ReceiveConsole::mouseReleaseEvent(QMouseEvent *event)
         QAbstractScrollArea::mouseReleaseEvent(event);
 }
 
+ConsoleView ReceiveConsole::view()
+{
+    return {verticalScrollBar()->value(), m_rows.count(), lineHeight(), horizontalOffset() - margin, viewport()->width()};
+}
+
 void ReceiveConsole::paintEvent(QPaintEvent *event)
 {
     QPainter painter(viewport());
-    // After a scroll the region is the strip the move uncovered and the lines that changed,
-    // which need not be one rectangle: its bounding rectangle could be the whole view.
+    const ConsoleView shown = view();
+    ConsolePainter paint(painter, shown, m_look, palette(), m_buffer, m_rows);
     if (m_rows.byteView())
-        paintBytes(painter, event->region());
+        paint.bytes(event->region(), m_cursor.selectionStart(), m_cursor.selectionEnd());
     else
-        paintText(painter, event->region());
-}
-
-void ReceiveConsole::paintText(QPainter &painter, const QRegion &dirty)
-{
-    painter.setFont(m_font);
-    const QPalette &colors = palette();
-    const double viewLeft = horizontalOffset() - margin;
-    const double viewRight = viewLeft + viewport()->width();
-    const qsizetype selectedFrom = m_cursor.selectionStart();
-    const qsizetype selectedTo = m_cursor.selectionEnd();
-    const auto [first, end] = rowsIn(dirty.boundingRect());
-    for (qsizetype line = first; line < end; ++line) {
-        const int top = rowTop(line);
-        if (!dirty.intersects(QRect(0, top, viewport()->width(), lineHeight())))
-            continue;
-        const qsizetype end = m_buffer.lineEnd(line);
-        const qsizetype from = m_buffer.positionBefore(line, viewLeft);
-        const qsizetype to = std::min(end, m_buffer.positionBefore(line, viewRight) + 1);
-        // The line in up to three runs: before, inside and after the selection.
-        const std::array<qsizetype, 4> cuts{from, std::clamp(selectedFrom, from, to), std::clamp(selectedTo, from, to), to};
-        double x = m_buffer.x(line, from) - viewLeft;
-        for (size_t run = 0; run < 3; ++run) {
-            const qsizetype length = cuts[run + 1] - cuts[run];
-            if (length == 0)
-                continue;
-            const double width = m_buffer.x(line, cuts[run + 1]) - m_buffer.x(line, cuts[run]);
-            const bool selected = run == 1;
-            if (selected)
-                painter.fillRect(QRectF(x, top, width, lineHeight()), colors.highlight());
-            painter.setPen(colors.color(selected ? QPalette::HighlightedText : QPalette::Text));
-            if (m_buffer.isNarrow())
-                m_glyphs.draw(painter, QPointF(x, top + m_ascent), m_buffer, cuts[run], cuts[run + 1]);
-            else
-                painter.drawText(QPointF(x, top + m_ascent), consoletext::displayText(m_buffer.mid(cuts[run], length)));
-            x += width;
-        }
-        // A selected line break shows as a little selected space after the line.
-        if (end < m_buffer.size() && selectedFrom <= end && selectedTo > end) {
-            const double breakX = m_buffer.x(line, end) - viewLeft;
-            painter.fillRect(QRectF(breakX, top, m_buffer.advance(u' '), lineHeight()), colors.highlight());
-        }
-    }
-
-    if (hasFocus() && m_caretShown) {
-        const qsizetype line = m_buffer.lineOf(m_cursor.position());
-        const double x = m_buffer.x(line, m_cursor.position()) - viewLeft;
-        painter.fillRect(QRectF(x, rowTop(line), caretWidth, lineHeight()), colors.text());
-    }
-}
-
-void ReceiveConsole::paintBytes(QPainter &painter, const QRegion &dirty)
-{
-    painter.setFont(m_byteFont);
-    const QPalette &colors = palette();
-    const double viewLeft = horizontalOffset() - margin;
-    const qsizetype selectedFrom = m_cursor.selectionStart();
-    const qsizetype selectedTo = m_cursor.selectionEnd();
-    const auto cell = [&](double column, int top, double columns) {
-        return QRectF(column * m_rows.cellWidth() - viewLeft, top, columns * m_rows.cellWidth(), lineHeight());
-    };
-    const auto [first, end] = rowsIn(dirty.boundingRect());
-    for (qsizetype row = first; row < end; ++row) {
-        const int top = rowTop(row);
-        if (!dirty.intersects(QRect(0, top, viewport()->width(), lineHeight())))
-            continue;
-        const qsizetype start = m_rows.rowStart(row);
-        const QString shown = consoletext::byteRow(m_rows.bytes(start, m_rows.rowEnd(row)));
-        painter.setPen(colors.color(QPalette::Text));
-        painter.drawText(QPointF(-viewLeft, top + m_byteAscent), shown);
-        // Selected bytes are marked in both columns.
-        painter.setPen(colors.color(QPalette::HighlightedText));
-        const qsizetype from = std::max(selectedFrom, start) - start;
-        const qsizetype to = std::min(selectedTo, m_rows.rowEnd(row)) - start;
-        const double baseline = top + m_byteAscent;
-        for (qsizetype i = from; i < to; ++i) {
-            const qsizetype hexColumn = consoletext::hexCells * i;
-            const qsizetype textColumn = consoletext::byteRowTextColumn + i;
-            // Selected hex cells join up, but for the space after the last.
-            painter.fillRect(cell(hexColumn, top, i + 1 < to ? consoletext::hexCells : 2), colors.highlight());
-            painter.fillRect(cell(textColumn, top, 1), colors.highlight());
-            painter.drawText(QPointF(cell(hexColumn, top, 2).left(), baseline), shown.mid(hexColumn, 2));
-            painter.drawText(QPointF(cell(textColumn, top, 1).left(), baseline), shown.mid(textColumn, 1));
-        }
-    }
-    if (hasFocus() && m_caretShown) {
-        const qsizetype row = m_rows.rowOf(m_cursor.position());
-        painter.fillRect(QRectF(m_rows.xInRow(row, m_cursor.position()) - viewLeft - 1, rowTop(row), caretWidth, lineHeight()),
-                         colors.text());
-    }
+        paint.text(event->region(), m_cursor.selectionStart(), m_cursor.selectionEnd(), m_glyphs);
+    if (hasFocus() && m_caretShown)
+        paint.caret(m_cursor.position());
 }
 
 void ReceiveConsole::scrollContentsBy(int dx, int dy)
@@ -682,7 +509,7 @@ int ReceiveConsole::drawnWidth(int dy)
 {
     if (m_rows.byteView())
         return viewport()->width();
-    const auto [first, end] = rowsIn(viewport()->rect());
+    const auto [first, end] = view().rowsIn(viewport()->rect());
     double widest = 0;
     const qsizetype from = std::max<qsizetype>(0, first + std::min(dy, 0));
     const qsizetype to = std::min(m_rows.count(), end + std::max(dy, 0));
@@ -690,7 +517,7 @@ int ReceiveConsole::drawnWidth(int dy)
         widest = std::max(widest, m_buffer.lineWidth(line));
     // A glyph may reach a little past its advance; a selected line break and the caret go past
     // the line's end.
-    const double right = margin - horizontalOffset() + widest + m_buffer.advance(u' ') + m_charWidth + caretWidth;
+    const double right = margin - horizontalOffset() + widest + m_buffer.advance(u' ') + m_look.charWidth + caretWidth;
     return std::clamp(int(std::ceil(right)), 0, viewport()->width());
 }
 

@@ -4,6 +4,7 @@
 #include "byteglyphs.h"
 #include "consolebuffer.h"
 #include "consolecursor.h"
+#include "consolepainter.h"
 #include "consolerows.h"
 
 #include <QAbstractScrollArea>
@@ -15,8 +16,6 @@
 #include <optional>
 #include <utility>
 
-class QMenu;
-class QPainter;
 
 // The received-data console. It keeps its text exactly (text()) in a line-indexed buffer and
 // paints only what is in view, as a terminal does, so that neither a flood of lines nor one
@@ -47,6 +46,7 @@ public:
     qsizetype anchorPosition() const { return m_cursor.anchor(); }
     void select(qsizetype anchor, qsizetype position);
     QString selectedText() const;
+    bool hasSelection() const { return m_cursor.hasSelection(); }
 
     void cut();
     void copy();
@@ -54,6 +54,7 @@ public:
     // is refused rather than held several times over by the clipboard and its readers.
     static constexpr qsizetype maxByteViewCopy = qsizetype(4) << 20;
     void paste();
+    void deleteSelection();
     void selectAll();
     // Writes the text as the terminal's bytes (Windows-1254) to `path`, whole or not at all;
     // on failure, says why in the operator's words.
@@ -66,8 +67,6 @@ public:
     void setShowsArrivalTimes(bool shown);
     void setClock(ConsoleBuffer::Clock clock) { m_buffer.setClock(std::move(clock)); }
 
-    // The context menu, as QLineEdit's createStandardContextMenu: the caller owns it.
-    QMenu *createContextMenu();
 
 signals:
     // The operator chose "Kaydet..." in the context menu.
@@ -100,13 +99,10 @@ private:
     int visibleLines() const;
     // How far from the left the lines in view now and before a move of `dy` lines reach.
     int drawnWidth(int dy);
-    int lineHeight() const { return m_rows.byteView() ? m_byteLineHeight : m_textLineHeight; }
+    int lineHeight() const { return m_rows.byteView() ? m_look.byteLineHeight : m_look.lineHeight; }
     int rowTop(qsizetype row) const;
-    // The rows that a part of the view shows, from the first to the one after the last.
-    std::pair<qsizetype, qsizetype> rowsIn(const QRect &area);
     qsizetype positionAt(QPointF point);
-    void paintText(QPainter &painter, const QRegion &dirty);
-    void paintBytes(QPainter &painter, const QRegion &dirty);
+    ConsoleView view();
     friend class ArrivalGutter;
     void paintGutter(QPaintEvent *event);
     void layoutGutter();
@@ -121,20 +117,14 @@ private:
     void showCaret();
     void ensureCaretVisible();
 
-    QFont m_font;
-    QFont m_byteFont;
-    double m_byteAscent = 0;
-    int m_textLineHeight = 1;
-    int m_byteLineHeight = 1;
+    ConsoleLook m_look;
     QWidget *m_gutter = nullptr;
     ByteGlyphs m_glyphs;
     ConsoleBuffer m_buffer;
     // Rows are counted as they are first asked for, by const functions too.
     mutable ConsoleRows m_rows{m_buffer};
     ConsoleCursor m_cursor{m_buffer, m_rows};
-    double m_charWidth = 1;
     double m_pixelsPerStep = 1;
-    double m_ascent = 0;
     bool m_selecting = false;
     bool m_caretShown = true;
     QBasicTimer m_blink;

@@ -2,16 +2,20 @@
 // edits (ReceiveConsole), and received bytes reaching it through the link.
 #include "codepage.h"
 #include "consolebuffer.h"
+#include "consolecursor.h"
 #include "harness.h"
+#include "consolemenu.h"
 #include "receiveconsole.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -139,7 +143,12 @@ class TestConsole : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { writeSettingsFile(nullptr); }
+    void init()
+    {
+        writeSettingsFile(nullptr);
+        // The console unhooks a private slot of Qt's by name; a Qt that renamed it says so here.
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("No such slot")));
+    }
 
     void bufferLines_data() { textRows(); }
     void bufferLines();
@@ -164,6 +173,8 @@ private slots:
     void viewFollowsOnlyAtTheEnd();
     void operatorEdits_data();
     void operatorEdits();
+    void operatorEditsWithoutAScreen_data() { operatorEdits_data(); }
+    void operatorEditsWithoutAScreen();
     void copyCutPaste_data();
     void copyCutPaste();
     void mouseSelection();
@@ -609,6 +620,34 @@ void TestConsole::operatorEdits()
     QCOMPARE(console.caretPosition(), caretAfter);
 }
 
+void TestConsole::operatorEditsWithoutAScreen()
+{
+    QFETCH(QString, text);
+    QFETCH(int, caret);
+    QFETCH(QStringList, actions);
+    QFETCH(QString, expected);
+    QFETCH(int, caretAfter);
+
+    ConsoleBuffer buffer(testAdvance);
+    buffer.setText(text);
+    ConsoleRows rows(buffer);
+    ConsoleCursor cursor(buffer, rows);
+    cursor.select(caret, caret);
+    for (const QString &action : actions) {
+        const bool typed = action.startsWith(QLatin1String("type:"));
+        const QKeyCombination key = typed ? QKeyCombination(Qt::Key_unknown) : QKeySequence::fromString(action)[0];
+        const QKeyEvent event(QEvent::KeyPress, key.key(), key.keyboardModifiers(), typed ? action.mid(5) : QString());
+        if (const auto motion = ConsoleCursor::motionOf(event))
+            cursor.move(motion->motion, motion->extend, 10);
+        else if (event.matches(QKeySequence::SelectAll))
+            cursor.selectAll();
+        else
+            cursor.edit(event);
+    }
+    QCOMPARE(buffer.text(), expected);
+    QCOMPARE(cursor.position(), caretAfter);
+}
+
 void TestConsole::copyCutPaste_data()
 {
     QTest::addColumn<QString>("text");
@@ -636,7 +675,7 @@ void TestConsole::copyCutPaste()
     QCOMPARE(QGuiApplication::clipboard()->text(), text.mid(from, to - from));
     QCOMPARE(console.text(), text);
     // The console keeps no edit history: Undo cannot act.
-    const QList<QAction *> items = console.createContextMenu()->actions();
+    const QList<QAction *> items = createConsoleMenu(console)->actions();
     QCOMPARE(items.value(0)->text() + items.value(6)->text(),
              QCoreApplication::translate("QWidgetTextControl", "&Undo") + QCoreApplication::translate("QWidgetTextControl", "Delete"));
     QCOMPARE(QList<bool>({items[0]->isEnabled(), items[6]->isEnabled()}), QList<bool>({false, true}));
@@ -791,7 +830,7 @@ void TestConsole::byteView()
     QCOMPARE(console.caretPosition(), text.size());
 
     console.selectAll();
-    QVERIFY(!console.createContextMenu()->actions().value(6)->isEnabled());
+    QVERIFY(!createConsoleMenu(console)->actions().value(6)->isEnabled());
     console.copy();
     QStringList shown;
     for (const QString &row : QGuiApplication::clipboard()->text().split(u'\n'))
