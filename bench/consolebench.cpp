@@ -378,7 +378,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (watched == m_console->viewport() && event->type() == QEvent::Paint) {
-            m_paintedLength = m_console->text().size();
+            m_paintedLength = m_console->buffer().size();
             ++paints;
             return false;
         }
@@ -495,8 +495,8 @@ std::vector<double> Bench::buttonLatencies(qsizetype floodSize)
             std::fprintf(stderr, "unexpected bytes at the far end\n");
     });
 
-    const qsizetype expected = m_form->Text8->text().size() + floodSize;
-    runUntil([&] { return flooded && m_form->Text8->text().size() >= expected; }, 4 * ingestLimit);
+    const qsizetype expected = m_form->Text8->buffer().size() + floodSize;
+    runUntil([&] { return flooded && m_form->Text8->buffer().size() >= expected; }, 4 * ingestLimit);
     stop = true;
     writer.join();
     operatorHand.join();
@@ -798,6 +798,22 @@ int main(int argc, char *argv[])
     if (app.arguments().contains(QStringLiteral("--idle-only"))) {
         Bench bench;
         std::printf("idle: %.2f %% of a core\n", bench.idleLoad() * 100);
+        return 0;
+    }
+    if (app.arguments().contains(QStringLiteral("--flood-only"))) {
+        Bench bench;
+        const std::vector<double> button = bench.buttonLatencies(16 * megabyte);
+        std::printf("press during a 16 MB flood: median %.2f ms, p99 %.2f ms (%zu presses)\n", percentile(button, 50),
+                    percentile(button, 99), button.size());
+        return 0;
+    }
+    if (app.arguments().contains(QStringLiteral("--sustained-only"))) {
+        Bench bench;
+        for (const bool breaks : {true, false}) {
+            const Ingest run = bench.ingest(256 * megabyte, breaks);
+            std::printf("256 MB%s: %s; %s\n", breaks ? " with CR LF" : "", qPrintable(ingestResult(run)),
+                        qPrintable(sustained(run)));
+        }
         return 0;
     }
     if (app.arguments().contains(QStringLiteral("--ingest-only"))) {
