@@ -229,16 +229,12 @@ ConsoleBuffer::Dropped ConsoleBuffer::trim()
         for (double &mark : marks)
             mark -= shift;
     }
-    // Moved in place: a fresh copy would hold the text twice for a moment.
-    const auto dropFront = [cut](auto &text) {
-        auto *data = text.data();
-        std::copy(data + cut, data + text.size(), data);
-        text.truncate(text.size() - cut);
-    };
+    // Qt drops an array's front by moving where it starts, not what it holds: the kept text
+    // moves only when the block's end runs out of room, once in several trims, and in place.
     if (m_wide)
-        dropFront(m_wideText);
+        m_wideText.remove(0, cut);
     else
-        dropFront(m_bytes);
+        m_bytes.remove(0, cut);
     m_lines.erase(m_lines.begin(), m_lines.begin() + dropped.lines);
     if (dropped.lines > 0)
         m_marks.erase(m_marks.begin(), m_marks.lower_bound(cut));
