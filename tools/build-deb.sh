@@ -21,6 +21,6 @@ appstreamcli validate --no-net dist/*.metainfo.xml
 # The man page it names is in the package, not on this machine.
 verified=$(systemd-analyze verify --man=no dist/terminal-kontrol-clock.service dist/terminal-kontrol-clock.timer 2>&1) \
     && [ -z "$verified" ] || { echo "$verified"; echo "systemd-analyze verify failed"; exit 1; }
-# Errors fail the build; the warnings kept are listed with their reasons in the README.
+# Errors fail the build; the warnings kept are listed with their reasons in docs/development.md.
 lintian --fail-on error --info "$deb"
 echo "$deb"
