@@ -133,9 +133,19 @@ void ReceiveConsole::follow(const Arrivals &arrivals)
         updateViews();
         return;
     }
-    updateScrollBars();
-    if (arrivals.following && vertical->value() != vertical->maximum())
-        vertical->setValue(vertical->maximum());
+    if (arrivals.following) {
+        // In a trickle new lines land in blank rows below the end, and when those are used up
+        // the view moves by a third of itself: moving it a line a frame costs the display a
+        // copy of the whole view each frame. A flood goes to the end, as it repaints anyway.
+        const qsizetype end = std::max<qsizetype>(0, m_rows.count() - visibleLines());
+        const qsizetype jump = std::max(1, visibleLines() / 3);
+        const qsizetype behind = end - vertical->value();
+        updateScrollBars(behind <= 0 ? -behind : behind < jump ? jump : 0);
+        if (vertical->value() != vertical->maximum())
+            vertical->setValue(vertical->maximum());
+    } else {
+        updateScrollBars();
+    }
     m_gutter->update();
     const int top = rowTop(arrivals.changedLine);
     const bool inView = top < viewport()->height() && arrivals.changedLine >= vertical->value()
@@ -268,7 +278,7 @@ void ReceiveConsole::paintGutter(QPaintEvent *event)
     ConsolePainter(painter, shown, m_look, palette(), m_buffer, m_rows).arrivalTimes(event->rect());
 }
 
-void ReceiveConsole::updateScrollBars()
+void ReceiveConsole::updateScrollBars(qsizetype blankRows)
 {
     // A scroll bar repaints on every change of its steps, even to the same values.
     const auto setSteps = [](QScrollBar *bar, int single, int page) {
@@ -280,7 +290,7 @@ void ReceiveConsole::updateScrollBars()
     const int visible = visibleLines();
     QScrollBar *vertical = verticalScrollBar();
     setSteps(vertical, vertical->singleStep(), visible);
-    vertical->setRange(0, int(std::max<qsizetype>(0, m_rows.count() - visible)));
+    vertical->setRange(0, int(std::max<qsizetype>(0, m_rows.count() - visible) + blankRows));
     QScrollBar *horizontal = horizontalScrollBar();
     const int width = viewport()->width();
     const double widest = m_rows.byteView()

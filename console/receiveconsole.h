@@ -91,7 +91,8 @@ private:
     void noteArrivals();
     void arrived(ConsoleBuffer::Dropped dropped);
     void takeFont();
-    void updateScrollBars();
+    // `blankRows` lets a view that follows the end show that many rows below it.
+    void updateScrollBars(qsizetype blankRows = 0);
     // The view's left edge in pixels; the scroll bar counts in steps of m_pixelsPerStep,
     // so that lines wider than an int of pixels can still be scrolled to their end.
     double horizontalOffset() const;

@@ -164,6 +164,7 @@ private slots:
     void bufferArrivalTimes();
     void trimKeepsViewAndSelection();
     void arrivalsShowOncePerFrame();
+    void trickleMovesTheViewInSteps();
 
     void appendKeepsExactText_data();
     void appendKeepsExactText();
@@ -414,6 +415,30 @@ void TestConsole::arrivalsShowOncePerFrame()
             QCOMPARE(vertical->maximum(), maximum + 1);
     }
     QTRY_COMPARE_WITH_TIMEOUT(vertical->maximum(), maximum + 10, 1000);
+}
+
+// A view that follows a trickle keeps the newest line in view, but moves only now and then, by
+// a third of itself: each move makes the display copy the whole view.
+void TestConsole::trickleMovesTheViewInSteps()
+{
+    ReceiveConsole console;
+    console.resize(220, 160);
+    console.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&console));
+    console.setText(QStringLiteral("x\r\n").repeated(50));
+    QScrollBar *vertical = console.verticalScrollBar();
+    vertical->setValue(vertical->maximum());
+    int moves = 0;
+    connect(vertical, &QScrollBar::valueChanged, &console, [&moves] { ++moves; });
+    const int lines = 30;
+    for (int i = 0; i < lines; ++i) {
+        console.appendText(u"y\r\n");
+        console.showArrivals();
+        const qsizetype lastRow = console.buffer().lineCount() - 1;
+        QCOMPARE(vertical->value(), vertical->maximum());
+        QVERIFY2(vertical->value() <= lastRow && lastRow < vertical->value() + vertical->pageStep(), qPrintable(QString::number(i)));
+    }
+    QVERIFY2(moves <= lines / std::max(1, vertical->pageStep() / 3) + 1 && moves < lines / 2, qPrintable(QString::number(moves)));
 }
 
 void TestConsole::appendKeepsExactText_data()
