@@ -1,16 +1,20 @@
 // Pure functions of the link and the code page: settings file, settings string,
-// COM names, Windows-1254 both ways, and how the console shows its text.
+// COM names, Windows-1254 both ways, and how the console shows its text; and what the link
+// takes from inside QSerialPort, so that a Qt upgrade that changes it fails here.
 #include "codepage.h"
 #include "comname.h"
 #include "consoletext.h"
+#include "farend.h"
 #include "linesettings.h"
 #include "portmap.h"
 #include "ser2net.h"
+#include "serialinsides.h"
 #include "settingsfile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSet>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -33,6 +37,7 @@ private slots:
     void consoleDisplay_data();
     void consoleDisplay();
     void consoleEveryByteShownDistinctly();
+    void serialPortInsides();
 };
 
 void TestUnits::settingsFileRules_data()
@@ -277,6 +282,43 @@ void TestUnits::consoleEveryByteShownDistinctly()
                  qPrintable(QString::number(ch.unicode(), 16)));
     // Distinct pictures: the operator tells every byte value from every other.
     QCOMPARE(QSet<QChar>(shown.begin(), shown.end()).size(), 256);
+}
+
+void TestUnits::serialPortInsides()
+{
+    Pty far;
+    QSerialPort port(far.devicePath());
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    const auto notifiers = port.findChildren<QSocketNotifier *>();
+    QCOMPARE(std::count_if(notifiers.begin(), notifiers.end(),
+                           [](const QSocketNotifier *n) { return n->type() == QSocketNotifier::Read; }),
+             1);
+    QSocketNotifier *notifier = serialinsides::readNotifier(port);
+    QVERIFY(notifier && notifier->isEnabled());
+
+    // Paused, the port leaves what arrives at the device, for the link to read itself.
+    notifier->setEnabled(false);
+    QSignalSpy ready(&port, &QSerialPort::readyRead);
+    QByteArray waiting;
+    for (int b = 0; b < 256; ++b)
+        waiting.append(char(b));
+    far.write(waiting);
+    QTest::qWait(50);
+    QCOMPARE(ready.count(), 0);
+    QCOMPARE(port.bytesAvailable(), 0);
+    char into[1024];
+    QCOMPARE(serialinsides::readPast(port, into, sizeof into), waiting.size());
+    QCOMPARE(QByteArray(into, waiting.size()), waiting);
+    QCOMPARE(serialinsides::readPast(port, into, sizeof into), 0);
+
+    notifier->setEnabled(true);
+    far.write("on");
+    QVERIFY(ready.wait());
+    QCOMPARE(port.readAll(), QByteArray("on"));
+
+    QVERIFY(!serialinsides::hungUp(port));
+    far.hangUp();
+    QVERIFY(serialinsides::hungUp(port));
 }
 
 QTEST_GUILESS_MAIN(TestUnits)
