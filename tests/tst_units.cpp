@@ -18,6 +18,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 class TestUnits : public QObject
 {
     Q_OBJECT
@@ -315,6 +317,11 @@ void TestUnits::serialPortInsides()
     far.write("on");
     QVERIFY(ready.wait());
     QCOMPARE(port.readAll(), QByteArray("on"));
+
+    // A write leaves with flush(), before the event loop turns again.
+    port.write("@S");
+    port.flush();
+    QCOMPARE(::read(far.masterFd(), into, sizeof into), 2);
 
     QVERIFY(!serialinsides::hungUp(port));
     far.hangUp();
