@@ -4,15 +4,14 @@
 #include "networkline.h"
 #include "portdrain.h"
 #include "portmap.h"
+#include "serialinsides.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QList>
 #include <QMutex>
-#include <QSocketNotifier>
 
 #ifdef Q_OS_UNIX
-#include <cerrno>
 #include <unistd.h>
 #endif
 
@@ -26,17 +25,6 @@ constexpr qsizetype moreAtOnce = 64 * 1024;
 constexpr qsizetype floodRead = 1024;
 // A frame of the screen; at 2 Mbaud a tty's 4 KiB line buffer holds more than this.
 constexpr int pauseMilliseconds = 16;
-
-// The port's own read notifier, which it keeps as a child; none where the port reads otherwise.
-QSocketNotifier *readNotifierOf(const QSerialPort &port)
-{
-    const auto notifiers = port.findChildren<QSocketNotifier *>();
-    for (QSocketNotifier *notifier : notifiers) {
-        if (notifier->type() == QSocketNotifier::Read)
-            return notifier;
-    }
-    return nullptr;
-}
 
 // The ports open at this moment, for a process that ends without closing its windows.
 // A command line opens several at once, each in a thread of its own.
@@ -156,22 +144,17 @@ bool CommPort::takeAvailable()
 bool CommPort::readRest()
 {
     // A tty hands over at most a few KiB a read; taking what follows at once spares the event
-    // loop a turn for each of them in a flood. The device is read past the port only where the
-    // port cannot be about to read it too (inside its own read, or paused): a read of the port's
-    // that found it empty would count as a lost device.
-#ifdef Q_OS_UNIX
+    // loop a turn for each of them in a flood. Runs only in the port's readyRead or while paused.
     char chunk[16 * 1024];
-    const int fd = int(m_port->handle());
     while (m_arrived.size() < moreAtOnce) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        // A raw tty reads 0 when it has nothing; errors stay for the port's own read to report.
+        const qint64 n = serialinsides::readPast(*m_port, chunk, sizeof chunk);
+        // Errors stay for the port's own read to report.
         if (n <= 0)
-            return n == 0 || errno == EAGAIN;
-        m_arrived.append(chunk, qsizetype(n));
+            return n == 0;
+        m_arrived.append(chunk, n);
         if (n < floodRead)
             return true; // a trickle: another read would find nothing
     }
-#endif
     return false;
 }
 
@@ -258,7 +241,7 @@ void CommPort::open()
         throw CommError(commerror::SettingsRefused);
     }
     openPorts().append(this);
-    m_readNotifier = readNotifierOf(*m_port);
+    m_readNotifier = serialinsides::readNotifier(*m_port);
     m_openedVia = com.name;
     m_watch.stop();
 }

@@ -1,6 +1,7 @@
 #include "portdrain.h"
 
 #include "networkline.h"
+#include "serialinsides.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -10,11 +11,6 @@
 
 #include <algorithm>
 #include <csignal>
-
-#ifdef Q_OS_UNIX
-#include <poll.h>
-#include <sys/ioctl.h>
-#endif
 
 using namespace std::chrono_literals;
 
@@ -64,13 +60,7 @@ std::chrono::milliseconds lineTime(qint64 bytes, qint32 baudRate)
 
 qint64 bytesOnTheWay(const QSerialPort &port)
 {
-    qint64 inDriver = 0;
-#ifdef Q_OS_UNIX
-    int queued = 0;
-    if (port.handle() >= 0 && ::ioctl(port.handle(), TIOCOUTQ, &queued) == 0)
-        inDriver = queued;
-#endif
-    return port.bytesToWrite() + inDriver;
+    return port.bytesToWrite() + serialinsides::driverQueue(port);
 }
 
 bool isDeviceGone(const QSerialPort &port, QSerialPort::SerialPortError error)
@@ -80,11 +70,7 @@ bool isDeviceGone(const QSerialPort &port, QSerialPort::SerialPortError error)
 #ifdef Q_OS_UNIX
     // Qt reports a full output buffer (EAGAIN) as a resource or write error; a device that
     // has really gone shows as a hang-up.
-    if (error != QSerialPort::ReadError) {
-        pollfd device = {int(port.handle()), POLLOUT, 0};
-        return ::poll(&device, 1, 0) < 0 || (device.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-    }
-    return true;
+    return error == QSerialPort::ReadError || serialinsides::hungUp(port);
 #else
     Q_UNUSED(port);
     return error != QSerialPort::WriteError;

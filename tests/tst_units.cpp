@@ -1,11 +1,14 @@
 // Pure functions of the link and the code page: settings file, settings string,
-// COM names, Windows-1254 both ways, and how the console shows its text.
+// COM names, Windows-1254 both ways, and how the console shows its text; and what the link
+// takes from inside QSerialPort, so that a Qt upgrade that changes it fails here.
 #include "codepage.h"
 #include "comname.h"
 #include "consoletext.h"
+#include "farend.h"
 #include "linesettings.h"
 #include "portmap.h"
 #include "ser2net.h"
+#include "serialinsides.h"
 #include "settingsfile.h"
 
 #include <QDir>
@@ -13,6 +16,8 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 class TestUnits : public QObject
 {
@@ -33,6 +38,7 @@ private slots:
     void consoleDisplay_data();
     void consoleDisplay();
     void consoleEveryByteShownDistinctly();
+    void serialPortInsides();
 };
 
 void TestUnits::settingsFileRules_data()
@@ -277,6 +283,39 @@ void TestUnits::consoleEveryByteShownDistinctly()
                  qPrintable(QString::number(ch.unicode(), 16)));
     // Distinct pictures: the operator tells every byte value from every other.
     QCOMPARE(QSet<QChar>(shown.begin(), shown.end()).size(), 256);
+}
+
+void TestUnits::serialPortInsides()
+{
+    Pty far;
+    QSerialPort port(far.devicePath());
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    QCOMPARE(port.findChildren<QSocketNotifier *>().size(), 1);
+    QSocketNotifier *notifier = serialinsides::readNotifier(port);
+    QVERIFY(notifier && notifier->isEnabled());
+
+    // Paused, the port leaves what arrives at the device, for the link to read itself.
+    notifier->setEnabled(false);
+    const QByteArray waiting("paused\0\r\n\xff", 10);
+    far.write(waiting);
+    QTest::qWait(50);
+    QCOMPARE(port.bytesAvailable(), 0);
+    char into[64];
+    QCOMPARE(serialinsides::readPast(port, into, sizeof into), waiting.size());
+    QCOMPARE(QByteArray(into, waiting.size()), waiting);
+    QCOMPARE(serialinsides::readPast(port, into, sizeof into), 0);
+    notifier->setEnabled(true);
+    far.write("on");
+    QVERIFY(waitUntil([&] { return port.bytesAvailable() == 2; }));
+
+    // A write leaves with flush(), before the event loop turns again.
+    port.write("@S");
+    port.flush();
+    QCOMPARE(::read(far.masterFd(), into, sizeof into), 2);
+
+    QVERIFY(!serialinsides::hungUp(port));
+    far.hangUp();
+    QVERIFY(serialinsides::hungUp(port));
 }
 
 QTEST_GUILESS_MAIN(TestUnits)

@@ -372,6 +372,12 @@ void TestWindows::accessKeys()
     QSignalSpy clicked(button, &QPushButton::clicked);
     QTest::keyClick(form.windowHandle(), Qt::Key(key), Qt::AltModifier);
     QCOMPARE(clicked.size(), 1); // with the key, not after the press's animation
+    // The mouse clicks once, and a release beside the button not at all; it is drawn again either way.
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTest::mousePress(button, Qt::LeftButton);
+    QTest::mouseRelease(button, Qt::LeftButton, {}, QPoint(-4, -4));
+    QCOMPARE(clicked.size(), 2);
+    QVERIFY(button->updatesEnabled());
 }
 
 void TestWindows::sharedAccessKeyMovesFocus()
