@@ -41,14 +41,6 @@ void closePortWindows()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-QByteArray allBytes()
-{
-    QByteArray all;
-    for (int b = 0; b < 256; ++b)
-        all.append(char(b));
-    return all;
-}
-
 // A main window loaded on COMn as the port window's OK loads it.
 Form1 *openWindow(Module1 &module, int port)
 {
@@ -264,7 +256,7 @@ void TestLink::everyByteValueArrives()
 {
     Form1Harness h;
     h.form->Text8->setText(QString());
-    const QByteArray all = allBytes();
+    const QByteArray all = allByteValues();
     h.far.write(all);
     QVERIFY(waitUntil([&] { return h.form->Text8->text().size() >= 256; }));
     QCOMPARE(codepage::fromUnicode(h.form->Text8->text()), all);
@@ -429,11 +421,11 @@ void TestLink::deviceServerIsAPort()
     QVERIFY(far.is8N1());
 
     form->Text8->setText(QString());
-    form->link().send(allBytes());
-    QCOMPARE(hexDump(far.readWithExtras(256)), hexDump(allBytes()));
-    far.write(allBytes());
+    form->link().send(allByteValues());
+    QCOMPARE(hexDump(far.readWithExtras(256)), hexDump(allByteValues()));
+    far.write(allByteValues());
     QVERIFY(waitUntil([&] { return form->Text8->text().size() >= 256; }));
-    QCOMPARE(codepage::fromUnicode(form->Text8->text()), allBytes());
+    QCOMPARE(codepage::fromUnicode(form->Text8->text()), allByteValues());
     QCOMPARE(boxes.texts, QStringList());
     // Closed at once after a long write: the connection still takes every byte.
     form->link().send(QByteArray(30000, 'x'));

@@ -1,5 +1,11 @@
 #include "harness.h"
 
+#include "codepage.h"
+
+#include "receiveconsole.h"
+#include <QImage>
+#include <QScrollBar>
+
 #include "settingsfile.h"
 
 #include <QCoreApplication>
@@ -31,6 +37,45 @@ Form1Harness::~Form1Harness()
 void Form1Harness::click(QWidget *control)
 {
     QTest::mouseClick(control, Qt::LeftButton);
+}
+
+int inkPixels(ReceiveConsole &console)
+{
+    const QImage image = console.viewport()->grab().toImage();
+    const QRgb background = console.palette().color(QPalette::Base).rgb();
+    int ink = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            ink += image.pixel(x, y) != background;
+    }
+    return ink;
+}
+
+void act(QWidget *widget, const QStringList &actions)
+{
+    for (const QString &action : actions) {
+        if (action.startsWith(QLatin1String("type:"))) {
+            // As a keyboard layout sends them: the character as the key's text.
+            for (const QChar ch : action.mid(5))
+                QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+        } else {
+            const QKeyCombination key = QKeySequence::fromString(action)[0];
+            QTest::keyClick(widget, key.key(), key.keyboardModifiers());
+        }
+    }
+}
+
+QByteArray allByteValues()
+{
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        all.append(char(b));
+    return all;
+}
+
+QString allCharacters()
+{
+    return codepage::toUnicode(allByteValues());
 }
 
 void writeSettingsFile(const QByteArray *content)

@@ -1,5 +1,7 @@
 #pragma once
 
+class ReceiveConsole;
+
 #include "farend.h"
 #include "form1.h"
 #include "module1.h"
@@ -25,3 +27,13 @@ struct Form1Harness
 
 // Removes the settings file beside the test binary, or writes it with `content`.
 void writeSettingsFile(const QByteArray *content);
+
+// Runs the actions of an operator on `widget`: "type:" and text, or a key such as "Shift+Left".
+void act(QWidget *widget, const QStringList &actions);
+
+// Pixels of the console's view that are not its background.
+int inkPixels(ReceiveConsole &console);
+
+// The 256 byte values in order, and as the console's characters (Windows-1254).
+QByteArray allByteValues();
+QString allCharacters();
