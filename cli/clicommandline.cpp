@@ -1,6 +1,7 @@
 #include "clicommandline.h"
 
 #include "codepage.h"
+#include "comname.h"
 #include "monitorprinter.h"
 #include "orderedprinter.h"
 #include "pacedwait.h"
@@ -34,7 +35,6 @@ using namespace subcommands;
 
 namespace {
 
-constexpr int highestPortNumber = 255;
 constexpr int defaultJobs = 16;
 constexpr int mostJobs = 256;
 constexpr auto defaultTimeout = std::chrono::seconds(5);

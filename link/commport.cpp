@@ -19,7 +19,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr int highestPortNumber = 255;
 constexpr qsizetype moreAtOnce = 64 * 1024;
 // A read smaller than this comes from a line that is not flooding.
 constexpr qsizetype floodRead = 1024;

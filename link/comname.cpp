@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSerialPortInfo>
 
 namespace {
@@ -16,6 +17,15 @@ QString linkTarget(const QFileInfo &link)
 }
 
 } // namespace
+
+int comNumber(const QString &name)
+{
+    static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]{0,2})$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const auto match = com.match(name);
+    const int number = match.hasMatch() ? match.captured(1).toInt() : 0;
+    return number <= highestPortNumber ? number : 0;
+}
 
 ComResolution resolveCom(int portNumber, const QString &programDir, const QString &devDir,
                          const QStringList &mapFolders)

@@ -7,6 +7,12 @@
 #include <QString>
 #include <QStringList>
 
+// The classic component's ports run from COM1 to COM255.
+inline constexpr int highestPortNumber = 255;
+
+// "COM4" (any case, no leading zero) to 4; 0 for anything else, COM0 and past COM255 included.
+int comNumber(const QString &name);
+
 // How COMn is reached: `name` is what the operator's set-up made (a link beside the program,
 // a port map's line, a udev link /dev/COMn, or the on-board port), `device` the device it
 // leads to now, or the network URL a map names.

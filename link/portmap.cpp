@@ -1,5 +1,7 @@
 #include "portmap.h"
 
+#include "comname.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -9,16 +11,6 @@
 
 namespace portmap {
 namespace {
-
-// "COM4" (any case, no leading zero) to 4; 0 for anything else.
-int comNumber(const QString &key)
-{
-    static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]{0,2})$"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    const auto match = com.match(key);
-    const int number = match.hasMatch() ? match.captured(1).toInt() : 0;
-    return number <= 255 ? number : 0;
-}
 
 // The [ports] group of one map, by port number.
 QMap<int, QString> readMap(const QString &path)

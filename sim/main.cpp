@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <QSocketNotifier>
 
@@ -68,14 +67,13 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     QString link;
     if (parser.isSet(linkOption)) {
-        const auto match = QRegularExpression(QStringLiteral("^COM([1-9][0-9]{0,2})$"))
-                               .match(parser.value(linkOption).toUpper());
-        if (!match.hasMatch() || match.captured(1).toInt() > 255) {
-            std::fprintf(stderr, "--link takes COM1 to COM255\n");
+        const int number = comNumber(parser.value(linkOption));
+        if (number == 0) {
+            std::fprintf(stderr, "--link takes COM1 to COM%d\n", highestPortNumber);
             return 2;
         }
-        link = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("COM") + match.captured(1));
-        if (const QString reason = taken(link, match.captured(1).toInt()); !reason.isEmpty()) {
+        link = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("COM%1").arg(number));
+        if (const QString reason = taken(link, number); !reason.isEmpty()) {
             std::fprintf(stderr, "not linked: %s\n", qPrintable(reason));
             return 1;
         }
