@@ -4,6 +4,7 @@
 #include "caption.h"
 #include "clickablelabel.h"
 #include "clockframes.h"
+#include "commandcatalogue.h"
 #include "commandframes.h"
 #include "commandwrites.h"
 #include "designfonts.h"
@@ -25,6 +26,11 @@
 #include <QScreen>
 
 #include <limits>
+
+using commandcatalogue::caption;
+using commandcatalogue::Failure;
+using commandcatalogue::failureText;
+using commandcatalogue::Id;
 
 namespace {
 
@@ -66,12 +72,13 @@ void Form1::buildControls()
         accesskeys::clickAtOnce(b);
         return b;
     };
-    const auto textBox = [this](const char *name, QRect geometry, int maxLength) {
+    const auto textBox = [this](const char *name, QRect geometry, Id command) {
         auto *t = new QLineEdit(this);
         t->setObjectName(QLatin1String(name));
         t->setGeometry(geometry);
         t->setFont(buttonFont());
-        t->setMaxLength(maxLength);
+        const qsizetype limit = commandcatalogue::command(command).maxLength;
+        t->setMaxLength(limit > 0 ? int(limit) : std::numeric_limits<int>::max());
         return t;
     };
     const auto heading = [](QLabel *label, const char *name, QRect geometry, QColor background) {
@@ -84,32 +91,30 @@ void Form1::buildControls()
         palette.setColor(QPalette::Window, background);
         label->setPalette(palette);
     };
-    constexpr int unlimited = std::numeric_limits<int>::max();
-
-    Label3 = new ClickableLabel(QStringLiteral("Gönderilen Komutlar"), this);
+    Label3 = new ClickableLabel(caption(Id::CardFrame), this);
     heading(Label3, "Label3", twipsRect(120, 120, 2535, 375), QColor(255, 255, 192));
-    Command17 = button("Command17", QStringLiteral("&Access"), twipsRect(120, 720, 1215, 375));
-    Command19 = button("Command19", QStringLiteral("&Reset"), twipsRect(1440, 720, 1215, 375));
-    Command10 = button("Command10", QStringLiteral("&Terminalden Bilgi Okuma"), twipsRect(120, 1200, 2535, 375));
-    Command11 = button("Command11", QStringLiteral("Kart Sayacını &Okuma"), twipsRect(120, 1680, 2535, 375));
-    Command5 = button("Command5", QStringLiteral("Kart Sayacını &Sıfırlama"), twipsRect(120, 2160, 2535, 375));
-    Text11 = textBox("Text11", twipsRect(120, 2640, 615, 375), 4);
-    Command14 = button("Command14", QStringLiteral("&Kart Sayacını Atama"), twipsRect(720, 2640, 1935, 375));
-    Text1 = textBox("Text1", twipsRect(120, 3120, 1215, 375), 6);
-    Command4 = button("Command4", QStringLiteral("Kart Ok&ut"), twipsRect(1440, 3120, 1215, 375));
-    Text2 = textBox("Text2", twipsRect(120, 3600, 1215, 375), 10);
-    Command2 = button("Command2", QStringLiteral("Tari&h Ayarla"), twipsRect(1440, 3600, 1215, 375));
-    Text7 = textBox("Text7", twipsRect(120, 4080, 1215, 375), 5);
-    Command3 = button("Command3", QStringLiteral("Saat Ayar&la"), twipsRect(1440, 4080, 1215, 375));
-    Text6 = textBox("Text6", twipsRect(120, 4560, 1215, 375), 20);
-    Command1 = button("Command1", QStringLiteral("&Firma Adı"), twipsRect(1440, 4560, 1215, 375));
-    Text4 = textBox("Text4", twipsRect(120, 5040, 1215, 375), 14);
-    Command6 = button("Command6", QStringLiteral("&Mesaj Yaz"), twipsRect(1440, 5040, 1215, 375));
-    Text3 = textBox("Text3", twipsRect(120, 5520, 1215, 375), unlimited);
-    Command9 = button("Command9", QStringLiteral("Komut &Yaz"), twipsRect(1440, 5520, 1215, 375));
-    Text10 = textBox("Text10", twipsRect(120, 6000, 1215, 375), unlimited);
+    Command17 = button("Command17", caption(Id::Access), twipsRect(120, 720, 1215, 375));
+    Command19 = button("Command19", caption(Id::Reset), twipsRect(1440, 720, 1215, 375));
+    Command10 = button("Command10", caption(Id::Information), twipsRect(120, 1200, 2535, 375));
+    Command11 = button("Command11", caption(Id::CounterRead), twipsRect(120, 1680, 2535, 375));
+    Command5 = button("Command5", caption(Id::CounterZero), twipsRect(120, 2160, 2535, 375));
+    Text11 = textBox("Text11", twipsRect(120, 2640, 615, 375), Id::CounterAssign);
+    Command14 = button("Command14", caption(Id::CounterAssign), twipsRect(720, 2640, 1935, 375));
+    Text1 = textBox("Text1", twipsRect(120, 3120, 1215, 375), Id::CardRead);
+    Command4 = button("Command4", caption(Id::CardRead), twipsRect(1440, 3120, 1215, 375));
+    Text2 = textBox("Text2", twipsRect(120, 3600, 1215, 375), Id::Date);
+    Command2 = button("Command2", caption(Id::Date), twipsRect(1440, 3600, 1215, 375));
+    Text7 = textBox("Text7", twipsRect(120, 4080, 1215, 375), Id::Time);
+    Command3 = button("Command3", caption(Id::Time), twipsRect(1440, 4080, 1215, 375));
+    Text6 = textBox("Text6", twipsRect(120, 4560, 1215, 375), Id::Company);
+    Command1 = button("Command1", caption(Id::Company), twipsRect(1440, 4560, 1215, 375));
+    Text4 = textBox("Text4", twipsRect(120, 5040, 1215, 375), Id::Message);
+    Command6 = button("Command6", caption(Id::Message), twipsRect(1440, 5040, 1215, 375));
+    Text3 = textBox("Text3", twipsRect(120, 5520, 1215, 375), Id::FreeCommand);
+    Command9 = button("Command9", caption(Id::FreeCommand), twipsRect(1440, 5520, 1215, 375));
+    Text10 = textBox("Text10", twipsRect(120, 6000, 1215, 375), Id::Dial);
     Text10->setFont(font());
-    Command18 = button("Command18", QStringLiteral("&Dial"), twipsRect(1440, 6000, 1215, 375));
+    Command18 = button("Command18", caption(Id::Dial), twipsRect(1440, 6000, 1215, 375));
 
     Label1 = new QLabel(QStringLiteral("Alınan Mesajlar"), this);
     heading(Label1, "Label1", twipsRect(3120, 120, 3375, 375), receivedHeadingColour);
@@ -279,7 +284,7 @@ void Form1::Command1_Click()
 void Form1::Command2_Click()
 {
     // Every value is worked out before the first write, so a bad date sends nothing.
-    const QString failure = QStringLiteral("Hatalı Tarih Bilgisi");
+    const QString failure = failureText(Failure::BadDate);
     if (const auto writes = clockframes::dateWrites(Text2->text(), m_module.clock(), QLocale()))
         sendOrReport(*writes, failure);
     else
@@ -288,7 +293,7 @@ void Form1::Command2_Click()
 
 void Form1::Command3_Click()
 {
-    const QString failure = QStringLiteral("Hatalı Saat Bilgisi");
+    const QString failure = failureText(Failure::BadTime);
     if (const auto write = clockframes::timeWrite(Text7->text(), m_module.clock(), QLocale()))
         sendOrReport({*write}, failure);
     else
@@ -390,7 +395,7 @@ void Form1::Label3_Click()
     const std::optional<QList<QByteArray>> frame = commandwrites::cardFrame(Text1->text());
     // A value no two bytes can carry is refused here rather than sent cut down.
     if (!frame) {
-        showMessage(QStringLiteral("Hatalı Kart Numarası"));
+        showMessage(failureText(Failure::BadCardNumber));
         return;
     }
     runCommand([this, &frame] {

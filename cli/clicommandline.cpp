@@ -88,10 +88,10 @@ QString helpText(const QCommandLineParser &parser)
     text += QStringLiteral("\nCommands, with the button of the window that sends the same bytes:\n");
     for (const Subcommand &s : all()) {
         QString usage = QLatin1String(s.name);
-        if (s.argument != Argument::None)
-            usage += QStringLiteral(" [%1]").arg(QLatin1String(s.argumentName));
-        QString what = *s.button ? QStringLiteral("as \"%1\"").arg(QString::fromUtf8(s.button))
-                                 : QStringLiteral("prints what the terminal sends, for SECONDS or until interrupted");
+        if (*s.box)
+            usage += QStringLiteral(" [%1]").arg(QLatin1String(s.box));
+        QString what = *s.caption ? QStringLiteral("as \"%1\"").arg(commandcatalogue::caption(s.id).remove(u'&'))
+                                  : QStringLiteral("prints what the terminal sends, for SECONDS or until interrupted");
         if (s.maxLength > 0)
             what += QStringLiteral(", up to %1 characters").arg(s.maxLength);
         text += QStringLiteral("  %1%2\n").arg(usage, -26).arg(what);
@@ -179,7 +179,7 @@ QString parse(QCommandLineParser &parser, Options &options, const QString &progr
     if (!options.subcommand)
         return QStringLiteral("unknown command: %1").arg(positional.first());
     const Subcommand &s = *options.subcommand;
-    if (positional.size() > (s.argument == Argument::None ? 1 : 2))
+    if (positional.size() > (*s.box ? 2 : 1))
         return QStringLiteral("too many arguments for %1 (quote a text with blanks)").arg(QLatin1String(s.name));
     options.argument = positional.value(1);
     if (s.maxLength > 0 && options.argument.size() > s.maxLength)
@@ -288,7 +288,7 @@ private:
         const Subcommand &s = *m_options.subcommand;
         const std::optional<Plan> plan = s.plan(Input{m_options.argument, m_context.clock(), QLocale()});
         if (!plan)
-            return PortResult::failed(s.failure);
+            return PortResult::failed(outcomeOf(s.failure));
         const std::optional<PortTarget> target = portTarget(port);
         if (!target)
             return PortResult::failed(Outcome::PortFailure, commerror::PortNotFound);
@@ -331,7 +331,7 @@ private:
                 result.number = commerror::PortNotOpen;
             }
         } catch (const CommError &failure) {
-            result.outcome = refusedWrite(s);
+            result.outcome = outcomeOf(commandcatalogue::refusedWrite(s));
             result.number = failure.number();
         }
         link.close();

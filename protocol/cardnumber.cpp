@@ -13,7 +13,6 @@ namespace cardnumber {
 namespace {
 
 constexpr double byteRange = 256;
-constexpr qsizetype frameFillers = 21;
 
 constexpr quint32 multiplier = 0x43FD43FD;
 constexpr quint32 increment = 0xC39EC3;
@@ -154,10 +153,10 @@ std::optional<QByteArray> cardFrame(double value)
     // -0 and not the -1 of a negative value's high part.
     if (value < 0 || !isByte(high) || !isByte(low))
         return std::nullopt;
-    return QByteArray("@P")
+    return commandframes::cardFrameCode.toByteArray()
         .append(char(quint8(high)))
         .append(char(quint8(low)))
-        .append(QByteArray(frameFillers, '\0'));
+        .leftJustified(commandframes::cardFrameLength, '\0');
 }
 
 int RandomCards::next()

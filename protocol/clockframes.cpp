@@ -95,14 +95,14 @@ std::optional<QList<QByteArray>> dateFrame(QDate date)
         return std::nullopt;
     using commandframes::byteField;
     // Qt counts Monday 1 .. Sunday 7, as the terminal does.
-    return QList<QByteArray>{QByteArray("@D"), byteField(date.day()), byteField(date.month()),
+    return QList<QByteArray>{commandframes::setDate.toByteArray(), byteField(date.day()), byteField(date.month()),
                              byteField(date.year() - firstYear), byteField(date.dayOfWeek())};
 }
 
 QByteArray timeFrame(QTime time)
 {
     using commandframes::byteField;
-    return QByteArray("@T") + byteField(time.hour()) + byteField(time.minute());
+    return commandframes::setTime.toByteArray() + byteField(time.hour()) + byteField(time.minute());
 }
 
 std::optional<QList<QByteArray>> dateWrites(const QString &typed, const QDateTime &now,

@@ -16,6 +16,23 @@ inline constexpr QByteArrayView access = "@A";
 inline constexpr QByteArrayView reset = "@V";
 inline constexpr QByteArrayView messageLoad = "@L";
 inline constexpr QByteArrayView messageWrite = "@W";
+inline constexpr char messageEnd = '\0';
+inline constexpr QByteArrayView companyNameCode = "@F";
+inline constexpr QByteArrayView freeCommandCode = "@";
+inline constexpr QByteArrayView setDate = "@D";
+inline constexpr QByteArrayView setTime = "@T";
+inline constexpr QByteArrayView cardFrameCode = "@P";
+inline constexpr QByteArrayView dialPrefix = "ATDT";
+inline constexpr QByteArrayView dialEnd = "\r\n";
+
+// The counter assignment and the card read send their box at least this wide.
+inline constexpr qsizetype paddedWidth = 4;
+// "@P", the card value's two bytes, 21 NULs.
+inline constexpr qsizetype cardFrameLength = 25;
+
+// The whole length of a frame that has one, by its code; 0 for the others (typed text, the
+// message's write, the dial string). What the far end needs to cut the line into frames.
+qsizetype fixedLength(QByteArrayView frame);
 
 QByteArray companyName(QByteArrayView name);
 QByteArray freeCommand(QByteArrayView command);

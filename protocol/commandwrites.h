@@ -16,14 +16,6 @@ namespace commandwrites {
 
 using Writes = QList<QByteArray>;
 
-// The longest text each box takes; a command line refuses what the window could not hold.
-inline constexpr qsizetype companyNameLength = 20;
-inline constexpr qsizetype counterLength = 4;
-inline constexpr qsizetype cardNumberLength = 6;
-inline constexpr qsizetype dateLength = 10;
-inline constexpr qsizetype timeLength = 5;
-inline constexpr qsizetype messageLength = 14;
-
 Writes fixed(QByteArrayView command);
 Writes companyName(const QString &typed);
 Writes freeCommand(const QString &typed);

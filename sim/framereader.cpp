@@ -1,25 +1,8 @@
 #include "framereader.h"
 
+#include "commandframes.h"
+
 namespace {
-
-constexpr QByteArrayView dialCommand = "ATDT";
-
-// Frames of a known length, by the letter after "@".
-qsizetype fixedLength(char code)
-{
-    switch (code) {
-    case 'S': case 'K': case 'Z': case 'A': case 'V':
-        return 2;
-    case 'T': case 'L':
-        return 4;
-    case 'D': case 'I':
-        return 6;
-    case 'P':
-        return 25;
-    default:
-        return 0;
-    }
-}
 
 qsizetype endAfter(QByteArrayView bytes, QByteArrayView end, qsizetype from)
 {
@@ -39,17 +22,18 @@ qsizetype nextCommand(QByteArrayView bytes, qsizetype from)
 qsizetype FrameReader::completeLength() const
 {
     const QByteArrayView p = m_pending;
+    using namespace commandframes;
     if (p.startsWith('@')) {
         if (p.size() < 2)
             return 0;
-        if (const qsizetype length = fixedLength(p[1]))
+        if (const qsizetype length = fixedLength(p))
             return p.size() >= length ? length : 0;
-        if (p[1] == 'W')
-            return endAfter(p, QByteArrayView("\0", 1), 2);
+        if (p.startsWith(messageWrite))
+            return endAfter(p, QByteArrayView(&messageEnd, 1), messageWrite.size());
         return nextCommand(p, 1);
     }
-    if (dialCommand.startsWith(p.first(std::min(p.size(), dialCommand.size()))))
-        return p.size() >= dialCommand.size() ? endAfter(p, "\r\n", dialCommand.size()) : 0;
+    if (dialPrefix.startsWith(p.first(std::min(p.size(), dialPrefix.size()))))
+        return p.size() >= dialPrefix.size() ? endAfter(p, dialEnd, dialPrefix.size()) : 0;
     return nextCommand(p, 0);
 }
 

@@ -1,6 +1,9 @@
 #include "simterminal.h"
 
+#include "clockframes.h"
 #include "codepage.h"
+#include "commandframes.h"
+#include "commandwrites.h"
 
 namespace {
 
@@ -23,57 +26,60 @@ QString shown(const QByteArray &bytes)
 
 SimTerminal::Reply SimTerminal::handle(const QByteArray &frame, const QDateTime &hostNow)
 {
-    const char code = frame.size() >= 2 && frame[0] == '@' ? frame[1] : 0;
-    switch (code) {
-    case 'S':
+    using namespace commandframes;
+    const auto is = [&frame](QByteArrayView code) { return frame.startsWith(code); };
+    if (is(readInformation))
         return {information(hostNow), QStringLiteral("information read")};
-    case 'K':
+    if (is(readCardCounter))
         return {counterLine(), QStringLiteral("card counter read")};
-    case 'Z':
+    if (is(zeroCardCounter)) {
         m_counter = 0;
         return {{}, QStringLiteral("card counter zeroed")};
-    case 'I':
-        return assignCounter(frame.mid(2));
-    case 'D':
-        return setDate(frame, hostNow);
-    case 'T':
-        return setTime(frame, hostNow);
-    case 'F':
-        m_companyName = frame.mid(2);
+    }
+    if (is(assignCardCounter))
+        return assignCounter(frame.mid(assignCardCounter.size()));
+    if (is(setDate))
+        return takeDate(frame, hostNow);
+    if (is(setTime))
+        return takeTime(frame, hostNow);
+    if (is(companyNameCode)) {
+        m_companyName = frame.mid(companyNameCode.size());
         return {{}, QStringLiteral("company name ") + shown(m_companyName)};
-    case 'L':
-        m_messageLoaded = frame == QByteArrayView("@L\0\1", 4);
+    }
+    if (is(messageLoad)) {
+        m_messageLoaded = frame == commandwrites::messageBeforePause().join();
         return {{}, m_messageLoaded ? QStringLiteral("message load") : QStringLiteral("malformed message load")};
-    case 'W':
-        if (!m_messageLoaded || !frame.endsWith('\0'))
+    }
+    if (is(messageWrite)) {
+        if (!m_messageLoaded || !frame.endsWith(messageEnd))
             return {{}, QStringLiteral("message write ignored: no load before it, or no end byte")};
         m_messageLoaded = false;
-        m_message = payload(frame, 2, 1);
+        m_message = payload(frame, messageWrite.size(), 1);
         return {{}, QStringLiteral("message ") + shown(m_message)};
-    case 'P':
-        if (frame.size() != 25)
+    }
+    if (is(cardFrameCode)) {
+        if (frame.size() != cardFrameLength)
             return {{}, QStringLiteral("malformed card frame")};
         return countCard(QStringLiteral("card frame %1").arg(quint8(frame[2]) * 256 + quint8(frame[3])));
-    case 'A':
+    }
+    if (is(commandframes::access)) // unistd.h has an access() too
         return {{}, QStringLiteral("access")};
-    case 'V':
+    if (is(reset)) {
         m_messageLoaded = false;
         return {{}, QStringLiteral("reset")};
-    default:
-        break;
     }
-    if (frame.startsWith("ATDT") && frame.endsWith("\r\n"))
-        return {{}, QStringLiteral("dial ") + shown(payload(frame, 4, 2))};
-    if (frame.startsWith('@'))
+    if (is(dialPrefix) && frame.endsWith(dialEnd))
+        return {{}, QStringLiteral("dial ") + shown(payload(frame, dialPrefix.size(), dialEnd.size()))};
+    if (is(freeCommandCode))
         return {{}, QStringLiteral("unknown command ") + shown(frame)};
     return countCard(QStringLiteral("card ") + shown(frame));
 }
 
-SimTerminal::Reply SimTerminal::setDate(const QByteArray &frame, const QDateTime &hostNow)
+SimTerminal::Reply SimTerminal::takeDate(const QByteArray &frame, const QDateTime &hostNow)
 {
-    if (frame.size() != 6)
+    if (frame.size() != commandframes::fixedLength(frame))
         return {{}, QStringLiteral("malformed date")};
-    const QDate date{2000 + quint8(frame[4]), quint8(frame[3]), quint8(frame[2])};
+    const QDate date{clockframes::firstYear + quint8(frame[4]), quint8(frame[3]), quint8(frame[2])};
     const int weekday = quint8(frame[5]);
     if (!date.isValid() || weekday < 1 || weekday > 7)
         return {{}, QStringLiteral("date refused")};
@@ -85,9 +91,9 @@ SimTerminal::Reply SimTerminal::setDate(const QByteArray &frame, const QDateTime
     return {{}, note};
 }
 
-SimTerminal::Reply SimTerminal::setTime(const QByteArray &frame, const QDateTime &hostNow)
+SimTerminal::Reply SimTerminal::takeTime(const QByteArray &frame, const QDateTime &hostNow)
 {
-    if (frame.size() != 4)
+    if (frame.size() != commandframes::fixedLength(frame))
         return {{}, QStringLiteral("malformed time")};
     const QTime time{quint8(frame[2]), quint8(frame[3])};
     if (!time.isValid())

@@ -29,8 +29,8 @@ public:
     QByteArray message() const { return m_message; }
 
 private:
-    Reply setDate(const QByteArray &frame, const QDateTime &hostNow);
-    Reply setTime(const QByteArray &frame, const QDateTime &hostNow);
+    Reply takeDate(const QByteArray &frame, const QDateTime &hostNow);
+    Reply takeTime(const QByteArray &frame, const QDateTime &hostNow);
     Reply assignCounter(const QByteArray &value);
     Reply countCard(const QString &what);
     QByteArray information(const QDateTime &hostNow) const;
