@@ -151,17 +151,17 @@ void Form1::bindEvents()
             [this](const QByteArray &bytes) { Text8->appendBytes(bytes); });
     connect(Text8, &ReceiveConsole::saveRequested, this, &Form1::saveReceived);
     // Bytes that never reached the line are a frame the terminal did not get whole.
-    connect(&m_link.MSComm1(), &CommPort::deviceLost, this, [this](qint64 unsentBytes) {
+    connect(&m_link.port(), &CommPort::deviceLost, this, [this](qint64 unsentBytes) {
         if (unsentBytes > 0 && !m_unloaded)
             showPortFailure(CommError(commerror::PortNotOpen));
     }, Qt::QueuedConnection);
-    connect(&m_link.MSComm1(), &CommPort::deviceLost, this, [this] { showLineDown(true); });
+    connect(&m_link.port(), &CommPort::deviceLost, this, [this] { showLineDown(true); });
     // A device server answers after the load: its failure takes the load's own way back.
-    connect(&m_link.MSComm1(), &CommPort::openFailed, this, [this](int number) {
+    connect(&m_link.port(), &CommPort::openFailed, this, [this](int number) {
         showPortFailure(CommError(number));
         m_timer2.start(1);
     });
-    connect(&m_link.MSComm1(), &CommPort::deviceBack, this, [this] { showLineDown(false); });
+    connect(&m_link.port(), &CommPort::deviceBack, this, [this] { showLineDown(false); });
 
     connect(Label3, &ClickableLabel::clicked, this, &Form1::Label3_Click);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
@@ -211,7 +211,7 @@ void Form1::unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
-    m_link.Timer1().setInterval(0);
+    m_link.receivePoll().setEnabled(false);
     m_timer2.stop();
     m_link.close();
 }
@@ -347,7 +347,7 @@ void Form1::Command10_Click()
 {
     runCommand([this] {
         send(commandframes::readInformation);
-        m_link.Timer1().setInterval(1);
+        m_link.receivePoll().setEnabled(true);
     });
 }
 
@@ -355,7 +355,7 @@ void Form1::Command11_Click()
 {
     runCommand([this] {
         send(commandframes::readCardCounter);
-        m_link.Timer1().setInterval(1);
+        m_link.receivePoll().setEnabled(true);
     });
 }
 

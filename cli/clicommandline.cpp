@@ -294,7 +294,7 @@ private:
             return PortResult::failed(Outcome::PortFailure, commerror::PortNotFound);
         PortResult result;
         PortLink link(m_context.programDir);
-        link.MSComm1().setConnectTimeout(m_options.timeout);
+        link.port().setConnectTimeout(m_options.timeout);
         MonitorPrinter monitor(m_options.hex, m_options.timestamps);
         QObject::connect(&link, &PortLink::received, [&](const QByteArray &bytes) {
             if (m_options.json)
@@ -310,12 +310,12 @@ private:
         } catch (const CommError &failure) {
             return PortResult::failed(Outcome::PortFailure, failure.number());
         }
-        if (const int failure = waitUntilConnected(link.MSComm1()))
+        if (const int failure = waitUntilConnected(link.port()))
             return PortResult::failed(Outcome::PortFailure, failure);
         // A device server that ends the connection at once (ser2net's "Port already in use")
         // took the bytes without passing them on.
         bool lost = false;
-        QObject::connect(&link.MSComm1(), &CommPort::deviceLost, [&lost] { lost = true; });
+        QObject::connect(&link.port(), &CommPort::deviceLost, [&lost] { lost = true; });
         for (const QList<QByteArray> *writes : {&plan->writes, &plan->afterPause}) {
             for (const QByteArray &write : *writes)
                 result.written += write.size();
@@ -389,7 +389,7 @@ private:
             return true;
         bool lost = false;
         QEventLoop loop;
-        QObject::connect(&link.MSComm1(), &CommPort::deviceLost, &loop, [&] {
+        QObject::connect(&link.port(), &CommPort::deviceLost, &loop, [&] {
             lost = true;
             loop.quit();
         });

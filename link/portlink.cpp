@@ -19,7 +19,7 @@ void PortLink::open(const QString &baudRateText, quint8 selectedPort)
     m_port.setSettings(baudRateText + QStringLiteral(",n,8,1"));
     m_port.setCommPort(selectedPort);
     m_port.setPortOpen(true);
-    m_poll.setInterval(1);
+    m_poll.setEnabled(true);
 }
 
 void PortLink::open(const QString &baudRateText, const QString &route)
@@ -27,12 +27,12 @@ void PortLink::open(const QString &baudRateText, const QString &route)
     m_port.setSettings(baudRateText + QStringLiteral(",n,8,1"));
     m_port.setRoute(route);
     m_port.setPortOpen(true);
-    m_poll.setInterval(1);
+    m_poll.setEnabled(true);
 }
 
 void PortLink::close()
 {
-    m_poll.setInterval(0);
+    m_poll.setEnabled(false);
     if (m_port.portOpen())
         m_port.setPortOpen(false);
 }

@@ -34,8 +34,8 @@ public:
     // A command's writes in order; a refused one ends them there (the earlier ones stay sent).
     void sendAll(const QList<QByteArray> &writes);
 
-    CommPort &MSComm1() { return m_port; }
-    ReceivePoll &Timer1() { return m_poll; }
+    CommPort &port() { return m_port; }
+    ReceivePoll &receivePoll() { return m_poll; }
 
 signals:
     void received(const QByteArray &bytes);

@@ -9,18 +9,17 @@ ReceivePoll::ReceivePoll(CommPort &port, QObject *parent) : QObject(parent), m_p
     connect(&m_port, &CommPort::dataReady, this, &ReceivePoll::tick);
 }
 
-void ReceivePoll::setInterval(int milliseconds)
+void ReceivePoll::setEnabled(bool enabled)
 {
-    const bool arming = m_interval == 0 && milliseconds > 0;
-    m_interval = milliseconds;
-    // Whatever arrived while stopped is taken on the first tick after arming.
+    const bool arming = !m_enabled && enabled;
+    m_enabled = enabled;
     if (arming)
         QTimer::singleShot(0, this, &ReceivePoll::tick);
 }
 
 void ReceivePoll::tick()
 {
-    if (m_interval == 0)
+    if (!m_enabled)
         return;
     const QByteArray bytes = m_port.input();
     if (!bytes.isEmpty())

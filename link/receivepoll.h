@@ -5,9 +5,9 @@
 
 class CommPort;
 
-// The receive poll. Its interval is 0 (stopped) or 1 ms (armed); while armed it takes what
-// the port has received as soon as the port says data is ready, rather than waking every
-// millisecond to find nothing.
+// The receive poll, the design's timer whose interval 0 or 1 ms turns it off or on. While on,
+// it takes what the port has received as soon as the port says data is ready, rather than
+// waking every millisecond to find nothing.
 class ReceivePoll : public QObject
 {
     Q_OBJECT
@@ -15,8 +15,9 @@ class ReceivePoll : public QObject
 public:
     explicit ReceivePoll(CommPort &port, QObject *parent = nullptr);
 
-    void setInterval(int milliseconds);
-    int interval() const { return m_interval; }
+    // Enabling also takes whatever arrived while it was off.
+    void setEnabled(bool enabled);
+    bool isEnabled() const { return m_enabled; }
 
 signals:
     void received(const QByteArray &bytes);
@@ -25,5 +26,5 @@ private:
     void tick();
 
     CommPort &m_port;
-    int m_interval = 0;
+    bool m_enabled = false;
 };

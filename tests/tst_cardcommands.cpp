@@ -187,7 +187,7 @@ void TestCardCommands::failingWrite()
     Form1Harness h;
     MessageBoxCatcher boxes;
     h.far.hangUp();
-    QVERIFY(waitUntil([&] { return !h.form->link().MSComm1().portOpen(); }));
+    QVERIFY(waitUntil([&] { return !h.form->link().port().portOpen(); }));
     boxes.texts.clear();
 
     h.form->Text1->setText(QStringLiteral("7"));

@@ -125,14 +125,14 @@ void TestCommandFrames::counterBoxShowsPaddedValue()
 void TestCommandFrames::freeCommandLeavesPollAlone()
 {
     Form1Harness h;
-    h.form->link().Timer1().setInterval(0);
+    h.form->link().receivePoll().setEnabled(false);
     h.form->Text3->setText(QStringLiteral("S"));
     h.click(h.form->Command9);
     QCOMPARE(hexDump(h.far.read(2)), hexDump("@S"));
-    QCOMPARE(h.form->link().Timer1().interval(), 0);
+    QVERIFY(!h.form->link().receivePoll().isEnabled());
     h.click(h.form->Command10);
     QCOMPARE(hexDump(h.far.read(2)), hexDump("@S"));
-    QCOMPARE(h.form->link().Timer1().interval(), 1);
+    QVERIFY(h.form->link().receivePoll().isEnabled());
 }
 
 void TestCommandFrames::repeatedClicksRepeatFrames()
@@ -148,7 +148,7 @@ void TestCommandFrames::refusedWriteEndsTheSequence()
 {
     Form1Harness h;
     h.far.hangUp();
-    QVERIFY(waitUntil([&] { return !h.form->link().MSComm1().portOpen(); }));
+    QVERIFY(waitUntil([&] { return !h.form->link().port().portOpen(); }));
     MessageBoxCatcher boxes;
     h.click(h.form->Command14);
     QCOMPARE(boxes.texts, QStringList{QStringLiteral("PORT Hatası 8018")});

@@ -124,11 +124,11 @@ void TestLink::settingsFileGivesBaudRate()
         writeSettingsFile(&content);
 
     Form1Harness h;
-    QVERIFY(h.form->link().MSComm1().portOpen());
+    QVERIFY(h.form->link().port().portOpen());
     QCOMPARE(h.form->Text8->text(), firstLine);
     QCOMPARE(h.far.baudRate(), baudRate);
     QVERIFY(h.far.is8N1());
-    QCOMPARE(h.form->link().Timer1().interval(), 1);
+    QVERIFY(h.form->link().receivePoll().isEnabled());
 }
 
 void TestLink::failedOpeningReturnsToPortWindow_data()
@@ -183,8 +183,8 @@ void TestLink::failedOpeningReturnsToPortWindow()
     }
     QVERIFY(form1);
     QCOMPARE(form1->Text8->text(), firstLine);
-    QVERIFY(!form1->link().MSComm1().portOpen());
-    QCOMPARE(form1->link().Timer1().interval(), 0);
+    QVERIFY(!form1->link().port().portOpen());
+    QVERIFY(!form1->link().receivePoll().isEnabled());
     QCOMPARE(form1->Timer2().interval(), 1);
 
     // The return: a fresh port window with COM1 selected, the main window gone.
@@ -204,8 +204,8 @@ void TestLink::portInUse()
     auto *second = new Form1(module);
     second->load();
     QCOMPARE(boxes.texts, QStringList{QStringLiteral("PORT Hatası 8005")});
-    QVERIFY(!second->link().MSComm1().portOpen());
-    QVERIFY(first.form->link().MSComm1().portOpen());
+    QVERIFY(!second->link().port().portOpen());
+    QVERIFY(first.form->link().port().portOpen());
     second->show();
     QPointer<Form1> guard(second);
     QVERIFY(waitUntil([&] { return !guard; }));
@@ -278,7 +278,7 @@ void TestLink::rearmingKeepsPolling()
     h.click(h.form->Command10);
     h.click(h.form->Command11);
     QCOMPARE(hexDump(h.far.read(4)), hexDump("@S@K"));
-    QCOMPARE(h.form->link().Timer1().interval(), 1);
+    QVERIFY(h.form->link().receivePoll().isEnabled());
     h.far.write("12");
     QVERIFY(waitUntil([&] { return h.form->Text8->text().endsWith(u"\r\n12"); }));
 }
@@ -289,7 +289,7 @@ void TestLink::deviceGoesAway()
     h.far.write("kept");
     QVERIFY(waitUntil([&] { return h.form->Text8->text().endsWith(u"kept"); }));
     h.far.hangUp();
-    QVERIFY(waitUntil([&] { return !h.form->link().MSComm1().portOpen(); }));
+    QVERIFY(waitUntil([&] { return !h.form->link().port().portOpen(); }));
     QCOMPARE(h.form->Text8->text(), QStringLiteral("Baud Rate : 4800\r\nkept"));
 
     MessageBoxCatcher boxes;
@@ -326,7 +326,7 @@ void TestLink::fullLineIsNoFailure()
     QTest::qWait(300);
     h.click(h.form->Command17);
     QCOMPARE(h.far.read(frame.size() + 2), frame + "@A");
-    QVERIFY(h.form->link().MSComm1().portOpen());
+    QVERIFY(h.form->link().port().portOpen());
     QCOMPARE(boxes.texts, QStringList());
 }
 
@@ -388,7 +388,7 @@ void TestLink::stopSignalEndsTheLastWriteOut()
     took.start();
     CommPort::closeAllNow();
     QVERIFY2(took.elapsed() < 2000, qPrintable(QString::number(took.elapsed())));
-    QVERIFY(!h.form->link().MSComm1().portOpen());
+    QVERIFY(!h.form->link().port().portOpen());
     QVERIFY(!QFile::exists(lock));
 }
 
@@ -412,7 +412,7 @@ void TestLink::deviceServerIsAPort()
     MessageBoxCatcher boxes;
     Module1 module;
     QPointer<Form1> form = openWindow(module, 4);
-    CommPort &port = form->link().MSComm1();
+    CommPort &port = form->link().port();
     QVERIFY(waitUntil([&] { return !port.connecting(); }));
     QVERIFY(port.portOpen());
     QCOMPARE(form->Text8->text(), QStringLiteral("Baud Rate : 9600\r\n"));
@@ -441,7 +441,7 @@ void TestLink::deviceServerRestarts()
     UserConfig config("COM4=" + server.rfc2217Url(0).toLatin1() + "\n");
     Module1 module;
     QPointer<Form1> form = openWindow(module, 4);
-    CommPort &port = form->link().MSComm1();
+    CommPort &port = form->link().port();
     QVERIFY(waitUntil([&] { return port.portOpen() && !port.connecting(); }));
     QVERIFY(far.waitForRawMode());
 
