@@ -80,49 +80,49 @@ Form0::Form0(Module1 &module, QWidget *parent)
     resize(pixels(4755), pixels(600));
 
     const QFont font = designfonts::font(QStringLiteral("MS Sans Serif"), designfonts::largePixels, true);
-    Label1 = new QLabel(QStringLiteral("COM PORT"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(twipsRect(240, 120, 1215, 375));
-    Label1->setFont(font);
-    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    portLabel = new QLabel(QStringLiteral("COM PORT"), this);
+    portLabel->setObjectName(QStringLiteral("Label1"));
+    portLabel->setGeometry(twipsRect(240, 120, 1215, 375));
+    portLabel->setFont(font);
+    portLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     auto *combo = new PortComboBox(m_module.programDir, this);
-    Combo1 = combo;
-    Combo1->setObjectName(QStringLiteral("Combo1"));
-    Combo1->setGeometry(twipsRect(1560, 120, 1695, 360));
-    Combo1->setFont(font);
+    portList = combo;
+    portList->setObjectName(QStringLiteral("Combo1"));
+    portList->setGeometry(twipsRect(1560, 120, 1695, 360));
+    portList->setFont(font);
     for (int port = 1; port <= portCount; ++port)
-        Combo1->addItem(QStringLiteral("COM%1").arg(port));
+        portList->addItem(QStringLiteral("COM%1").arg(port));
     combo->refreshToolTips();
 
-    Command1 = new QPushButton(QStringLiteral("&Tamam"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setGeometry(twipsRect(3480, 120, 1095, 375));
-    Command1->setFont(font);
-    Command1->setAutoDefault(false);
-    accesskeys::clickAtOnce(Command1);
+    okButton = new QPushButton(QStringLiteral("&Tamam"), this);
+    okButton->setObjectName(QStringLiteral("Command1"));
+    okButton->setGeometry(twipsRect(3480, 120, 1095, 375));
+    okButton->setFont(font);
+    okButton->setAutoDefault(false);
+    accesskeys::clickAtOnce(okButton);
 
-    connect(Combo1, &QComboBox::currentIndexChanged, this, &Form0::Combo1_Click);
-    connect(Command1, &QPushButton::clicked, this, &Form0::Command1_Click);
+    connect(portList, &QComboBox::currentIndexChanged, this, &Form0::choosePort);
+    connect(okButton, &QPushButton::clicked, this, &Form0::openMainWindow);
 
-    setTabOrder(Combo1, Command1);
-    Combo1->setCurrentIndex(0);
-    Combo1_Click(0);
-    Combo1->setFocus();
+    setTabOrder(portList, okButton);
+    portList->setCurrentIndex(0);
+    choosePort(0);
+    portList->setFocus();
 
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
 
-void Form0::Combo1_Click(int position)
+void Form0::choosePort(int position)
 {
-    Combo1->setToolTip(Combo1->itemData(position, Qt::ToolTipRole).toString());
+    portList->setToolTip(portList->itemData(position, Qt::ToolTipRole).toString());
     m_module.SelectedPort = quint8(position + 1);
 }
 
-void Form0::Command1_Click()
+void Form0::openMainWindow()
 {
-    m_module.SelectedPort = quint8(Combo1->currentIndex() + 1);
+    m_module.SelectedPort = quint8(portList->currentIndex() + 1);
     auto *form1 = new Form1(m_module);
     form1->load();
     form1->show();

@@ -20,13 +20,14 @@ class Form0 : public QWidget
 public:
     explicit Form0(Module1 &module, QWidget *parent = nullptr);
 
-    QLabel *Label1 = nullptr;
-    QComboBox *Combo1 = nullptr;
-    QPushButton *Command1 = nullptr;
+    // objectName: the design's Label1, Combo1 and Command1.
+    QLabel *portLabel = nullptr;
+    QComboBox *portList = nullptr;
+    QPushButton *okButton = nullptr;
 
 private:
-    void Combo1_Click(int position);
-    void Command1_Click();
+    void choosePort(int position);
+    void openMainWindow();
 
     Module1 &m_module;
 };

@@ -27,6 +27,41 @@
 
 #include <limits>
 
+// The design's names, for holding this window against its design. Every widget carries its
+// design name as its objectName; the routine is what its click (or tick) runs.
+//
+//   design      member                     routine
+//   Label3      cardFrameHeading           sendCardFrame
+//   Command17   accessButton               sendAccess
+//   Command19   resetButton                sendReset
+//   Command10   informationButton          readInformation
+//   Command11   counterReadButton          readCounter
+//   Command5    counterZeroButton          zeroCounter
+//   Text11      counterBox
+//   Command14   counterAssignButton        assignCounter
+//   Text1       cardNumberBox
+//   Command4    cardReadButton             readCard
+//   Text2       dateBox
+//   Command2    dateButton                 setDate
+//   Text7       timeBox
+//   Command3    timeButton                 setTime
+//   Text6       companyBox
+//   Command1    companyButton              sendCompanyName
+//   Text4       messageBox
+//   Command6    messageButton              writeMessage
+//   Text3       commandBox
+//   Command9    commandButton              sendFreeCommand
+//   Text10      phoneNumberBox
+//   Command18   dialButton                 dial
+//   Label1      receivedHeading
+//   Command15   clearButton                clearConsole
+//   Text8       console
+//   Label2      makerLabel
+//   Timer1      link().receivePoll()       (PortLink::received)
+//   Timer2      returnTimer()              returnToPortSelection
+//   MSComm1     link().port()
+//   Form0's Label1, Combo1, Command1: portLabel, portList (choosePort), okButton (openMainWindow).
+
 using commandcatalogue::caption;
 using commandcatalogue::Failure;
 using commandcatalogue::failureText;
@@ -91,65 +126,67 @@ void Form1::buildControls()
         palette.setColor(QPalette::Window, background);
         label->setPalette(palette);
     };
-    Label3 = new ClickableLabel(caption(Id::CardFrame), this);
-    heading(Label3, "Label3", twipsRect(120, 120, 2535, 375), QColor(255, 255, 192));
-    Command17 = button("Command17", caption(Id::Access), twipsRect(120, 720, 1215, 375));
-    Command19 = button("Command19", caption(Id::Reset), twipsRect(1440, 720, 1215, 375));
-    Command10 = button("Command10", caption(Id::Information), twipsRect(120, 1200, 2535, 375));
-    Command11 = button("Command11", caption(Id::CounterRead), twipsRect(120, 1680, 2535, 375));
-    Command5 = button("Command5", caption(Id::CounterZero), twipsRect(120, 2160, 2535, 375));
-    Text11 = textBox("Text11", twipsRect(120, 2640, 615, 375), Id::CounterAssign);
-    Command14 = button("Command14", caption(Id::CounterAssign), twipsRect(720, 2640, 1935, 375));
-    Text1 = textBox("Text1", twipsRect(120, 3120, 1215, 375), Id::CardRead);
-    Command4 = button("Command4", caption(Id::CardRead), twipsRect(1440, 3120, 1215, 375));
-    Text2 = textBox("Text2", twipsRect(120, 3600, 1215, 375), Id::Date);
-    Command2 = button("Command2", caption(Id::Date), twipsRect(1440, 3600, 1215, 375));
-    Text7 = textBox("Text7", twipsRect(120, 4080, 1215, 375), Id::Time);
-    Command3 = button("Command3", caption(Id::Time), twipsRect(1440, 4080, 1215, 375));
-    Text6 = textBox("Text6", twipsRect(120, 4560, 1215, 375), Id::Company);
-    Command1 = button("Command1", caption(Id::Company), twipsRect(1440, 4560, 1215, 375));
-    Text4 = textBox("Text4", twipsRect(120, 5040, 1215, 375), Id::Message);
-    Command6 = button("Command6", caption(Id::Message), twipsRect(1440, 5040, 1215, 375));
-    Text3 = textBox("Text3", twipsRect(120, 5520, 1215, 375), Id::FreeCommand);
-    Command9 = button("Command9", caption(Id::FreeCommand), twipsRect(1440, 5520, 1215, 375));
-    Text10 = textBox("Text10", twipsRect(120, 6000, 1215, 375), Id::Dial);
-    Text10->setFont(font());
-    Command18 = button("Command18", caption(Id::Dial), twipsRect(1440, 6000, 1215, 375));
 
-    Label1 = new QLabel(QStringLiteral("Alınan Mesajlar"), this);
-    heading(Label1, "Label1", twipsRect(3120, 120, 3375, 375), receivedHeadingColour);
-    Command15 = button("Command15", QStringLiteral("Si&l"), twipsRect(5880, 120, 615, 375));
-    Command15->raise();
-    Text8 = new ReceiveConsole(this);
-    Text8->setObjectName(QStringLiteral("Text8"));
-    Text8->setGeometry(twipsRect(3120, 720, 3375, 5655));
-    Text8->setFont(designfonts::font(tahoma, designfonts::smallPixels, false));
-    Text8->setClock([stamp = TimeOfDayStamp([this] { return m_module.clock(); })]() mutable { return stamp.now(); });
+    cardFrameHeading = new ClickableLabel(caption(Id::CardFrame), this);
+    heading(cardFrameHeading, "Label3", twipsRect(120, 120, 2535, 375), QColor(255, 255, 192));
+    accessButton = button("Command17", caption(Id::Access), twipsRect(120, 720, 1215, 375));
+    resetButton = button("Command19", caption(Id::Reset), twipsRect(1440, 720, 1215, 375));
+    informationButton = button("Command10", caption(Id::Information), twipsRect(120, 1200, 2535, 375));
+    counterReadButton = button("Command11", caption(Id::CounterRead), twipsRect(120, 1680, 2535, 375));
+    counterZeroButton = button("Command5", caption(Id::CounterZero), twipsRect(120, 2160, 2535, 375));
+    counterBox = textBox("Text11", twipsRect(120, 2640, 615, 375), Id::CounterAssign);
+    counterAssignButton = button("Command14", caption(Id::CounterAssign), twipsRect(720, 2640, 1935, 375));
+    cardNumberBox = textBox("Text1", twipsRect(120, 3120, 1215, 375), Id::CardRead);
+    cardReadButton = button("Command4", caption(Id::CardRead), twipsRect(1440, 3120, 1215, 375));
+    dateBox = textBox("Text2", twipsRect(120, 3600, 1215, 375), Id::Date);
+    dateButton = button("Command2", caption(Id::Date), twipsRect(1440, 3600, 1215, 375));
+    timeBox = textBox("Text7", twipsRect(120, 4080, 1215, 375), Id::Time);
+    timeButton = button("Command3", caption(Id::Time), twipsRect(1440, 4080, 1215, 375));
+    companyBox = textBox("Text6", twipsRect(120, 4560, 1215, 375), Id::Company);
+    companyButton = button("Command1", caption(Id::Company), twipsRect(1440, 4560, 1215, 375));
+    messageBox = textBox("Text4", twipsRect(120, 5040, 1215, 375), Id::Message);
+    messageButton = button("Command6", caption(Id::Message), twipsRect(1440, 5040, 1215, 375));
+    commandBox = textBox("Text3", twipsRect(120, 5520, 1215, 375), Id::FreeCommand);
+    commandButton = button("Command9", caption(Id::FreeCommand), twipsRect(1440, 5520, 1215, 375));
+    phoneNumberBox = textBox("Text10", twipsRect(120, 6000, 1215, 375), Id::Dial);
+    phoneNumberBox->setFont(font());
+    dialButton = button("Command18", caption(Id::Dial), twipsRect(1440, 6000, 1215, 375));
 
-    Label2 = new QLabel(QStringLiteral("Kurvi"), this);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setGeometry(twipsRect(6050, 6405, 465, 195));
-    Label2->setFont(designfonts::font(QStringLiteral("Verdana"), designfonts::smallPixels, true));
-    Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    QPalette grey = Label2->palette();
+    receivedHeading = new QLabel(QStringLiteral("Alınan Mesajlar"), this);
+    heading(receivedHeading, "Label1", twipsRect(3120, 120, 3375, 375), receivedHeadingColour);
+    clearButton = button("Command15", QStringLiteral("Si&l"), twipsRect(5880, 120, 615, 375));
+    clearButton->raise();
+    console = new ReceiveConsole(this);
+    console->setObjectName(QStringLiteral("Text8"));
+    console->setGeometry(twipsRect(3120, 720, 3375, 5655));
+    console->setFont(designfonts::font(tahoma, designfonts::smallPixels, false));
+    console->setClock([stamp = TimeOfDayStamp([this] { return m_module.clock(); })]() mutable { return stamp.now(); });
+
+    makerLabel = new QLabel(QStringLiteral("Kurvi"), this);
+    makerLabel->setObjectName(QStringLiteral("Label2"));
+    makerLabel->setGeometry(twipsRect(6050, 6405, 465, 195));
+    makerLabel->setFont(designfonts::font(QStringLiteral("Verdana"), designfonts::smallPixels, true));
+    makerLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QPalette grey = makerLabel->palette();
     grey.setColor(QPalette::WindowText, QColor(128, 128, 128));
-    Label2->setPalette(grey);
+    makerLabel->setPalette(grey);
 
-    const QList<QWidget *> tabOrder = {Command17, Command19, Command10, Command11, Command5, Text11,
-                                       Command14, Text2, Command2, Text7, Command3, Text6,
-                                       Command1, Text4, Command6, Text3, Command9, Text10,
-                                       Command18, Command15, Text8, Text1, Command4};
+    const QList<QWidget *> tabOrder = {accessButton, resetButton, informationButton, counterReadButton,
+                                       counterZeroButton, counterBox, counterAssignButton, dateBox, dateButton,
+                                       timeBox, timeButton, companyBox, companyButton, messageBox, messageButton,
+                                       commandBox, commandButton, phoneNumberBox, dialButton, clearButton, console,
+                                       cardNumberBox, cardReadButton};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
-    Command17->setFocus();
+    accessButton->setFocus();
 }
 
 void Form1::bindEvents()
 {
-    connect(&m_timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
+    connect(&m_returnTimer, &QTimer::timeout, this, &Form1::returnToPortSelection);
     connect(&m_link, &PortLink::received, this,
-            [this](const QByteArray &bytes) { Text8->appendBytes(bytes); });
-    connect(Text8, &ReceiveConsole::saveRequested, this, &Form1::saveReceived);
+            [this](const QByteArray &bytes) { console->appendBytes(bytes); });
+    connect(console, &ReceiveConsole::saveRequested, this, &Form1::saveReceived);
     // Bytes that never reached the line are a frame the terminal did not get whole.
     connect(&m_link.port(), &CommPort::deviceLost, this, [this](qint64 unsentBytes) {
         if (unsentBytes > 0 && !m_unloaded)
@@ -159,43 +196,43 @@ void Form1::bindEvents()
     // A device server answers after the load: its failure takes the load's own way back.
     connect(&m_link.port(), &CommPort::openFailed, this, [this](int number) {
         showPortFailure(CommError(number));
-        m_timer2.start(1);
+        m_returnTimer.start(1);
     });
     connect(&m_link.port(), &CommPort::deviceBack, this, [this] { showLineDown(false); });
 
-    connect(Label3, &ClickableLabel::clicked, this, &Form1::Label3_Click);
-    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
-    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
-    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
-    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
-    connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
-    connect(Command9, &QPushButton::clicked, this, &Form1::Command9_Click);
-    connect(Command10, &QPushButton::clicked, this, &Form1::Command10_Click);
-    connect(Command11, &QPushButton::clicked, this, &Form1::Command11_Click);
-    connect(Command14, &QPushButton::clicked, this, &Form1::Command14_Click);
-    connect(Command15, &QPushButton::clicked, this, &Form1::Command15_Click);
-    connect(Command17, &QPushButton::clicked, this, &Form1::Command17_Click);
-    connect(Command18, &QPushButton::clicked, this, &Form1::Command18_Click);
-    connect(Command19, &QPushButton::clicked, this, &Form1::Command19_Click);
+    connect(accessButton, &QPushButton::clicked, this, &Form1::sendAccess);
+    connect(resetButton, &QPushButton::clicked, this, &Form1::sendReset);
+    connect(informationButton, &QPushButton::clicked, this, &Form1::readInformation);
+    connect(counterReadButton, &QPushButton::clicked, this, &Form1::readCounter);
+    connect(counterZeroButton, &QPushButton::clicked, this, &Form1::zeroCounter);
+    connect(counterAssignButton, &QPushButton::clicked, this, &Form1::assignCounter);
+    connect(cardReadButton, &QPushButton::clicked, this, &Form1::readCard);
+    connect(dateButton, &QPushButton::clicked, this, &Form1::setDate);
+    connect(timeButton, &QPushButton::clicked, this, &Form1::setTime);
+    connect(companyButton, &QPushButton::clicked, this, &Form1::sendCompanyName);
+    connect(messageButton, &QPushButton::clicked, this, &Form1::writeMessage);
+    connect(commandButton, &QPushButton::clicked, this, &Form1::sendFreeCommand);
+    connect(dialButton, &QPushButton::clicked, this, &Form1::dial);
+    connect(cardFrameHeading, &ClickableLabel::clicked, this, &Form1::sendCardFrame);
+    connect(clearButton, &QPushButton::clicked, this, &Form1::clearConsole);
 }
 
 void Form1::load()
 {
     setWindowTitle(WindowCaption());
     const QString baudRateText = m_link.readBaudRateText();
-    Text8->setText(QStringLiteral("Baud Rate : ") + baudRateText + QStringLiteral("\r\n"));
+    console->setText(QStringLiteral("Baud Rate : ") + baudRateText + QStringLiteral("\r\n"));
     try {
         m_link.open(baudRateText, m_module.SelectedPort);
     } catch (const CommError &failure) {
         showPortFailure(failure);
-        m_timer2.start(1);
+        m_returnTimer.start(1);
     }
 }
 
-void Form1::Timer2_Timer()
+void Form1::returnToPortSelection()
 {
-    m_timer2.stop();
+    m_returnTimer.stop();
     (new Form0(m_module))->show();
     close();
 }
@@ -212,7 +249,7 @@ void Form1::unload()
         return;
     m_unloaded = true;
     m_link.receivePoll().setEnabled(false);
-    m_timer2.stop();
+    m_returnTimer.stop();
     m_link.close();
 }
 
@@ -243,15 +280,15 @@ void Form1::sendOrReport(const QList<QByteArray> &writes, const QString &failure
 void Form1::showLineDown(bool down)
 {
     // Colour and tooltip only: the design's texts stay as they are.
-    QPalette palette = Label1->palette();
+    QPalette palette = receivedHeading->palette();
     palette.setColor(QPalette::Window, down ? lineDownColour : receivedHeadingColour);
-    Label1->setPalette(palette);
+    receivedHeading->setPalette(palette);
     // The same words for an unplugged adapter and a device server that went away.
-    Label1->setToolTip(down ? QStringLiteral("COM%1 bağlantısı koptu: aygıt ya da sunucu yok. Geri gelince aynı "
-                                             "ayarlarla kendiliğinden açılır; o zamana kadar komutlar "
-                                             "\"PORT Hatası 8018\" verir.")
-                                  .arg(m_module.SelectedPort)
-                            : QString());
+    receivedHeading->setToolTip(down ? QStringLiteral("COM%1 bağlantısı koptu: aygıt ya da sunucu yok. Geri gelince "
+                                                      "aynı ayarlarla kendiliğinden açılır; o zamana kadar komutlar "
+                                                      "\"PORT Hatası 8018\" verir.")
+                                           .arg(m_module.SelectedPort)
+                                     : QString());
 }
 
 void Form1::showPortFailure(const CommError &failure)
@@ -272,48 +309,48 @@ void Form1::saveReceived()
     const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Kaydet"));
     if (path.isEmpty())
         return;
-    if (const auto failure = Text8->saveTo(path))
+    if (const auto failure = console->saveTo(path))
         QMessageBox::warning(this, QStringLiteral("Kaydet"), QStringLiteral("Kaydedilemedi: %1").arg(*failure));
 }
 
-void Form1::Command1_Click()
+void Form1::sendCompanyName()
 {
-    runCommand([this] { m_link.sendAll(commandwrites::companyName(Text6->text())); });
+    runCommand([this] { m_link.sendAll(commandwrites::companyName(companyBox->text())); });
 }
 
-void Form1::Command2_Click()
+void Form1::setDate()
 {
     // Every value is worked out before the first write, so a bad date sends nothing.
     const QString failure = failureText(Failure::BadDate);
-    if (const auto writes = clockframes::dateWrites(Text2->text(), m_module.clock(), QLocale()))
+    if (const auto writes = clockframes::dateWrites(dateBox->text(), m_module.clock(), QLocale()))
         sendOrReport(*writes, failure);
     else
         showMessage(failure);
 }
 
-void Form1::Command3_Click()
+void Form1::setTime()
 {
     const QString failure = failureText(Failure::BadTime);
-    if (const auto write = clockframes::timeWrite(Text7->text(), m_module.clock(), QLocale()))
+    if (const auto write = clockframes::timeWrite(timeBox->text(), m_module.clock(), QLocale()))
         sendOrReport({*write}, failure);
     else
         showMessage(failure);
 }
 
-void Form1::Command4_Click()
+void Form1::readCard()
 {
     runCommand([this] {
-        Text1->setText(commandwrites::cardReadText(Text1->text(), m_module.randomCards));
-        m_link.sendAll(commandwrites::cardRead(Text1->text()));
+        cardNumberBox->setText(commandwrites::cardReadText(cardNumberBox->text(), m_module.randomCards));
+        m_link.sendAll(commandwrites::cardRead(cardNumberBox->text()));
     });
 }
 
-void Form1::Command5_Click()
+void Form1::zeroCounter()
 {
     runCommand([this] { send(commandframes::zeroCardCounter); });
 }
 
-void Form1::Command6_Click()
+void Form1::writeMessage()
 {
     // The wait runs the window's events: this window may close, and even be deleted, inside it.
     const QPointer<Form1> self(this);
@@ -331,19 +368,19 @@ void Form1::Command6_Click()
             return;
         m_messageWaitRunning = false;
         for (int due = std::exchange(m_messagesWaiting, 0); due > 0; --due)
-            m_link.sendAll(commandwrites::messageAfterPause(Text4->text()));
+            m_link.sendAll(commandwrites::messageAfterPause(messageBox->text()));
     } catch (const CommError &failure) {
         if (self && !m_unloaded)
             showPortFailure(failure);
     }
 }
 
-void Form1::Command9_Click()
+void Form1::sendFreeCommand()
 {
-    runCommand([this] { m_link.sendAll(commandwrites::freeCommand(Text3->text())); });
+    runCommand([this] { m_link.sendAll(commandwrites::freeCommand(commandBox->text())); });
 }
 
-void Form1::Command10_Click()
+void Form1::readInformation()
 {
     runCommand([this] {
         send(commandframes::readInformation);
@@ -351,7 +388,7 @@ void Form1::Command10_Click()
     });
 }
 
-void Form1::Command11_Click()
+void Form1::readCounter()
 {
     runCommand([this] {
         send(commandframes::readCardCounter);
@@ -359,40 +396,40 @@ void Form1::Command11_Click()
     });
 }
 
-void Form1::Command14_Click()
+void Form1::assignCounter()
 {
     runCommand([this] {
         // "@I" leaves before the box changes, so a refused write leaves the box as typed.
-        const QList<QByteArray> writes = commandwrites::assignCardCounter(Text11->text());
+        const QList<QByteArray> writes = commandwrites::assignCardCounter(counterBox->text());
         send(writes.first());
-        Text11->setText(commandframes::zeroPadded(Text11->text()));
+        counterBox->setText(commandframes::zeroPadded(counterBox->text()));
         m_link.sendAll(writes.sliced(1));
     });
 }
 
-void Form1::Command15_Click()
+void Form1::clearConsole()
 {
-    Text8->setText(QString());
+    console->setText(QString());
 }
 
-void Form1::Command17_Click()
+void Form1::sendAccess()
 {
     runCommand([this] { send(commandframes::access); });
 }
 
-void Form1::Command18_Click()
+void Form1::dial()
 {
-    runCommand([this] { m_link.sendAll(commandwrites::dial(Text10->text())); });
+    runCommand([this] { m_link.sendAll(commandwrites::dial(phoneNumberBox->text())); });
 }
 
-void Form1::Command19_Click()
+void Form1::sendReset()
 {
     runCommand([this] { send(commandframes::reset); });
 }
 
-void Form1::Label3_Click()
+void Form1::sendCardFrame()
 {
-    const std::optional<QList<QByteArray>> frame = commandwrites::cardFrame(Text1->text());
+    const std::optional<QList<QByteArray>> frame = commandwrites::cardFrame(cardNumberBox->text());
     // A value no two bytes can carry is refused here rather than sent cut down.
     if (!frame) {
         showMessage(failureText(Failure::BadCardNumber));
@@ -400,6 +437,6 @@ void Form1::Label3_Click()
     }
     runCommand([this, &frame] {
         m_link.sendAll(*frame);
-        Text8->appendText(u"\r\nOK.\r\n");
+        console->appendText(u"\r\nOK.\r\n");
     });
 }

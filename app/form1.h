@@ -27,35 +27,36 @@ public:
     // the message and the return to the port selection window.
     void load();
 
-    ClickableLabel *Label3 = nullptr;
-    QPushButton *Command17 = nullptr;
-    QPushButton *Command19 = nullptr;
-    QPushButton *Command10 = nullptr;
-    QPushButton *Command11 = nullptr;
-    QPushButton *Command5 = nullptr;
-    QLineEdit *Text11 = nullptr;
-    QPushButton *Command14 = nullptr;
-    QLineEdit *Text1 = nullptr;
-    QPushButton *Command4 = nullptr;
-    QLineEdit *Text2 = nullptr;
-    QPushButton *Command2 = nullptr;
-    QLineEdit *Text7 = nullptr;
-    QPushButton *Command3 = nullptr;
-    QLineEdit *Text6 = nullptr;
-    QPushButton *Command1 = nullptr;
-    QLineEdit *Text4 = nullptr;
-    QPushButton *Command6 = nullptr;
-    QLineEdit *Text3 = nullptr;
-    QPushButton *Command9 = nullptr;
-    QLineEdit *Text10 = nullptr;
-    QPushButton *Command18 = nullptr;
-    QLabel *Label1 = nullptr;
-    QPushButton *Command15 = nullptr;
-    ReceiveConsole *Text8 = nullptr;
-    QLabel *Label2 = nullptr;
+    // Each control's objectName is its name in the design (the table in form1.cpp).
+    ClickableLabel *cardFrameHeading = nullptr;
+    QPushButton *accessButton = nullptr;
+    QPushButton *resetButton = nullptr;
+    QPushButton *informationButton = nullptr;
+    QPushButton *counterReadButton = nullptr;
+    QPushButton *counterZeroButton = nullptr;
+    QLineEdit *counterBox = nullptr;
+    QPushButton *counterAssignButton = nullptr;
+    QLineEdit *cardNumberBox = nullptr;
+    QPushButton *cardReadButton = nullptr;
+    QLineEdit *dateBox = nullptr;
+    QPushButton *dateButton = nullptr;
+    QLineEdit *timeBox = nullptr;
+    QPushButton *timeButton = nullptr;
+    QLineEdit *companyBox = nullptr;
+    QPushButton *companyButton = nullptr;
+    QLineEdit *messageBox = nullptr;
+    QPushButton *messageButton = nullptr;
+    QLineEdit *commandBox = nullptr;
+    QPushButton *commandButton = nullptr;
+    QLineEdit *phoneNumberBox = nullptr;
+    QPushButton *dialButton = nullptr;
+    QLabel *receivedHeading = nullptr;
+    QPushButton *clearButton = nullptr;
+    ReceiveConsole *console = nullptr;
+    QLabel *makerLabel = nullptr;
 
     PortLink &link() { return m_link; }
-    QTimer &Timer2() { return m_timer2; }
+    QTimer &returnTimer() { return m_returnTimer; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -79,26 +80,27 @@ private:
     // Asks the operator for a file and writes the received text to it.
     void saveReceived();
 
-    void Timer2_Timer();
-    void Command1_Click();
-    void Command2_Click();
-    void Command3_Click();
-    void Command4_Click();
-    void Command5_Click();
-    void Command6_Click();
-    void Command9_Click();
-    void Command10_Click();
-    void Command11_Click();
-    void Command14_Click();
-    void Command15_Click();
-    void Command17_Click();
-    void Command18_Click();
-    void Command19_Click();
-    void Label3_Click();
+    // The command routines, in the window's order; form1.cpp names their design controls.
+    void sendAccess();
+    void sendReset();
+    void readInformation();
+    void readCounter();
+    void zeroCounter();
+    void assignCounter();
+    void readCard();
+    void setDate();
+    void setTime();
+    void sendCompanyName();
+    void writeMessage();
+    void sendFreeCommand();
+    void dial();
+    void sendCardFrame();
+    void clearConsole();
+    void returnToPortSelection();
 
     Module1 &m_module;
     PortLink m_link;
-    QTimer m_timer2;
+    QTimer m_returnTimer;
     bool m_unloaded = false;
     // Message sequences whose second half waits for the one running wait.
     bool m_messageWaitRunning = false;

@@ -281,14 +281,14 @@ private:
 
 void Bench::clearConsole()
 {
-    m_form->Command15->click();
+    m_form->clearButton->click();
     runFor(50ms);
 }
 
 Ingest Bench::ingest(qsizetype size, bool breaks)
 {
     clearConsole();
-    ReceiveConsole *console = m_form->Text8;
+    ReceiveConsole *console = m_form->console;
     Ingest result;
     result.size = size;
     result.breaks = breaks;
@@ -350,10 +350,10 @@ std::optional<Ingest> Bench::ingestInByteView(qsizetype size)
         }
         return false;
     };
-    if (!show(m_form->Text8, true))
+    if (!show(m_form->console, true))
         return std::nullopt;
     const Ingest run = ingest(size, true);
-    show(m_form->Text8, false);
+    show(m_form->console, false);
     return run;
 }
 
@@ -408,7 +408,7 @@ private:
 std::vector<double> Bench::displayLatencies()
 {
     clearConsole();
-    ReceiveConsole *console = m_form->Text8;
+    ReceiveConsole *console = m_form->console;
     // Short lines, so that each new byte falls inside the console's view.
     QByteArray bytes;
     for (int line = 0; bytes.size() < pacedBytes; ++line)
@@ -446,7 +446,7 @@ std::vector<double> Bench::displayLatencies()
 std::vector<double> Bench::buttonLatencies(qsizetype floodSize)
 {
     clearConsole();
-    QPushButton *button = m_form->Command17;
+    QPushButton *button = m_form->accessButton;
     const QByteArray frame("@A");
     const QPointF local = QRectF(button->rect()).center();
     const QPointF global = button->mapToGlobal(local);
@@ -495,8 +495,8 @@ std::vector<double> Bench::buttonLatencies(qsizetype floodSize)
             std::fprintf(stderr, "unexpected bytes at the far end\n");
     });
 
-    const qsizetype expected = m_form->Text8->buffer().size() + floodSize;
-    runUntil([&] { return flooded && m_form->Text8->buffer().size() >= expected; }, 4 * ingestLimit);
+    const qsizetype expected = m_form->console->buffer().size() + floodSize;
+    runUntil([&] { return flooded && m_form->console->buffer().size() >= expected; }, 4 * ingestLimit);
     stop = true;
     writer.join();
     operatorHand.join();
@@ -514,7 +514,7 @@ std::vector<double> Bench::buttonLatencies(qsizetype floodSize)
 double Bench::idleLoad()
 {
     m_form->activateWindow();
-    m_form->Text8->setFocus();
+    m_form->console->setFocus();
     runFor(1s);
     const auto start = Steady::now();
     const double before = processorSeconds();
@@ -547,7 +547,7 @@ double Bench::trickleLoad()
 {
     clearConsole();
     m_form->activateWindow();
-    m_form->Text8->setFocus();
+    m_form->console->setFocus();
     std::atomic_bool stop = false;
     std::thread writer([&] {
         const auto start = Steady::now();

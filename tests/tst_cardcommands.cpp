@@ -62,9 +62,9 @@ void TestCardCommands::cardRead()
     QFETCH(QByteArray, bytes);
 
     Form1Harness h;
-    h.form->Text1->setText(text);
-    h.click(h.form->Command4);
-    QCOMPARE(h.form->Text1->text(), shown);
+    h.form->cardNumberBox->setText(text);
+    h.click(h.form->cardReadButton);
+    QCOMPARE(h.form->cardNumberBox->text(), shown);
     const QByteArray line = h.far.read(bytes.size());
     QCOMPARE(hexDump(line + h.far.readAll()), hexDump(bytes));
 }
@@ -73,9 +73,9 @@ void TestCardCommands::cardReadTypedByTheOperator()
 {
     Form1Harness h;
     // The box takes six characters; the seventh never arrives.
-    QTest::keyClicks(h.form->Text1, QStringLiteral("1234567"));
-    h.click(h.form->Command4);
-    QCOMPARE(h.form->Text1->text(), QStringLiteral("123456"));
+    QTest::keyClicks(h.form->cardNumberBox, QStringLiteral("1234567"));
+    h.click(h.form->cardReadButton);
+    QCOMPARE(h.form->cardNumberBox->text(), QStringLiteral("123456"));
     const QByteArray line = h.far.read(6);
     QCOMPARE(hexDump(line + h.far.readAll()), hexDump("123456"));
 }
@@ -83,19 +83,19 @@ void TestCardCommands::cardReadTypedByTheOperator()
 void TestCardCommands::cardReadDrawsWhenEmpty()
 {
     Form1Harness h;
-    h.click(h.form->Command4);
-    QCOMPARE(h.form->Text1->text(), QStringLiteral("0353"));
+    h.click(h.form->cardReadButton);
+    QCOMPARE(h.form->cardNumberBox->text(), QStringLiteral("0353"));
     QByteArray line = h.far.read(4);
     QCOMPARE(hexDump(line + h.far.readAll()), hexDump("0353"));
 
     // A filled box draws nothing: the next draw is still the run's second number.
-    h.click(h.form->Command4);
+    h.click(h.form->cardReadButton);
     line = h.far.read(4);
     QCOMPARE(hexDump(line + h.far.readAll()), hexDump("0353"));
 
-    h.form->Text1->clear();
-    h.click(h.form->Command4);
-    QCOMPARE(h.form->Text1->text(), QStringLiteral("0267"));
+    h.form->cardNumberBox->clear();
+    h.click(h.form->cardReadButton);
+    QCOMPARE(h.form->cardNumberBox->text(), QStringLiteral("0267"));
     line = h.far.read(4);
     QCOMPARE(hexDump(line + h.far.readAll()), hexDump("0267"));
 }
@@ -124,35 +124,35 @@ void TestCardCommands::cardFrameSent()
     QFETCH(QByteArray, valueBytes);
 
     Form1Harness h;
-    h.form->Text1->setText(text);
-    const QString before = h.form->Text8->text();
-    h.click(h.form->Label3);
+    h.form->cardNumberBox->setText(text);
+    const QString before = h.form->console->text();
+    h.click(h.form->cardFrameHeading);
 
     const QByteArray frame = cardFrame(valueBytes);
     QCOMPARE(frame.size(), 25);
     const QByteArray line = h.far.read(frame.size());
     QCOMPARE(hexDump(line + h.far.readAll()), hexDump(frame));
-    QCOMPARE(h.form->Text8->text(), before + okNote);
-    QCOMPARE(h.form->Text1->text(), text);
+    QCOMPARE(h.form->console->text(), before + okNote);
+    QCOMPARE(h.form->cardNumberBox->text(), text);
 }
 
 void TestCardCommands::cardFrameAfterCardRead()
 {
     Form1Harness h;
-    h.form->Text1->setText(QStringLiteral("7"));
-    h.click(h.form->Command4);
+    h.form->cardNumberBox->setText(QStringLiteral("7"));
+    h.click(h.form->cardReadButton);
     QCOMPARE(hexDump(h.far.read(4)), hexDump("0007"));
 
-    const QString before = h.form->Text8->text();
-    h.click(h.form->Label3);
+    const QString before = h.form->console->text();
+    h.click(h.form->cardFrameHeading);
     const QByteArray frame = cardFrame(QByteArray("\x00\x07", 2));
     const QByteArray line = h.far.read(frame.size());
     QCOMPARE(hexDump(line + h.far.readAll()), hexDump(frame));
-    QCOMPARE(h.form->Text8->text(), before + okNote);
+    QCOMPARE(h.form->console->text(), before + okNote);
 
     // What the terminal answers afterwards goes after the note.
     h.far.write("AB");
-    QVERIFY(waitUntil([&] { return h.form->Text8->text() == before + okNote + "AB"; }));
+    QVERIFY(waitUntil([&] { return h.form->console->text() == before + okNote + "AB"; }));
 }
 
 void TestCardCommands::cardFrameRefused_data()
@@ -172,14 +172,14 @@ void TestCardCommands::cardFrameRefused()
 
     Form1Harness h;
     MessageBoxCatcher boxes;
-    h.form->Text1->setText(text);
-    const QString before = h.form->Text8->text();
-    h.click(h.form->Label3);
+    h.form->cardNumberBox->setText(text);
+    const QString before = h.form->console->text();
+    h.click(h.form->cardFrameHeading);
 
     QCOMPARE(boxes.texts, QStringList{wrongCardNumber});
     QCOMPARE(hexDump(h.far.readAll()), QString());
-    QCOMPARE(h.form->Text8->text(), before);
-    QCOMPARE(h.form->Text1->text(), text);
+    QCOMPARE(h.form->console->text(), before);
+    QCOMPARE(h.form->cardNumberBox->text(), text);
 }
 
 void TestCardCommands::failingWrite()
@@ -190,18 +190,18 @@ void TestCardCommands::failingWrite()
     QVERIFY(waitUntil([&] { return !h.form->link().port().portOpen(); }));
     boxes.texts.clear();
 
-    h.form->Text1->setText(QStringLiteral("7"));
-    h.click(h.form->Command4);
+    h.form->cardNumberBox->setText(QStringLiteral("7"));
+    h.click(h.form->cardReadButton);
     QCOMPARE(boxes.texts, QStringList{QStringLiteral("PORT Hatası 8018")});
     // The padded number stands in the box before the write is tried.
-    QCOMPARE(h.form->Text1->text(), QStringLiteral("0007"));
+    QCOMPARE(h.form->cardNumberBox->text(), QStringLiteral("0007"));
 
     boxes.texts.clear();
-    h.form->Text1->setText(QStringLiteral("1000"));
-    const QString before = h.form->Text8->text();
-    h.click(h.form->Label3);
+    h.form->cardNumberBox->setText(QStringLiteral("1000"));
+    const QString before = h.form->console->text();
+    h.click(h.form->cardFrameHeading);
     QCOMPARE(boxes.texts, QStringList{QStringLiteral("PORT Hatası 8018")});
-    QCOMPARE(h.form->Text8->text(), before);
+    QCOMPARE(h.form->console->text(), before);
 }
 
 QTEST_MAIN(TestCardCommands)

@@ -95,7 +95,7 @@ void TestCommandFrames::accessKeySendsAtOnce()
     Form1Harness h;
     h.form->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(h.form));
-    QSignalSpy clicked(h.form->Command10, &QPushButton::clicked);
+    QSignalSpy clicked(h.form->informationButton, &QPushButton::clicked);
     QTest::keyClick(h.form->windowHandle(), Qt::Key_T, Qt::AltModifier);
     // The key itself clicks, with no turn of the event loop (the toolkit's press animation) between.
     QCOMPARE(clicked.count(), 1);
@@ -116,9 +116,9 @@ void TestCommandFrames::counterBoxShowsPaddedValue()
     QFETCH(QString, typed);
     QFETCH(QString, shown);
     Form1Harness h;
-    h.form->Text11->setText(typed);
-    h.click(h.form->Command14);
-    QCOMPARE(h.form->Text11->text(), shown);
+    h.form->counterBox->setText(typed);
+    h.click(h.form->counterAssignButton);
+    QCOMPARE(h.form->counterBox->text(), shown);
     QCOMPARE(h.far.read(6).size(), 6);
 }
 
@@ -126,11 +126,11 @@ void TestCommandFrames::freeCommandLeavesPollAlone()
 {
     Form1Harness h;
     h.form->link().receivePoll().setEnabled(false);
-    h.form->Text3->setText(QStringLiteral("S"));
-    h.click(h.form->Command9);
+    h.form->commandBox->setText(QStringLiteral("S"));
+    h.click(h.form->commandButton);
     QCOMPARE(hexDump(h.far.read(2)), hexDump("@S"));
     QVERIFY(!h.form->link().receivePoll().isEnabled());
-    h.click(h.form->Command10);
+    h.click(h.form->informationButton);
     QCOMPARE(hexDump(h.far.read(2)), hexDump("@S"));
     QVERIFY(h.form->link().receivePoll().isEnabled());
 }
@@ -139,8 +139,8 @@ void TestCommandFrames::repeatedClicksRepeatFrames()
 {
     Form1Harness h;
     for (int i = 0; i < 3; ++i)
-        h.click(h.form->Command19);
-    h.click(h.form->Command17);
+        h.click(h.form->resetButton);
+    h.click(h.form->accessButton);
     QCOMPARE(hexDump(h.far.readWithExtras(8)), hexDump("@V@V@V@A"));
 }
 
@@ -150,11 +150,11 @@ void TestCommandFrames::refusedWriteEndsTheSequence()
     h.far.hangUp();
     QVERIFY(waitUntil([&] { return !h.form->link().port().portOpen(); }));
     MessageBoxCatcher boxes;
-    h.click(h.form->Command14);
+    h.click(h.form->counterAssignButton);
     QCOMPARE(boxes.texts, QStringList{QStringLiteral("PORT Hatası 8018")});
     // "@I" failed before the box was read, so the box is left as typed.
-    QCOMPARE(h.form->Text11->text(), QString());
-    h.click(h.form->Command6);
+    QCOMPARE(h.form->counterBox->text(), QString());
+    h.click(h.form->messageButton);
     QCOMPARE(boxes.texts.size(), 2);
 }
 
@@ -163,13 +163,13 @@ void TestCommandFrames::messageTextTypedDuringTheWait()
     FakeClock fake(midSecond);
     fake.freeze();
     Form1Harness h(5, fake.clock());
-    h.form->Text4->setText(QStringLiteral("before"));
+    h.form->messageBox->setText(QStringLiteral("before"));
     QTimer::singleShot(100, [&] {
-        h.form->Text4->clear();
-        QTest::keyClicks(h.form->Text4, QStringLiteral("typed"));
+        h.form->messageBox->clear();
+        QTest::keyClicks(h.form->messageBox, QStringLiteral("typed"));
         fake.set(midSecond.addSecs(1));
     });
-    h.click(h.form->Command6);
+    h.click(h.form->messageButton);
     QCOMPARE(hexDump(h.far.readWithExtras(4 + 8)), hexDump(firstHalf + secondHalf("typed")));
 }
 
@@ -179,10 +179,10 @@ void TestCommandFrames::otherButtonBetweenTheHalves()
     fake.freeze();
     Form1Harness h(5, fake.clock());
     QTimer::singleShot(100, [&] {
-        h.click(h.form->Command17);
+        h.click(h.form->accessButton);
         fake.set(midSecond.addSecs(1));
     });
-    h.click(h.form->Command6);
+    h.click(h.form->messageButton);
     QCOMPARE(hexDump(h.far.readWithExtras(4 + 2 + 3)), hexDump(firstHalf + "@A" + secondHalf("")));
 }
 
@@ -191,13 +191,13 @@ void TestCommandFrames::secondMessageInsideTheFirst()
     FakeClock fake(midSecond);
     fake.freeze();
     Form1Harness h(5, fake.clock());
-    h.form->Text4->setText(QStringLiteral("1"));
+    h.form->messageBox->setText(QStringLiteral("1"));
     QTimer::singleShot(100, [&] {
-        h.form->Text4->setText(QStringLiteral("2"));
+        h.form->messageBox->setText(QStringLiteral("2"));
         QTimer::singleShot(100, [&] { fake.set(midSecond.addSecs(1)); });
-        h.click(h.form->Command6);
+        h.click(h.form->messageButton);
     });
-    h.click(h.form->Command6);
+    h.click(h.form->messageButton);
     // The inner sequence runs whole inside the outer one's wait; both then send the box as it is.
     QCOMPARE(hexDump(h.far.readWithExtras(16)),
              hexDump(firstHalf + firstHalf + secondHalf("2") + secondHalf("2")));
@@ -213,14 +213,14 @@ void TestCommandFrames::messageClickStorm()
     QTimer storm;
     // Posted, as the window system's clicks are, so that each one arrives inside the waits.
     QObject::connect(&storm, &QTimer::timeout, [&] {
-        QMetaObject::invokeMethod(h.form->Command6, &QPushButton::click, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(h.form->messageButton, &QPushButton::click, Qt::QueuedConnection);
         if (++clicked == clicks) {
             storm.stop();
             fake.set(midSecond.addSecs(1));
         }
     });
     storm.start(0);
-    h.click(h.form->Command6);
+    h.click(h.form->messageButton);
     QCOMPARE(clicked, clicks);
     QCOMPARE(hexDump(h.far.readWithExtras((clicks + 1) * 7)),
              hexDump(firstHalf.repeated(clicks + 1) + secondHalf("").repeated(clicks + 1)));
@@ -235,11 +235,11 @@ void TestCommandFrames::consoleFillsDuringTheWait()
     // The wait lasts until the clock is set: the reply must show before that.
     QTimer::singleShot(50, [&] {
         h.far.write("reply");
-        waitUntil([&] { return h.form->Text8->text().endsWith(u"reply"); });
-        seenDuringWait = h.form->Text8->text();
+        waitUntil([&] { return h.form->console->text().endsWith(u"reply"); });
+        seenDuringWait = h.form->console->text();
         fake.set(midSecond.addSecs(1));
     });
-    h.click(h.form->Command6);
+    h.click(h.form->messageButton);
     QCOMPARE(seenDuringWait, QStringLiteral("Baud Rate : 4800\r\nreply"));
 }
 
@@ -254,7 +254,7 @@ void TestCommandFrames::windowClosedDuringTheWait()
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         fake.set(midSecond.addSecs(1));
     });
-    h.click(h.form->Command6);
+    h.click(h.form->messageButton);
     QVERIFY(!h.form);
     QCOMPARE(hexDump(h.far.readAll()), hexDump(firstHalf));
     QCOMPARE(boxes.texts, QStringList());
@@ -270,7 +270,7 @@ void TestCommandFrames::deviceLostDuringTheWait()
         h.far.hangUp();
         QTimer::singleShot(100, [&] { fake.set(midSecond.addSecs(1)); });
     });
-    h.click(h.form->Command6);
+    h.click(h.form->messageButton);
     QCOMPARE(boxes.texts, QStringList{QStringLiteral("PORT Hatası 8018")});
     QVERIFY(h.form->isVisible());
 }

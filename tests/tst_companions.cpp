@@ -366,8 +366,8 @@ void TestCompanions::simulatorThroughTheCommandLine()
     QVERIFY(QFile::link(line, link));
     auto *window = new Form1(module);
     window->load();
-    window->Command10->click();
-    QVERIFY(waitUntil([&] { return window->Text8->text().contains(QStringLiteral("SAAT 07:05:")); }));
+    window->informationButton->click();
+    QVERIFY(waitUntil([&] { return window->console->text().contains(QStringLiteral("SAAT 07:05:")); }));
     window->close();
     QFile::remove(link);
 

@@ -360,10 +360,10 @@ void TestConsole::tabMovesFocus()
     QVERIFY(QTest::qWaitForWindowActive(h.form));
     auto *start = h.form->findChild<QWidget *>(from);
     start->setFocus();
-    const QString before = h.form->Text8->text();
+    const QString before = h.form->console->text();
     QTest::keyClick(start, Qt::Key(key));
     QCOMPARE(QApplication::focusWidget()->objectName(), to);
-    QCOMPARE(h.form->Text8->text(), before);
+    QCOMPARE(h.form->console->text(), before);
 }
 
 void TestConsole::receivedThroughTheLink_data()
@@ -389,26 +389,26 @@ void TestConsole::receivedThroughTheLink()
     Form1Harness h;
     const QString expected = QStringLiteral("Baud Rate : 4800\r\n") + codepage::toUnicode(writes.join());
     for (const QByteArray &bytes : writes) {
-        const qsizetype before = h.form->Text8->text().size();
+        const qsizetype before = h.form->console->text().size();
         h.far.write(bytes);
         // The operator switches the view back and forth while the bytes come.
         QVERIFY(waitUntil([&] {
-            h.form->Text8->setShowsBytes(!h.form->Text8->showsBytes());
-            return h.form->Text8->text().size() >= before + bytes.size();
+            h.form->console->setShowsBytes(!h.form->console->showsBytes());
+            return h.form->console->text().size() >= before + bytes.size();
         }));
     }
     QVERIFY(h.far.readAll().isEmpty());
-    QCOMPARE(h.form->Text8->text().size(), expected.size());
-    QVERIFY(h.form->Text8->text() == expected);
+    QCOMPARE(h.form->console->text().size(), expected.size());
+    QVERIFY(h.form->console->text() == expected);
 
     // Saved, the console gives back exactly what came.
     QTemporaryDir dir;
-    const auto failure = h.form->Text8->saveTo(dir.filePath(QStringLiteral("saved")));
+    const auto failure = h.form->console->saveTo(dir.filePath(QStringLiteral("saved")));
     QVERIFY2(!failure, qPrintable(failure.value_or(QString())));
     QFile saved(dir.filePath(QStringLiteral("saved")));
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QVERIFY(saved.readAll() == "Baud Rate : 4800\r\n" + writes.join());
-    QCOMPARE(h.form->Text8->saveTo(dir.filePath(QStringLiteral("no folder/saved"))), QStringLiteral("klasör yok"));
+    QCOMPARE(h.form->console->saveTo(dir.filePath(QStringLiteral("no folder/saved"))), QStringLiteral("klasör yok"));
 }
 
 QTEST_MAIN(TestConsole)

@@ -125,7 +125,7 @@ void TestLink::settingsFileGivesBaudRate()
 
     Form1Harness h;
     QVERIFY(h.form->link().port().portOpen());
-    QCOMPARE(h.form->Text8->text(), firstLine);
+    QCOMPARE(h.form->console->text(), firstLine);
     QCOMPARE(h.far.baudRate(), baudRate);
     QVERIFY(h.far.is8N1());
     QVERIFY(h.form->link().receivePoll().isEnabled());
@@ -171,10 +171,10 @@ void TestLink::failedOpeningReturnsToPortWindow()
     // The first port window is deleted on closing; its address may come back for the new one.
     const QPointer<Form0> firstPortWindow(form0);
     form0->show();
-    form0->Combo1->setCurrentIndex(port - 1);
+    form0->portList->setCurrentIndex(port - 1);
     MessageBoxCatcher boxes;
     QPointer<Form1> form1;
-    QTest::mouseClick(form0->Command1, Qt::LeftButton);
+    QTest::mouseClick(form0->okButton, Qt::LeftButton);
     QCOMPARE(boxes.texts, QStringList{message});
 
     for (QWidget *w : QApplication::topLevelWidgets()) {
@@ -182,17 +182,17 @@ void TestLink::failedOpeningReturnsToPortWindow()
             form1 = f;
     }
     QVERIFY(form1);
-    QCOMPARE(form1->Text8->text(), firstLine);
+    QCOMPARE(form1->console->text(), firstLine);
     QVERIFY(!form1->link().port().portOpen());
     QVERIFY(!form1->link().receivePoll().isEnabled());
-    QCOMPARE(form1->Timer2().interval(), 1);
+    QCOMPARE(form1->returnTimer().interval(), 1);
 
     // The return: a fresh port window with COM1 selected, the main window gone.
     QVERIFY(waitUntil([&] { return !form1; }));
     const QList<Form0 *> windows = portWindows();
     QCOMPARE(windows.size(), 1);
     QVERIFY(!firstPortWindow);
-    QCOMPARE(windows.first()->Combo1->currentText(), QStringLiteral("COM1"));
+    QCOMPARE(windows.first()->portList->currentText(), QStringLiteral("COM1"));
     QCOMPARE(module.SelectedPort, quint8(1));
 }
 
@@ -212,7 +212,7 @@ void TestLink::portInUse()
     QCOMPARE(portWindows().size(), 1);
 
     // The first window still owns the line.
-    first.click(first.form->Command17);
+    first.click(first.form->accessButton);
     QCOMPARE(hexDump(first.far.read(2)), hexDump("@A"));
 }
 
@@ -224,12 +224,12 @@ void TestLink::confirmingAgainStartsAfresh()
         Form1Harness h;
         h.far.waitForRawMode();
         h.far.write("old text");
-        QVERIFY(waitUntil([&] { return h.form->Text8->text().endsWith(u"old text"); }));
+        QVERIFY(waitUntil([&] { return h.form->console->text().endsWith(u"old text"); }));
     }
     const QByteArray one2("1200\r\n");
     writeSettingsFile(&one2);
     Form1Harness again;
-    QCOMPARE(again.form->Text8->text(), QStringLiteral("Baud Rate : 1200\r\n"));
+    QCOMPARE(again.form->console->text(), QStringLiteral("Baud Rate : 1200\r\n"));
     QCOMPARE(again.far.baudRate(), 1200);
 }
 
@@ -237,68 +237,68 @@ void TestLink::receivedBytesFillConsole()
 {
     Form1Harness h;
     h.far.write("AB\r\n");
-    QVERIFY(waitUntil([&] { return h.form->Text8->text().size() > 18; }));
-    QVERIFY(waitUntil([&] { return h.form->Text8->text() == QStringLiteral("Baud Rate : 4800\r\nAB\r\n"); }));
+    QVERIFY(waitUntil([&] { return h.form->console->text().size() > 18; }));
+    QVERIFY(waitUntil([&] { return h.form->console->text() == QStringLiteral("Baud Rate : 4800\r\nAB\r\n"); }));
 }
 
 void TestLink::crAndLfInSeparateTicks()
 {
     Form1Harness h;
-    h.form->Text8->setText(QString());
+    h.form->console->setText(QString());
     h.far.write("A\r");
-    QVERIFY(waitUntil([&] { return h.form->Text8->text() == QStringLiteral("A\r"); }));
+    QVERIFY(waitUntil([&] { return h.form->console->text() == QStringLiteral("A\r"); }));
     h.far.write(QByteArray("\nB\0C\rD", 6));
-    QVERIFY(waitUntil([&] { return h.form->Text8->text().size() == 8; }));
-    QCOMPARE(h.form->Text8->text(), QString::fromLatin1("A\r\nB\0C\rD", 8));
+    QVERIFY(waitUntil([&] { return h.form->console->text().size() == 8; }));
+    QCOMPARE(h.form->console->text(), QString::fromLatin1("A\r\nB\0C\rD", 8));
 }
 
 void TestLink::everyByteValueArrives()
 {
     Form1Harness h;
-    h.form->Text8->setText(QString());
+    h.form->console->setText(QString());
     const QByteArray all = allByteValues();
     h.far.write(all);
-    QVERIFY(waitUntil([&] { return h.form->Text8->text().size() >= 256; }));
-    QCOMPARE(codepage::fromUnicode(h.form->Text8->text()), all);
+    QVERIFY(waitUntil([&] { return h.form->console->text().size() >= 256; }));
+    QCOMPARE(codepage::fromUnicode(h.form->console->text()), all);
 }
 
 void TestLink::clearThenReceive()
 {
     Form1Harness h;
-    h.click(h.form->Command15);
-    QCOMPARE(h.form->Text8->text(), QString());
+    h.click(h.form->clearButton);
+    QCOMPARE(h.form->console->text(), QString());
     h.far.write("X");
-    QVERIFY(waitUntil([&] { return !h.form->Text8->text().isEmpty(); }));
-    QCOMPARE(h.form->Text8->text(), QStringLiteral("X"));
+    QVERIFY(waitUntil([&] { return !h.form->console->text().isEmpty(); }));
+    QCOMPARE(h.form->console->text(), QStringLiteral("X"));
 }
 
 void TestLink::rearmingKeepsPolling()
 {
     Form1Harness h;
-    h.click(h.form->Command10);
-    h.click(h.form->Command11);
+    h.click(h.form->informationButton);
+    h.click(h.form->counterReadButton);
     QCOMPARE(hexDump(h.far.read(4)), hexDump("@S@K"));
     QVERIFY(h.form->link().receivePoll().isEnabled());
     h.far.write("12");
-    QVERIFY(waitUntil([&] { return h.form->Text8->text().endsWith(u"\r\n12"); }));
+    QVERIFY(waitUntil([&] { return h.form->console->text().endsWith(u"\r\n12"); }));
 }
 
 void TestLink::deviceGoesAway()
 {
     Form1Harness h;
     h.far.write("kept");
-    QVERIFY(waitUntil([&] { return h.form->Text8->text().endsWith(u"kept"); }));
+    QVERIFY(waitUntil([&] { return h.form->console->text().endsWith(u"kept"); }));
     h.far.hangUp();
     QVERIFY(waitUntil([&] { return !h.form->link().port().portOpen(); }));
-    QCOMPARE(h.form->Text8->text(), QStringLiteral("Baud Rate : 4800\r\nkept"));
+    QCOMPARE(h.form->console->text(), QStringLiteral("Baud Rate : 4800\r\nkept"));
 
     MessageBoxCatcher boxes;
-    h.click(h.form->Command17);
+    h.click(h.form->accessButton);
     QCOMPARE(boxes.texts, QStringList{QStringLiteral("PORT Hatası 8018")});
     QVERIFY(h.form->isVisible());
-    QVERIFY(h.form->Label1->toolTip().contains(u"COM5"));
+    QVERIFY(h.form->receivedHeading->toolTip().contains(u"COM5"));
     const QColor headingColour(224, 224, 224);
-    QVERIFY(h.form->Label1->palette().color(QPalette::Window) != headingColour);
+    QVERIFY(h.form->receivedHeading->palette().color(QPalette::Window) != headingColour);
 
     // Plugged in again: COM5 leads to a device once more, and the window takes it unasked.
     boxes.texts.clear();
@@ -306,13 +306,13 @@ void TestLink::deviceGoesAway()
     back.linkAs(h.module.programDir, 5);
     QVERIFY(back.waitForRawMode(std::chrono::seconds(3)));
     QCOMPARE(back.baudRate(), 4800);
-    h.click(h.form->Command17);
+    h.click(h.form->accessButton);
     QCOMPARE(hexDump(back.readWithExtras(2)), hexDump("@A"));
     QCOMPARE(boxes.texts, QStringList());
-    QCOMPARE(h.form->Label1->toolTip(), QString());
-    QCOMPARE(h.form->Label1->palette().color(QPalette::Window), headingColour);
+    QCOMPARE(h.form->receivedHeading->toolTip(), QString());
+    QCOMPARE(h.form->receivedHeading->palette().color(QPalette::Window), headingColour);
     back.write("again");
-    QVERIFY(waitUntil([&] { return h.form->Text8->text() == u"Baud Rate : 4800\r\nkeptagain"; }));
+    QVERIFY(waitUntil([&] { return h.form->console->text() == u"Baud Rate : 4800\r\nkeptagain"; }));
 }
 
 void TestLink::fullLineIsNoFailure()
@@ -321,10 +321,10 @@ void TestLink::fullLineIsNoFailure()
     Form1Harness h;
     MessageBoxCatcher boxes;
     const QByteArray frame = "@" + QByteArray(30000, 'x');
-    h.form->Text3->setText(QString::fromLatin1(frame.sliced(1)));
-    h.click(h.form->Command9);
+    h.form->commandBox->setText(QString::fromLatin1(frame.sliced(1)));
+    h.click(h.form->commandButton);
     QTest::qWait(300);
-    h.click(h.form->Command17);
+    h.click(h.form->accessButton);
     QCOMPARE(h.far.read(frame.size() + 2), frame + "@A");
     QVERIFY(h.form->link().port().portOpen());
     QCOMPARE(boxes.texts, QStringList());
@@ -341,8 +341,8 @@ void TestLink::bytesReachLineWhenClosedAtOnce()
 {
     QFETCH(int, length);
     Form1Harness h;
-    h.form->Text3->setText(QString(length, u'x'));
-    h.click(h.form->Command9);
+    h.form->commandBox->setText(QString(length, u'x'));
+    h.click(h.form->commandButton);
     h.form->close();
     QCOMPARE(h.far.read(length + 1).size(), length + 1);
 }
@@ -352,8 +352,8 @@ void TestLink::closedWindowsBytesShowTheirProgress()
     // 30 000 bytes at 4800 baud to a line that reads nothing: a minute after the window closed.
     Form1Harness h;
     const QString lock = QStringLiteral("/var/lock/LCK..") + h.far.devicePath().mid(5).replace(u'/', u'_');
-    h.form->Text3->setText(QString(30000, u'x'));
-    h.click(h.form->Command9);
+    h.form->commandBox->setText(QString(30000, u'x'));
+    h.click(h.form->commandButton);
     h.form->close();
     QString shown;
     QTimer::singleShot(1500, [&] {
@@ -378,8 +378,8 @@ void TestLink::stopSignalEndsTheLastWriteOut()
     // must still end that wait with the port closed. Without that, SIGTERM kills this test.
     Form1Harness h;
     const QString lock = QStringLiteral("/var/lock/LCK..") + h.far.devicePath().mid(5).replace(u'/', u'_');
-    h.form->Text3->setText(QString(30000, u'x'));
-    h.click(h.form->Command9);
+    h.form->commandBox->setText(QString(30000, u'x'));
+    h.click(h.form->commandButton);
     std::thread([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         ::kill(::getpid(), SIGTERM);
@@ -415,17 +415,17 @@ void TestLink::deviceServerIsAPort()
     CommPort &port = form->link().port();
     QVERIFY(waitUntil([&] { return !port.connecting(); }));
     QVERIFY(port.portOpen());
-    QCOMPARE(form->Text8->text(), QStringLiteral("Baud Rate : 9600\r\n"));
+    QCOMPARE(form->console->text(), QStringLiteral("Baud Rate : 9600\r\n"));
     QVERIFY(far.waitForRawMode());
     QVERIFY(waitUntil([&] { return far.baudRate() == baudRate; }));
     QVERIFY(far.is8N1());
 
-    form->Text8->setText(QString());
+    form->console->setText(QString());
     form->link().send(allByteValues());
     QCOMPARE(hexDump(far.readWithExtras(256)), hexDump(allByteValues()));
     far.write(allByteValues());
-    QVERIFY(waitUntil([&] { return form->Text8->text().size() >= 256; }));
-    QCOMPARE(codepage::fromUnicode(form->Text8->text()), allByteValues());
+    QVERIFY(waitUntil([&] { return form->console->text().size() >= 256; }));
+    QCOMPARE(codepage::fromUnicode(form->console->text()), allByteValues());
     QCOMPARE(boxes.texts, QStringList());
     // Closed at once after a long write: the connection still takes every byte.
     form->link().send(QByteArray(30000, 'x'));
@@ -449,19 +449,19 @@ void TestLink::deviceServerRestarts()
     server.stop();
     QVERIFY(waitUntil([&] { return !port.portOpen(); }));
     MessageBoxCatcher boxes;
-    QTest::mouseClick(form->Command17, Qt::LeftButton);
+    QTest::mouseClick(form->accessButton, Qt::LeftButton);
     QCOMPARE(boxes.texts, QStringList{QStringLiteral("PORT Hatası 8018")});
-    QVERIFY(form->Label1->toolTip().contains(u"COM4"));
+    QVERIFY(form->receivedHeading->toolTip().contains(u"COM4"));
 
     // Back on the same address: the window reconnects by itself, and what failed is not sent late.
     boxes.texts.clear();
     QVERIFY(server.start());
     QVERIFY(waitUntil([&] { return port.portOpen() && !port.connecting(); }, std::chrono::seconds(5)));
-    QCOMPARE(form->Label1->toolTip(), QString());
-    QTest::mouseClick(form->Command10, Qt::LeftButton);
+    QCOMPARE(form->receivedHeading->toolTip(), QString());
+    QTest::mouseClick(form->informationButton, Qt::LeftButton);
     QCOMPARE(hexDump(far.readWithExtras(2)), hexDump("@S"));
     far.write("again");
-    QVERIFY(waitUntil([&] { return form->Text8->text().endsWith(u"again"); }));
+    QVERIFY(waitUntil([&] { return form->console->text().endsWith(u"again"); }));
     QCOMPARE(boxes.texts, QStringList());
     form->close();
 }

@@ -78,9 +78,9 @@ void TestWindows::caption()
 
     // A box carries the program's name, and no icon on its OK even where the style gives one.
     form1.setStyleSheet(QStringLiteral("* { dialogbuttonbox-buttons-have-icons: 1 }"));
-    form1.Text2->setText(QStringLiteral("xx"));
+    form1.dateBox->setText(QStringLiteral("xx"));
     MessageBoxCatcher boxes;
-    QTest::mouseClick(form1.Command2, Qt::LeftButton);
+    QTest::mouseClick(form1.dateButton, Qt::LeftButton);
     QCOMPARE(boxes.titles, QStringList{QStringLiteral("Terminal Kontrol")});
     QCOMPARE(boxes.buttonIcons, 0);
 }
@@ -124,23 +124,23 @@ void TestWindows::portWindowList()
     Form0 form(m_module);
     form.setAttribute(Qt::WA_DeleteOnClose, false);
     QCOMPARE(m_module.SelectedPort, quint8(1));
-    QCOMPARE(form.Combo1->count(), 12);
-    QVERIFY(!form.Combo1->isEditable());
+    QCOMPARE(form.portList->count(), 12);
+    QVERIFY(!form.portList->isEditable());
     for (int i = 0; i < 12; ++i)
-        QCOMPARE(form.Combo1->itemText(i), QStringLiteral("COM%1").arg(i + 1));
+        QCOMPARE(form.portList->itemText(i), QStringLiteral("COM%1").arg(i + 1));
     // The position counts, never the text: COM10 is 10, COM1 stays 1.
-    form.Combo1->setCurrentIndex(9);
+    form.portList->setCurrentIndex(9);
     QCOMPARE(m_module.SelectedPort, quint8(10));
-    form.Combo1->setCurrentIndex(11);
+    form.portList->setCurrentIndex(11);
     QCOMPARE(m_module.SelectedPort, quint8(12));
-    form.Combo1->setCurrentIndex(0);
+    form.portList->setCurrentIndex(0);
     QCOMPARE(m_module.SelectedPort, quint8(1));
     // The selection cannot be emptied by the keyboard.
     form.show();
-    form.Combo1->setFocus();
-    QTest::keyClick(form.Combo1, Qt::Key_Delete);
-    QTest::keyClick(form.Combo1, Qt::Key_Backspace);
-    QCOMPARE(form.Combo1->currentIndex(), 0);
+    form.portList->setFocus();
+    QTest::keyClick(form.portList, Qt::Key_Delete);
+    QTest::keyClick(form.portList, Qt::Key_Backspace);
+    QCOMPARE(form.portList->currentIndex(), 0);
 }
 
 void TestWindows::portWindowToolTips()
@@ -152,11 +152,11 @@ void TestWindows::portWindowToolTips()
     module.programDir = dir.path();
     Form0 form(module);
     form.setAttribute(Qt::WA_DeleteOnClose, false);
-    const auto tip = [&](int index) { return form.Combo1->itemData(index, Qt::ToolTipRole).toString(); };
+    const auto tip = [&](int index) { return form.portList->itemData(index, Qt::ToolTipRole).toString(); };
     QCOMPARE(tip(4), QStringLiteral("COM5: ") + far.devicePath());
     // Looked at afresh whenever the list opens: the device has gone meanwhile.
     far.hangUp();
-    form.Combo1->showPopup();
+    form.portList->showPopup();
     QCOMPARE(tip(4), QStringLiteral("COM5: %1\nŞu anda bu adda bir aygıt yok.").arg(far.devicePath()));
 
     const PortFacts adapter{QStringLiteral("/dev/ttyUSB0"), true, QStringLiteral("FT232R USB UART"),
@@ -174,12 +174,12 @@ void TestWindows::portWindowKeyboard()
     form.setAttribute(Qt::WA_DeleteOnClose, false);
     form.show();
     QVERIFY(QTest::qWaitForWindowActive(&form));
-    QCOMPARE(QApplication::focusWidget(), form.Combo1);
-    QVERIFY(form.Command1->focusPolicy() & Qt::TabFocus);
-    QCOMPARE(form.Label1->focusPolicy(), Qt::NoFocus);
-    QCOMPARE(form.Combo1->nextInFocusChain(), form.Command1);
-    QVERIFY(!form.Command1->isDefault());
-    QVERIFY(!form.Command1->autoDefault());
+    QCOMPARE(QApplication::focusWidget(), form.portList);
+    QVERIFY(form.okButton->focusPolicy() & Qt::TabFocus);
+    QCOMPARE(form.portLabel->focusPolicy(), Qt::NoFocus);
+    QCOMPARE(form.portList->nextInFocusChain(), form.okButton);
+    QVERIFY(!form.okButton->isDefault());
+    QVERIFY(!form.okButton->autoDefault());
     QVERIFY(form.windowFlags() & Qt::WindowCloseButtonHint);
     QVERIFY(!(form.windowFlags() & Qt::WindowMinimizeButtonHint));
     QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
@@ -211,7 +211,7 @@ void TestWindows::mainWindowFrame()
     QCOMPARE(form.font().family(), QStringLiteral("MS Sans Serif"));
     QCOMPARE(form.font().pixelSize(), 11);
     QVERIFY(!form.font().bold());
-    QCOMPARE(form.Text8->text(), QString());
+    QCOMPARE(form.console->text(), QString());
     for (QLineEdit *box : form.findChildren<QLineEdit *>())
         QVERIFY2(box->text().isEmpty(), qPrintable(box->objectName()));
     for (QPushButton *button : form.findChildren<QPushButton *>()) {
@@ -320,14 +320,15 @@ void TestWindows::tabOrderAndFocus()
     form.setAttribute(Qt::WA_DeleteOnClose, false);
     form.show();
     QVERIFY(QTest::qWaitForWindowActive(&form));
-    QCOMPARE(QApplication::focusWidget(), form.Command17);
+    QCOMPARE(QApplication::focusWidget(), form.accessButton);
 
-    const QList<QWidget *> expected = {form.Command17, form.Command19, form.Command10, form.Command11,
-                                       form.Command5, form.Text11, form.Command14, form.Text2,
-                                       form.Command2, form.Text7, form.Command3, form.Text6,
-                                       form.Command1, form.Text4, form.Command6, form.Text3,
-                                       form.Command9, form.Text10, form.Command18, form.Command15,
-                                       form.Text8, form.Text1, form.Command4, form.Command17};
+    const QList<QWidget *> expected = {form.accessButton, form.resetButton, form.informationButton,
+                                       form.counterReadButton, form.counterZeroButton, form.counterBox,
+                                       form.counterAssignButton, form.dateBox, form.dateButton, form.timeBox,
+                                       form.timeButton, form.companyBox, form.companyButton, form.messageBox,
+                                       form.messageButton, form.commandBox, form.commandButton, form.phoneNumberBox,
+                                       form.dialButton, form.clearButton, form.console, form.cardNumberBox,
+                                       form.cardReadButton, form.accessButton};
     for (qsizetype i = 1; i < expected.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QVERIFY2(QApplication::focusWidget() == expected[i],
@@ -386,8 +387,8 @@ void TestWindows::sharedAccessKeyMovesFocus()
     form.setAttribute(Qt::WA_DeleteOnClose, false);
     form.show();
     QVERIFY(QTest::qWaitForWindowActive(&form));
-    QSignalSpy time(form.Command3, &QPushButton::clicked);
-    QSignalSpy clear(form.Command15, &QPushButton::clicked);
+    QSignalSpy time(form.timeButton, &QPushButton::clicked);
+    QSignalSpy clear(form.clearButton, &QPushButton::clicked);
     QTest::keyClick(form.windowHandle(), Qt::Key_L, Qt::AltModifier);
     const QWidget *first = QApplication::focusWidget();
     QTest::keyClick(form.windowHandle(), Qt::Key_L, Qt::AltModifier);
@@ -396,26 +397,26 @@ void TestWindows::sharedAccessKeyMovesFocus()
     // Alt+L belongs to two buttons: it moves between them and presses neither.
     QCOMPARE(time.size() + clear.size(), 0);
     QVERIFY(first != second);
-    QVERIFY(first == form.Command3 || first == form.Command15);
-    QVERIFY(second == form.Command3 || second == form.Command15);
+    QVERIFY(first == form.timeButton || first == form.clearButton);
+    QVERIFY(second == form.timeButton || second == form.clearButton);
 }
 
 void TestWindows::headingsAndColours()
 {
     Form1 form(m_module);
     form.setAttribute(Qt::WA_DeleteOnClose, false);
-    QCOMPARE(form.Label3->palette().color(QPalette::Window), QColor(255, 255, 192));
-    QVERIFY(form.Label3->autoFillBackground());
-    QCOMPARE(form.Label3->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
-    QCOMPARE(form.Label1->palette().color(QPalette::Window), QColor(224, 224, 224));
-    QCOMPARE(form.Label1->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
-    QCOMPARE(form.Label2->palette().color(QPalette::WindowText), QColor(128, 128, 128));
-    QCOMPARE(form.Label2->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+    QCOMPARE(form.cardFrameHeading->palette().color(QPalette::Window), QColor(255, 255, 192));
+    QVERIFY(form.cardFrameHeading->autoFillBackground());
+    QCOMPARE(form.cardFrameHeading->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+    QCOMPARE(form.receivedHeading->palette().color(QPalette::Window), QColor(224, 224, 224));
+    QCOMPARE(form.receivedHeading->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+    QCOMPARE(form.makerLabel->palette().color(QPalette::WindowText), QColor(128, 128, 128));
+    QCOMPARE(form.makerLabel->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
     // The clear button lies over the right end of its heading, sharing the right edge.
-    QCOMPARE(form.Command15->geometry().right(), form.Label1->geometry().right());
-    QVERIFY(form.children().indexOf(form.Command15) > form.children().indexOf(form.Label1));
-    QCOMPARE(form.Text8->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    QCOMPARE(form.Text8->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QCOMPARE(form.clearButton->geometry().right(), form.receivedHeading->geometry().right());
+    QVERIFY(form.children().indexOf(form.clearButton) > form.children().indexOf(form.receivedHeading));
+    QCOMPARE(form.console->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QCOMPARE(form.console->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
 }
 
 void TestWindows::boldDrawsBoldAtItsSize_data()

@@ -32,8 +32,8 @@ int runUntilSignal(int port, int frameBytes)
     auto *form = new Form1(module);
     form->load();
     form->show();
-    form->Text3->setText(QString(frameBytes, u'q'));
-    form->Command9->click();
+    form->commandBox->setText(QString(frameBytes, u'q'));
+    form->commandButton->click();
     std::printf("running\n");
     std::fflush(stdout);
     const int status = QCoreApplication::exec();
@@ -134,8 +134,8 @@ int ends(int rounds)
 
         // The window's bytes, stopped from the progress window.
         Form1Harness h(14);
-        h.form->Text3->setText(QString(30000, u'x'));
-        h.click(h.form->Command9);
+        h.form->commandBox->setText(QString(30000, u'x'));
+        h.click(h.form->commandButton);
         h.form->close();
         QTimer::singleShot(1500, [] {
             for (QWidget *w : QApplication::topLevelWidgets()) {
@@ -151,8 +151,8 @@ int ends(int rounds)
     }
     // Last, as it leaves stop signals armed: the exit handler's write-out, ended by SIGTERM.
     Form1Harness h(14);
-    h.form->Text3->setText(QString(30000, u'x'));
-    h.click(h.form->Command9);
+    h.form->commandBox->setText(QString(30000, u'x'));
+    h.click(h.form->commandButton);
     std::thread([] {
         std::this_thread::sleep_for(300ms);
         ::kill(::getpid(), SIGTERM);

@@ -32,12 +32,12 @@ int cycles(int count, qsizetype bytesPerCycle, bool window)
             Form1Harness h(5);
             QObject::connect(&h.form->link(), &PortLink::received, collect);
             const auto midStream = [&] {
-                h.click(h.form->Command10);
+                h.click(h.form->informationButton);
                 tally.compareStream("@S", h.far.read(2), false, name + QStringLiteral(": @S on the line"));
             };
             streamThenHangUp(tally, h.far, data, polled, [&] { return h.form->link().port().portOpen(); }, midStream,
                              name, figures);
-            tally.check(h.form->Text8->text().startsWith(baudLine4800), name + QStringLiteral(": baud rate line kept"));
+            tally.check(h.form->console->text().startsWith(baudLine4800), name + QStringLiteral(": baud rate line kept"));
             tally.compareStream(polled, consoleBytes(*h.form, baudLine4800), false, name + QStringLiteral(": console"));
         } else {
             Pty far;
@@ -85,10 +85,10 @@ int memory(int rounds)
         for (qsizetype i = 62; i < data.size(); i += 64)
             data.replace(i, 2, "\r\n");
         h.far.write(data);
-        waitUntil([&] { return h.form->Text8->text().size() >= baudLine4800.size() * (round == 0) + data.size(); }, 30s);
+        waitUntil([&] { return h.form->console->text().size() >= baudLine4800.size() * (round == 0) + data.size(); }, 30s);
         tally.compareStream(data, consoleBytes(*h.form, round == 0 ? baudLine4800 : QString()), false,
                             QStringLiteral("round %1").arg(round));
-        h.click(h.form->Command15);
+        h.click(h.form->clearButton);
         QCoreApplication::processEvents();
         if (round + 1 == warmRounds)
             warm = liveHeap();
@@ -118,7 +118,7 @@ int trickle(int lineKilobytes, int seconds)
     };
     const QByteArray line = withoutLineEnds(randomBytes(lineKilobytes * 1024, 1));
     h.far.write(line);
-    waitUntil([&] { return h.form->Text8->text().size() >= baudLine4800.size() + line.size(); }, 300s);
+    waitUntil([&] { return h.form->console->text().size() >= baudLine4800.size() + line.size(); }, 300s);
 
     constexpr auto tick = 100ms;
     constexpr qsizetype bytesPerTick = 48;
@@ -135,7 +135,7 @@ int trickle(int lineKilobytes, int seconds)
     feed.start();
     const double load = loopLoad(std::chrono::seconds(seconds));
     feed.stop();
-    waitUntil([&] { return h.form->Text8->text().size() >= baudLine4800.size() + line.size() + at; });
+    waitUntil([&] { return h.form->console->text().size() >= baudLine4800.size() + line.size() + at; });
     tally.compareStream(line + stream.first(at), consoleBytes(*h.form, baudLine4800), false, QStringLiteral("trickle"));
     tally.check(load < 0.5, QStringLiteral("at 4800 baud onto a %1 KB line the program takes %2% of a core")
                                 .arg(lineKilobytes).arg(load * 100, 0, 'f', 1));
@@ -152,18 +152,18 @@ int afterHangUp()
     Form1Harness h(9);
     const double openIdle = loopLoad(3s);
     h.far.write("before");
-    waitUntil([&] { return h.form->Text8->text().endsWith(QStringLiteral("before")); });
+    waitUntil([&] { return h.form->console->text().endsWith(QStringLiteral("before")); });
     h.far.hangUp();
     tally.check(waitUntil([&] { return !h.form->link().port().portOpen(); }, 5s), QStringLiteral("port closed after hang-up"));
     const double goneIdle = loopLoad(3s);
     tally.check(goneIdle < 0.2, QStringLiteral("after hang-up the loop takes %1% of a core").arg(goneIdle * 100, 0, 'f', 1));
     {
         MessageBoxCatcher catcher;
-        h.click(h.form->Command17);
+        h.click(h.form->accessButton);
         tally.check(catcher.texts == QStringList{QStringLiteral("PORT Hatası 8018")},
                     QStringLiteral("a command after hang-up: %1").arg(catcher.texts.join(u'|')));
     }
-    tally.check(h.form->Text8->text() == baudLine4800 + QStringLiteral("before"), QStringLiteral("console kept what came"));
+    tally.check(h.form->console->text() == baudLine4800 + QStringLiteral("before"), QStringLiteral("console kept what came"));
     std::printf("processor use: %.1f%% of a core idle with the port open, %.1f%% after the far end closed\n",
                 openIdle * 100, goneIdle * 100);
     return tally.finish("hangup");
@@ -187,9 +187,9 @@ int slowLine(int cycles, int frameBytes, int bytesPerSecond)
     reader.start(100);
     for (int cycle = 0; cycle < cycles; ++cycle) {
         const QByteArray frame = QByteArray(frameBytes, char('a' + cycle % 26));
-        h.form->Text3->setText(QString::fromLatin1(frame));
-        h.click(h.form->Command9);
-        h.click(h.form->Command17);
+        h.form->commandBox->setText(QString::fromLatin1(frame));
+        h.click(h.form->commandButton);
+        h.click(h.form->accessButton);
         sent += "@" + frame + "@A";
         // The next frame goes while this one is still on its way.
         waitUntil([&] { return got.size() >= sent.size() - frameBytes / 2; }, std::chrono::seconds(2 * frameBytes / bytesPerSecond));

@@ -31,12 +31,12 @@ int closeInWait(int count)
     const QByteArray whole = loadHalf + "@Wsoak" + QByteArray(1, '\0');
     for (int i = 0; i < count; ++i) {
         Form1Harness h(8);
-        h.form->Text4->setText(QStringLiteral("soak"));
+        h.form->messageBox->setText(QStringLiteral("soak"));
         // Spread the close over the wait, which lasts up to one second.
         // Anywhere in the wait, which ends when the clock's second changes.
         const int untilNextSecond = 1000 - QTime::currentTime().msec();
         QTimer::singleShot(QRandomGenerator::global()->bounded(untilNextSecond), h.form, &QWidget::close);
-        h.click(h.form->Command6);
+        h.click(h.form->messageButton);
         waitUntil([&] { return gone(h.form); }, 3s);
         tally.check(h.form.isNull(), QStringLiteral("close %1: window gone").arg(i));
         const QByteArray line = h.far.readAll(20ms);
@@ -65,8 +65,8 @@ int wholeRun(QApplication &app)
 
     QByteArray seen;
     QTimer::singleShot(0, [&] {
-        form0->Combo1->setCurrentIndex(9);
-        QTest::mouseClick(form0->Command1, Qt::LeftButton);
+        form0->portList->setCurrentIndex(9);
+        QTest::mouseClick(form0->okButton, Qt::LeftButton);
         Form1 *form1 = nullptr;
         for (QWidget *w : QApplication::topLevelWidgets()) {
             if (auto *f = qobject_cast<Form1 *>(w))
@@ -77,12 +77,12 @@ int wholeRun(QApplication &app)
             return app.quit();
         far.waitForRawMode();
         far.write(randomBytes(4096, 10));
-        waitUntil([&] { return form1->Text8->text().size() >= baudLine4800.size() + 4096; });
+        waitUntil([&] { return form1->console->text().size() >= baudLine4800.size() + 4096; });
         seen = consoleBytes(*form1, baudLine4800);
-        form1->Text4->setText(QStringLiteral("bye"));
+        form1->messageBox->setText(QStringLiteral("bye"));
         const int untilNextSecond = 1000 - QTime::currentTime().msec();
         QTimer::singleShot(untilNextSecond / 2, form1, &QWidget::close);
-        QTest::mouseClick(form1->Command6, Qt::LeftButton);
+        QTest::mouseClick(form1->messageButton, Qt::LeftButton);
     });
     const int exitCode = app.exec();
     tally.check(exitCode == 0, QStringLiteral("the loop ended with %1").arg(exitCode));
@@ -101,13 +101,13 @@ int clickStorm(int clicks)
     Tally tally;
     removeSettingsFile();
     Form1Harness h(12);
-    h.form->Text4->setText(QStringLiteral("storm"));
+    h.form->messageBox->setText(QStringLiteral("storm"));
     const QByteArray load("@L\0\1", 4), write = QByteArray("@Wstorm") + '\0';
     int clicked = 0;
     QTimer storm;
     // Posted, as the window system's clicks are, so that they also arrive inside a wait.
     QObject::connect(&storm, &QTimer::timeout, [&] {
-        QMetaObject::invokeMethod(h.form->Command6, &QPushButton::click, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(h.form->messageButton, &QPushButton::click, Qt::QueuedConnection);
         if (++clicked == clicks)
             storm.stop();
     });

@@ -94,7 +94,7 @@ int settings()
         QPointer<Form1> form = new Form1(module);
         form->load();
         form->show();
-        const QString firstLine = form->Text8->text().section(u'\n', 0, 0);
+        const QString firstLine = form->console->text().section(u'\n', 0, 0);
         tally.check(firstLine == QStringLiteral("Baud Rate : ") + baudRate + u'\r',
                     QStringLiteral("%1: first console line %2").arg(QLatin1String(file.name), firstLine.left(80)));
         const bool opened = form->link().port().portOpen();
@@ -172,7 +172,7 @@ int twoInstances()
         tally.check(number == commerror::PortInUse, QStringLiteral("second link: error %1").arg(number));
     }
     // The first keeps its line after the refused attempts.
-    first.click(first.form->Command17);
+    first.click(first.form->accessButton);
     tally.compareStream("@A", first.far.read(2), false, QStringLiteral("first window still sends"));
     first.form->close();
     QCoreApplication::processEvents();

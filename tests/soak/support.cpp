@@ -36,7 +36,7 @@ QByteArray randomBytes(qsizetype size, quint32 seed)
 
 QByteArray consoleBytes(const Form1 &form, const QString &baudLine)
 {
-    const QString text = form.Text8->text();
+    const QString text = form.console->text();
     return codepage::fromUnicode(QStringView(text).sliced(std::min(baudLine.size(), text.size())));
 }
 
