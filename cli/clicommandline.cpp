@@ -82,46 +82,6 @@ std::optional<PortTarget> portTarget(const QString &port)
     return PortTarget{0, QFileInfo(port).absoluteFilePath()};
 }
 
-QString helpText(const QCommandLineParser &parser)
-{
-    QString text = parser.helpText();
-    text += QStringLiteral("\nCommands, with the button of the window that sends the same bytes:\n");
-    for (const Subcommand &s : all()) {
-        QString usage = QLatin1String(s.name);
-        if (*s.box)
-            usage += QStringLiteral(" [%1]").arg(QLatin1String(s.box));
-        QString what = *s.caption ? QStringLiteral("as \"%1\"").arg(commandcatalogue::caption(s.id).remove(u'&'))
-                                  : QStringLiteral("prints what the terminal sends, for SECONDS or until interrupted");
-        if (s.maxLength > 0)
-            what += QStringLiteral(", up to %1 characters").arg(s.maxLength);
-        text += QStringLiteral("  %1%2\n").arg(usage, -26).arg(what);
-    }
-    text += QStringLiteral(
-        "\nDATE and TIME default to this computer's clock. Put -- before an argument that starts with -.\n"
-        "\nPorts are served at once; each port's result line, and what arrived before it, comes in the\n"
-        "order the ports were given (--port, then --ports-file, then --all).\n"
-        "\nFiles, the first found winning:\n"
-        "  Vxl00.Def (baud rate)  beside the program, then ~/.config/terminal-kontrol/,\n"
-        "                         then /etc/xdg/terminal-kontrol/\n"
-        "  terminal-kontrol.conf  the port map, [ports] COMn=TARGET (a device path, rfc2217://HOST:PORT\n"
-        "                         or socket://HOST:PORT), in ~/.config/terminal-kontrol/,\n"
-        "                         then /etc/xdg/terminal-kontrol/\n"
-        "\nExit status (the first failing port's in the order given, when several fail):\n"
-        "  0  done on every port\n"
-        "  1  \"PORT Hatası N\": a port could not be opened, refused a write, or went away\n"
-        "  2  wrong use of the command line\n"
-        "  3  \"Hatalı Tarih Bilgisi\"\n"
-        "  4  \"Hatalı Saat Bilgisi\"\n"
-        "  5  \"Hatalı Kart Numarası\"\n"
-        "  130  interrupted (SIGINT, SIGTERM, SIGHUP) before every port was served; each port\n"
-        "       not served says \"not served: interrupted\"\n"
-        "  141  the output was closed (a pipe whose reader ended); the ports are closed first\n"
-        "\nA port whose line does not take every byte in the time the line needs for them says\n"
-        "\"PORT Hatası 8018 (N of M bytes did not leave)\" and counts as failed. After a stop\n"
-        "signal, what is still queued gets two more seconds at most; a second signal drops it.\n");
-    return text;
-}
-
 // What a timer can wait: Qt's take whole milliseconds in an int.
 constexpr int longestWaitSeconds = std::numeric_limits<int>::max() / 1000;
 
@@ -493,7 +453,7 @@ int runCommandLine(const QStringList &arguments, const CommandLineContext &conte
     if (!parser.parse(arguments))
         return usage(parser.errorText());
     if (parser.isSet(help)) {
-        *context.out << helpText(parser);
+        *context.out << helpText(parser.helpText());
         return int(Outcome::Done);
     }
     if (parser.isSet(version)) {

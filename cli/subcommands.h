@@ -32,4 +32,7 @@ Outcome outcomeOf(commandcatalogue::Failure failure);
 // The words the window shows for a failure that carries no port number.
 QString failureText(Outcome outcome);
 
+// The command line's --help: `optionsHelp` (the options), then the commands, files and exit statuses.
+QString helpText(const QString &optionsHelp);
+
 } // namespace subcommands
