@@ -1,6 +1,8 @@
 #include "drainwindow.h"
 
 #include "caption.h"
+#include "commandcatalogue.h"
+#include "commport.h"
 #include "endsignals.h"
 #include "portdrain.h"
 #include "programicon.h"
@@ -87,7 +89,9 @@ qint64 finishSending()
     // Nobody to tell after a stop signal (a logout, say), nor after the operator's own stop.
     if (left > 0 && !window.stopped() && !endingBySignal()) {
         QMessageBox box(QMessageBox::NoIcon, QString(),
-                        QStringLiteral("PORT Hatası 8018: %1 bayt hatta çıkmadı.").arg(left), QMessageBox::Ok);
+                        commandcatalogue::portFailureText(commerror::PortNotOpen)
+                            + QStringLiteral(": %1 bayt hatta çıkmadı.").arg(left),
+                        QMessageBox::Ok);
         box.exec();
     }
     return left;

@@ -286,14 +286,15 @@ void Form1::showLineDown(bool down)
     // The same words for an unplugged adapter and a device server that went away.
     receivedHeading->setToolTip(down ? QStringLiteral("COM%1 bağlantısı koptu: aygıt ya da sunucu yok. Geri gelince "
                                                       "aynı ayarlarla kendiliğinden açılır; o zamana kadar komutlar "
-                                                      "\"PORT Hatası 8018\" verir.")
+                                                      "\"%2\" verir.")
                                            .arg(m_module.SelectedPort)
+                                           .arg(commandcatalogue::portFailureText(commerror::PortNotOpen))
                                      : QString());
 }
 
 void Form1::showPortFailure(const CommError &failure)
 {
-    showMessage(QStringLiteral("PORT Hatası %1").arg(failure.number()));
+    showMessage(commandcatalogue::portFailureText(failure.number()));
 }
 
 void Form1::showMessage(const QString &text)

@@ -193,11 +193,9 @@ QString resultText(const PortResult &result)
     if (result.outcome == Outcome::Interrupted)
         return QStringLiteral("not served: interrupted");
     if (result.unsent > 0)
-        return QStringLiteral("PORT Hatası %1 (%2 of %3 bytes did not leave)")
-            .arg(result.number)
-            .arg(result.unsent)
-            .arg(result.written);
-    return result.outcome == Outcome::PortFailure ? QStringLiteral("PORT Hatası %1").arg(result.number)
+        return commandcatalogue::portFailureText(result.number)
+               + QStringLiteral(" (%1 of %2 bytes did not leave)").arg(result.unsent).arg(result.written);
+    return result.outcome == Outcome::PortFailure ? commandcatalogue::portFailureText(result.number)
                                                   : failureText(result.outcome);
 }
 

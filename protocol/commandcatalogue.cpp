@@ -135,6 +135,11 @@ QString failureText(Failure failure)
     return {};
 }
 
+QString portFailureText(int number)
+{
+    return QStringLiteral("PORT Hatası %1").arg(number);
+}
+
 Failure refusedWrite(const Command &command)
 {
     return command.failure == BadCardNumber ? Port : command.failure;

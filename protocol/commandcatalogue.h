@@ -67,7 +67,10 @@ const Command &command(Id id);
 const Command *find(const QString &name);
 
 QString caption(Id id);
+// The words for bad input; empty for Port, whose words need the failure's number.
 QString failureText(Failure failure);
+// What a failure of the port shows: "PORT Hatası " and the classic failure number.
+QString portFailureText(int number);
 // A refused write shows the bad input's words for date and time, "PORT Hatası N" for the rest.
 Failure refusedWrite(const Command &command);
 // monitor: writes nothing, and its argument is how long it listens.
