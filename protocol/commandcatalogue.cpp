@@ -65,6 +65,7 @@ std::optional<Plan> listen(const Input &)
 
 using enum Id;
 using enum Failure;
+// Qualified, since unistd.h declares an access() of its own.
 namespace frames = commandframes;
 
 // In the order of Id; the command line's help lists them so.
