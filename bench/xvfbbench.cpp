@@ -161,10 +161,11 @@ Steady::time_point XServer::click(QPoint onScreen)
     return clicked;
 }
 
-ProgramOnX::ProgramOnX(XServer &server, const QString &program, FarEnd *far)
-    : m_server(server), m_far(far), m_program(m_dir.filePath(QFileInfo(program).fileName()))
+ProgramOnX::ProgramOnX(XServer &server, const QStringList &command, FarEnd *far)
+    : m_server(server), m_far(far), m_program(m_dir.filePath(QFileInfo(command.first()).fileName())),
+      m_arguments(command.mid(1))
 {
-    if (!QFile::copy(program, m_program))
+    if (!QFile::copy(command.first(), m_program))
         throw std::runtime_error("the program could not be copied");
     if (m_far)
         m_far->linkAs(m_dir.path(), comNumber);
@@ -184,7 +185,7 @@ ProgramOnX::~ProgramOnX()
 std::optional<double> ProgramOnX::startMilliseconds()
 {
     const auto start = Steady::now();
-    m_process.start(m_program, {});
+    m_process.start(m_program, m_arguments);
     const auto map = m_server.nextMap(10s);
     if (!map)
         return std::nullopt;
@@ -209,13 +210,13 @@ std::optional<xcb_window_t> ProgramOnX::openCom1()
     return main->first;
 }
 
-std::vector<std::vector<double>> startups(const QStringList &programs, int runs)
+std::vector<std::vector<double>> startups(const QList<QStringList> &commands, int runs)
 {
     XServer server;
-    std::vector<std::vector<double>> results(size_t(programs.size()));
+    std::vector<std::vector<double>> results(size_t(commands.size()));
     for (int run = -1; server.up() && run < runs; ++run) {
-        for (qsizetype i = 0; i < programs.size(); ++i) {
-            ProgramOnX program(server, programs[i]);
+        for (qsizetype i = 0; i < commands.size(); ++i) {
+            ProgramOnX program(server, commands[i]);
             const std::optional<double> startup = program.startMilliseconds();
             if (startup && run >= 0)
                 results[size_t(i)].push_back(*startup);
@@ -227,7 +228,7 @@ std::vector<std::vector<double>> startups(const QStringList &programs, int runs)
 double residentAtStart(const QString &path)
 {
     XServer server;
-    ProgramOnX program(server, path);
+    ProgramOnX program(server, {path});
     if (!server.up() || !program.startMilliseconds())
         return NAN;
     std::this_thread::sleep_for(1s);
@@ -275,7 +276,7 @@ ThroughX measureProgramThroughX(const QString &path)
     ThroughX result;
     XServer server;
     FarEnd far;
-    ProgramOnX program(server, path, &far);
+    ProgramOnX program(server, {path}, &far);
     const std::optional<xcb_window_t> window = server.up() ? program.openCom1() : std::nullopt;
     if (!window)
         return result;

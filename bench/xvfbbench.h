@@ -44,11 +44,11 @@ private:
 };
 
 // A copy of a program in a folder of its own (with COM1 there linked to a far end, if any),
-// started on an XServer.
+// started on an XServer; `command` is the program and its arguments.
 class ProgramOnX
 {
 public:
-    ProgramOnX(XServer &server, const QString &program, FarEnd *far = nullptr);
+    ProgramOnX(XServer &server, const QStringList &command, FarEnd *far = nullptr);
     ~ProgramOnX();
 
     // Starts the program and waits for its first window: the time from exec to its mapping.
@@ -62,6 +62,7 @@ private:
     FarEnd *m_far;
     QTemporaryDir m_dir;
     QString m_program;
+    QStringList m_arguments;
     QProcess m_process;
     xcb_window_t m_firstWindow = 0;
 };
@@ -79,11 +80,11 @@ struct ThroughX
     std::vector<double> clickLatencies;
 };
 
-inline constexpr int startupRuns = 7;
+inline constexpr int startupRuns = 11;
 
-// Exec to the first window mapped, in ms, for each program: `runs` rounds after one to warm
-// the caches, the programs taking turns so that the machine's state weighs on each alike.
-std::vector<std::vector<double>> startups(const QStringList &programs, int runs);
+// Exec to the first window mapped, in ms, for each command: `runs` rounds after one to warm
+// the caches, the commands taking turns so that the machine's state weighs on each alike.
+std::vector<std::vector<double>> startups(const QList<QStringList> &commands, int runs);
 // The real program under Xvfb on COM1: at rest, idle, under a trickle, its keys and clicks, and
 // after a flood.
 ThroughX measureProgramThroughX(const QString &program);
