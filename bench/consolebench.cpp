@@ -113,8 +113,10 @@ bool writePage(const QString &path, const QString &table)
     if (from < 0)
         return false;
     qsizetype to = from;
-    while (to < text.size() && text[to] == u'|')
-        to = text.indexOf(u'\n', to) + 1;
+    while (to < text.size() && text[to] == u'|') {
+        const qsizetype end = text.indexOf(u'\n', to);
+        to = end < 0 ? text.size() : end + 1;
+    }
     text.replace(from, to - from, table);
     return page.open(QIODevice::WriteOnly | QIODevice::Truncate) && page.write(text.toUtf8()) >= 0;
 }
