@@ -1,14 +1,11 @@
 #include "designfonts.h"
 
-#include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QFontDatabase>
 #include <QImage>
 #include <QPainter>
-#include <QStandardPaths>
 
-#include <optional>
+#include <algorithm>
 
 namespace designfonts {
 namespace {
@@ -53,53 +50,36 @@ bool drawsAsDesigned(const QString &family)
     return true;
 }
 
-// Drawing the check costs more than the rest of the start together, so its verdict is kept
-// until a face's file (or Qt) changes: one line per family, "family<TAB>stamp<TAB>0|1".
-class VerdictCache
+// Each face is tried when a window first asks for it: the port window needs only MS Sans
+// Serif, and drawing Tahoma's samples would hold up its first frame.
+QList<WineFace> &facesNotTried()
 {
-public:
-    VerdictCache() : m_path(QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/designfonts"))
-    {
-        QFile file(m_path);
-        if (file.open(QIODevice::ReadOnly | QIODevice::Text))
-            m_lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
+    static QList<WineFace> faces;
+    return faces;
+}
 
-    static QString stamp(const QDir &dir, const QStringList &files)
-    {
-        QStringList parts{QString::fromLatin1(qVersion())};
-        for (const QString &file : files) {
-            const QFileInfo info(dir, file);
-            parts << file + QLatin1Char(':') + QString::number(info.size()) + QLatin1Char(':')
-                         + QString::number(info.lastModified().toMSecsSinceEpoch());
-        }
-        return parts.join(QLatin1Char(' '));
+void tryWineFace(const QString &family)
+{
+    QList<WineFace> &faces = facesNotTried();
+    const auto face = std::find_if(faces.begin(), faces.end(), [&](const WineFace &f) { return family == QLatin1String(f.family); });
+    if (face == faces.end())
+        return;
+    const QStringList files = face->files;
+    faces.erase(face);
+    if (QFontDatabase::families().contains(family))
+        return;
+    const QDir dir(QString::fromLatin1(wineFontDir));
+    QList<int> added;
+    for (const QString &file : files) {
+        if (dir.exists(file))
+            added << QFontDatabase::addApplicationFont(dir.filePath(file));
     }
-
-    std::optional<bool> verdict(const QString &family, const QString &stamp) const
-    {
-        const QString key = family + QLatin1Char('\t') + stamp + QLatin1Char('\t');
-        for (const QString &line : m_lines) {
-            if (line.startsWith(key))
-                return line.mid(key.size()) == QLatin1String("1");
-        }
-        return std::nullopt;
+    // fonts-wine's Tahoma Bold draws as light as its regular; its MS Sans Serif is a 13 px bitmap.
+    if (!drawsAsDesigned(family)) {
+        for (const int id : added)
+            QFontDatabase::removeApplicationFont(id);
     }
-
-    void keep(const QString &family, const QString &stamp, bool drawsAsDesigned)
-    {
-        m_lines.removeIf([&](const QString &line) { return line.startsWith(family + QLatin1Char('\t')); });
-        m_lines << family + QLatin1Char('\t') + stamp + QLatin1Char('\t') + QLatin1Char(drawsAsDesigned ? '1' : '0');
-        QDir().mkpath(QFileInfo(m_path).path());
-        QFile file(m_path);
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-            file.write(m_lines.join(QLatin1Char('\n')).toUtf8() + '\n');
-    }
-
-private:
-    QString m_path;
-    QStringList m_lines;
-};
+}
 
 } // namespace
 
@@ -109,36 +89,15 @@ void install()
     // nearest to the design's.
     const QStringList sans{QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")};
     QFont::insertSubstitutions(QStringLiteral("Verdana"), {QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
-    const QDir dir(QString::fromLatin1(wineFontDir));
-    VerdictCache cache;
-    for (const WineFace &face : {WineFace{"Tahoma", {QStringLiteral("tahoma.ttf"), QStringLiteral("tahomabd.ttf")}},
-                                 WineFace{"MS Sans Serif", {QStringLiteral("ms_sans_serif.ttf")}}}) {
-        const QString family = QString::fromLatin1(face.family);
-        QFont::insertSubstitutions(family, sans);
-        // Before the system's list of families, which takes milliseconds to gather.
-        const QString stamp = VerdictCache::stamp(dir, face.files);
-        const std::optional<bool> known = cache.verdict(family, stamp);
-        if (known == false || QFontDatabase::families().contains(family))
-            continue;
-        QList<int> added;
-        for (const QString &file : face.files) {
-            if (dir.exists(file))
-                added << QFontDatabase::addApplicationFont(dir.filePath(file));
-        }
-        if (known)
-            continue;
-        // fonts-wine's Tahoma Bold draws as light as its regular; its MS Sans Serif is a 13 px bitmap.
-        const bool asDesigned = drawsAsDesigned(family);
-        if (!asDesigned) {
-            for (const int id : added)
-                QFontDatabase::removeApplicationFont(id);
-        }
-        cache.keep(family, stamp, asDesigned);
-    }
+    facesNotTried() = {WineFace{"Tahoma", {QStringLiteral("tahoma.ttf"), QStringLiteral("tahomabd.ttf")}},
+                       WineFace{"MS Sans Serif", {QStringLiteral("ms_sans_serif.ttf")}}};
+    for (const WineFace &face : facesNotTried())
+        QFont::insertSubstitutions(QString::fromLatin1(face.family), sans);
 }
 
 QFont font(const QString &family, int pixelSize, bool bold)
 {
+    tryWineFace(family);
     QFont f(family);
     f.setPixelSize(pixelSize);
     f.setBold(bold);
