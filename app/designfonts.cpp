@@ -4,6 +4,7 @@
 #include <QFontDatabase>
 #include <QImage>
 #include <QPainter>
+#include <QRawFont>
 
 #include <algorithm>
 
@@ -50,6 +51,18 @@ bool drawsAsDesigned(const QString &family)
     return true;
 }
 
+// A bitmap face keeps its one size: its glyphs advance alike at both of the design's sizes.
+// Told from the file, so that a face that cannot pass is not added and removed again, which
+// makes the toolkit gather every family afresh.
+bool scalesInFile(const QString &path)
+{
+    const QRawFont small(path, smallPixels);
+    const QRawFont large(path, largePixels);
+    const QList<quint32> glyphs = small.glyphIndexesForString(QStringLiteral("M"));
+    return small.isValid() && !glyphs.isEmpty()
+           && small.advancesForGlyphIndexes(glyphs) != large.advancesForGlyphIndexes(glyphs);
+}
+
 // Each face is tried when a window first asks for it: the port window needs only MS Sans
 // Serif, and drawing Tahoma's samples would hold up its first frame.
 QList<WineFace> &facesNotTried()
@@ -69,6 +82,8 @@ void tryWineFace(const QString &family)
     if (QFontDatabase::families().contains(family))
         return;
     const QDir dir(QString::fromLatin1(wineFontDir));
+    if (!scalesInFile(dir.filePath(files.first())))
+        return;
     QList<int> added;
     for (const QString &file : files) {
         if (dir.exists(file))
