@@ -79,10 +79,9 @@ void tryWineFace(const QString &family)
         return;
     const QStringList files = face->files;
     faces.erase(face);
-    if (QFontDatabase::families().contains(family))
-        return;
+    // The file first: the system's list of families takes milliseconds to gather.
     const QDir dir(QString::fromLatin1(wineFontDir));
-    if (!scalesInFile(dir.filePath(files.first())))
+    if (!scalesInFile(dir.filePath(files.first())) || QFontDatabase::families().contains(family))
         return;
     QList<int> added;
     for (const QString &file : files) {
