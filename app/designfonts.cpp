@@ -4,6 +4,9 @@
 #include <QFontDatabase>
 #include <QImage>
 #include <QPainter>
+#include <QRawFont>
+
+#include <algorithm>
 
 namespace designfonts {
 namespace {
@@ -48,6 +51,50 @@ bool drawsAsDesigned(const QString &family)
     return true;
 }
 
+// A bitmap face keeps its one size: its glyphs advance alike at both of the design's sizes.
+// Told from the file, so that a face that cannot pass is not added and removed again, which
+// makes the toolkit gather every family afresh.
+bool scalesInFile(const QString &path)
+{
+    const QRawFont small(path, smallPixels);
+    const QRawFont large(path, largePixels);
+    const QList<quint32> glyphs = small.glyphIndexesForString(QStringLiteral("M"));
+    return small.isValid() && !glyphs.isEmpty()
+           && small.advancesForGlyphIndexes(glyphs) != large.advancesForGlyphIndexes(glyphs);
+}
+
+// Each face is tried when a window first asks for it: the port window needs only MS Sans
+// Serif, and drawing Tahoma's samples would hold up its first frame.
+QList<WineFace> &facesNotTried()
+{
+    static QList<WineFace> faces;
+    return faces;
+}
+
+void tryWineFace(const QString &family)
+{
+    QList<WineFace> &faces = facesNotTried();
+    const auto face = std::find_if(faces.begin(), faces.end(), [&](const WineFace &f) { return family == QLatin1String(f.family); });
+    if (face == faces.end())
+        return;
+    const QStringList files = face->files;
+    faces.erase(face);
+    // The file first: the system's list of families takes milliseconds to gather.
+    const QDir dir(QString::fromLatin1(wineFontDir));
+    if (!scalesInFile(dir.filePath(files.first())) || QFontDatabase::families().contains(family))
+        return;
+    QList<int> added;
+    for (const QString &file : files) {
+        if (dir.exists(file))
+            added << QFontDatabase::addApplicationFont(dir.filePath(file));
+    }
+    // fonts-wine's Tahoma Bold draws as light as its regular; its MS Sans Serif is a 13 px bitmap.
+    if (!drawsAsDesigned(family)) {
+        for (const int id : added)
+            QFontDatabase::removeApplicationFont(id);
+    }
+}
+
 } // namespace
 
 void install()
@@ -56,28 +103,15 @@ void install()
     // nearest to the design's.
     const QStringList sans{QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")};
     QFont::insertSubstitutions(QStringLiteral("Verdana"), {QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
-    const QDir dir(QString::fromLatin1(wineFontDir));
-    for (const WineFace &face : {WineFace{"Tahoma", {QStringLiteral("tahoma.ttf"), QStringLiteral("tahomabd.ttf")}},
-                                 WineFace{"MS Sans Serif", {QStringLiteral("ms_sans_serif.ttf")}}}) {
-        const QString family = QString::fromLatin1(face.family);
-        QFont::insertSubstitutions(family, sans);
-        if (QFontDatabase::families().contains(family))
-            continue;
-        QList<int> added;
-        for (const QString &file : face.files) {
-            if (dir.exists(file))
-                added << QFontDatabase::addApplicationFont(dir.filePath(file));
-        }
-        // fonts-wine's Tahoma Bold draws as light as its regular; its MS Sans Serif is a 13 px bitmap.
-        if (!drawsAsDesigned(family)) {
-            for (const int id : added)
-                QFontDatabase::removeApplicationFont(id);
-        }
-    }
+    facesNotTried() = {WineFace{"Tahoma", {QStringLiteral("tahoma.ttf"), QStringLiteral("tahomabd.ttf")}},
+                       WineFace{"MS Sans Serif", {QStringLiteral("ms_sans_serif.ttf")}}};
+    for (const WineFace &face : facesNotTried())
+        QFont::insertSubstitutions(QString::fromLatin1(face.family), sans);
 }
 
 QFont font(const QString &family, int pixelSize, bool bold)
 {
+    tryWineFace(family);
     QFont f(family);
     f.setPixelSize(pixelSize);
     f.setBold(bold);

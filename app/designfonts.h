@@ -11,7 +11,8 @@ inline constexpr int largePixels = 13;
 
 // Makes Tahoma and MS Sans Serif available where the system lacks them and Debian's copies
 // draw as designed (scalable, a true bold at the design's sizes); otherwise they, and Verdana,
-// map to a scalable sans face. Call once after the application object exists.
+// map to a scalable sans face. Call once after the application object exists; each face is
+// tried when font() first asks for it.
 void install();
 
 QFont font(const QString &family, int pixelSize, bool bold);

@@ -26,9 +26,10 @@ class PortComboBox : public QComboBox
 public:
     PortComboBox(QString programDir, QWidget *parent) : QComboBox(parent), m_programDir(std::move(programDir)) {}
 
-    void refreshToolTips()
+    // The system's list of ports takes tens of milliseconds to ask for: it is asked for when the
+    // operator looks (a tooltip, the open list), and left out before the window first shows.
+    void refreshToolTips(const QList<QSerialPortInfo> &available = QSerialPortInfo::availablePorts())
     {
-        const QList<QSerialPortInfo> available = QSerialPortInfo::availablePorts();
         for (int i = 0; i < count(); ++i)
             setItemData(i, portToolTip(i + 1, portFacts(comDevicePath(i + 1, m_programDir), available)), Qt::ToolTipRole);
         setToolTip(itemData(currentIndex(), Qt::ToolTipRole).toString());
@@ -93,7 +94,7 @@ Form0::Form0(Module1 &module, QWidget *parent)
     portList->setFont(font);
     for (int port = 1; port <= portCount; ++port)
         portList->addItem(QStringLiteral("COM%1").arg(port));
-    combo->refreshToolTips();
+    combo->refreshToolTips({});
 
     okButton = new QPushButton(QStringLiteral("&Tamam"), this);
     okButton->setObjectName(QStringLiteral("Command1"));

@@ -10,7 +10,7 @@ src=build-prev/src
 rm -rf "$src"
 mkdir -p "$src"
 git archive "$commit" | tar -x -C "$src"
-cp bench/consolebench.cpp "$src/bench/consolebench.cpp"
+cp bench/* "$src/bench/"
 cmake -S "$src" -B build-prev/build -DCMAKE_BUILD_TYPE=Release
 cmake --build build-prev/build --target consolebench -j2
 build-prev/build/bench/consolebench "$@"

@@ -4,7 +4,7 @@
 # Recommended packages change nothing on screen.
 # usage: install-deps.sh [run] [PACKAGE...]
 set -e
-packages="cmake g++ make libgensio-dev qt6-base-dev qt6-serialport-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev fonts-wine fonts-liberation2 fonts-dejavu-core fonts-freefont-ttf"
+packages="cmake g++ make pkgconf libgensio-dev libxcb-xtest0-dev qt6-base-dev qt6-serialport-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev fonts-wine fonts-liberation2 fonts-dejavu-core fonts-freefont-ttf"
 if [ "$1" = run ]; then
     shift
 else
