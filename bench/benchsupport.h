@@ -18,6 +18,8 @@ using namespace std::chrono_literals;
 using Steady = std::chrono::steady_clock;
 
 inline constexpr qsizetype megabyte = 1024 * 1024;
+// The span at the start and at the end of a long ingest whose rates are compared.
+inline constexpr qsizetype sustainedWindow = 32 * megabyte;
 inline constexpr auto trickleSpan = 10s;
 inline constexpr auto trickleInterval = 10ms; // 100 lines a second
 inline constexpr auto idleSpan = 10s;

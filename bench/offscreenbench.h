@@ -18,8 +18,14 @@ struct Ingest
     bool complete = false;
     bool exact = false;
     double seconds = 0;
-    std::optional<double> firstFourRate; // MB/s over the first 4 MB
-    std::optional<double> lastFourRate;  // MB/s over the last 4 MB
+    // MB/s over the first and the last sustainedWindow bytes: the console empty, then full and
+    // trimmed every 4 MiB. A window of several trims, as single 4 MB spans vary by half from run
+    // to run with the frames and trims they happen to hold.
+    std::optional<double> firstWindowRate;
+    std::optional<double> lastWindowRate;
+    // The same per second of the window's own processor time.
+    std::optional<double> firstWindowWorkRate;
+    std::optional<double> lastWindowWorkRate;
     double residentAfter = NAN;
     double peakAfter = NAN;
 

@@ -16,7 +16,7 @@ namespace {
 
 constexpr xcb_keysym_t keysymAltL = 0xffe9;
 constexpr xcb_keysym_t keysymT = 0x74;
-constexpr int comNumber = 1;
+constexpr int benchPort = 1;
 // Command17 ("Access", "@A") where the main window lays it out.
 constexpr QRect accessButton = twipsRect(120, 720, 1215, 375);
 
@@ -168,7 +168,7 @@ ProgramOnX::ProgramOnX(XServer &server, const QStringList &command, FarEnd *far)
     if (!QFile::copy(command.first(), m_program))
         throw std::runtime_error("the program could not be copied");
     if (m_far)
-        m_far->linkAs(m_dir.path(), comNumber);
+        m_far->linkAs(m_dir.path(), benchPort);
     m_process.setProcessEnvironment(server.environment());
     m_process.setStandardOutputFile(QProcess::nullDevice());
 }
