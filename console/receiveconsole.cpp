@@ -16,7 +16,6 @@
 #include <QScrollBar>
 #include <QtMath>
 
-#include <array>
 #include <limits>
 #include <memory>
 
@@ -24,6 +23,7 @@ namespace {
 
 constexpr int margin = ConsoleView::margin;
 constexpr int caretWidth = ConsoleView::caretWidth;
+
 } // namespace
 
 // The strip left of the view with each line's arrival time.

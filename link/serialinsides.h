@@ -15,9 +15,9 @@ namespace serialinsides {
 QSocketNotifier *readNotifier(const QSerialPort &port);
 
 // Reads the device itself: what it holds now, up to `size` bytes; 0 when it holds nothing, -1 on
-// a failure, which is left for the port's own read to report (always, where there is no tty). Only where the port cannot be
-// about to read too (in its readyRead, or with its notifier off): a read of the port's that
-// found the device empty would count as a lost device.
+// a failure, which is left for the port's own read to report (always, where there is no tty).
+// Only where the port cannot be about to read too (in its readyRead, or with its notifier off):
+// a read of the port's that found the device empty would count as a lost device.
 qint64 readPast(QSerialPort &port, char *into, qint64 size);
 
 // Bytes the driver still holds for the line, beyond the port's own queue.
