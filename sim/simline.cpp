@@ -1,5 +1,8 @@
 #include "simline.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -44,9 +47,9 @@ SimLine::SimLine(QTextStream &log, QObject *parent) : QObject(parent), m_log(log
     // Holding the slave keeps the device's exclusive mode past its user's last close, which
     // on a real device clears it; a killed program would leave the line busy for good.
     m_watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m_watch >= 0 && ::inotify_add_watch(m_watch, name, IN_OPEN | IN_CLOSE) >= 0) {
-        auto *opens = new QSocketNotifier(m_watch, QSocketNotifier::Read, this);
-        connect(opens, &QSocketNotifier::activated, this, &SimLine::onOpenedOrClosed);
+    if (m_watch >= 0 && ::inotify_add_watch(m_watch, name, IN_CLOSE) >= 0) {
+        auto *closes = new QSocketNotifier(m_watch, QSocketNotifier::Read, this);
+        connect(closes, &QSocketNotifier::activated, this, &SimLine::onClosed);
     }
 }
 
@@ -81,21 +84,32 @@ void SimLine::onQuiet()
     handle(m_reader.quiet());
 }
 
-void SimLine::onOpenedOrClosed()
+void SimLine::onClosed()
 {
     alignas(inotify_event) char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(m_watch, buffer, sizeof buffer)) > 0) {
-        for (const char *at = buffer; at < buffer + n;) {
-            const auto *event = reinterpret_cast<const inotify_event *>(at);
-            if (event->mask & IN_OPEN) {
-                ++m_holders;
-            } else if ((event->mask & IN_CLOSE) && m_holders > 0 && --m_holders == 0) {
-                ::ioctl(m_slave, TIOCNXCL);
-            }
-            at += sizeof(inotify_event) + event->len;
+    bool closed = false;
+    while (::read(m_watch, buffer, sizeof buffer) > 0)
+        closed = true;
+    // The kernel merges a close into one still unread before it, so closes cannot be counted:
+    // the holders are looked up instead.
+    if (closed && !heldElsewhere())
+        ::ioctl(m_slave, TIOCNXCL);
+}
+
+bool SimLine::heldElsewhere() const
+{
+    const QString own = QString::number(::getpid());
+    const QDir processes(QStringLiteral("/proc"));
+    for (const QString &process : processes.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (process == own || !process.front().isDigit())
+            continue;
+        const QDir descriptors(processes.filePath(process) + QStringLiteral("/fd"));
+        for (const QFileInfo &descriptor : descriptors.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
+            if (descriptor.symLinkTarget() == m_devicePath)
+                return true;
         }
     }
+    return false;
 }
 
 void SimLine::handle(const QList<QByteArray> &frames)

@@ -33,7 +33,9 @@ public:
 private:
     void onReadable();
     void onQuiet();
-    void onOpenedOrClosed();
+    void onClosed();
+    // Whether another process holds the device open.
+    bool heldElsewhere() const;
     void handle(const QList<QByteArray> &frames);
     void flushOutput();
     void log(const char *direction, const QByteArray &bytes, const QString &note = {});
@@ -45,8 +47,6 @@ private:
     QSocketNotifier *m_readable = nullptr;
     QSocketNotifier *m_writable = nullptr;
     int m_watch = -1;
-    // Open descriptions of the device other than this process's own.
-    int m_holders = 0;
     QTimer m_quiet;
     QByteArray m_output;
     qint64 m_dropped = 0;
