@@ -1,5 +1,7 @@
 #include "benchsupport.h"
 
+#include <thread>
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
@@ -158,9 +160,13 @@ bool sendStream(FarEnd &far, qsizetype size, bool breaks, const std::atomic_bool
     return true;
 }
 
-QByteArray trickleLine(int line)
+void sendTrickle(FarEnd &far, const std::atomic_bool &stop)
 {
-    return QByteArray::number(line).rightJustified(6, '0') + " trickle\r\n";
+    const auto start = Steady::now();
+    for (int line = 0; !stop; ++line) {
+        std::this_thread::sleep_until(start + trickleInterval * line);
+        far.write(QByteArray::number(line).rightJustified(6, '0') + " trickle\r\n", stop);
+    }
 }
 
 QString number(double value, int decimals)

@@ -65,8 +65,8 @@ private:
 char streamByte(qsizetype i, bool breaks);
 // Sends `size` bytes of the stream; false when stopped first.
 bool sendStream(FarEnd &far, qsizetype size, bool breaks, const std::atomic_bool &stop);
-// The trickle's line number `line`: 16 bytes with its CR LF.
-QByteArray trickleLine(int line);
+// 16-byte lines with their CR LF, one every trickleInterval, until stopped.
+void sendTrickle(FarEnd &far, const std::atomic_bool &stop);
 
 QString number(double value, int decimals);
 QString ms(double value);

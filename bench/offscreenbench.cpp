@@ -373,13 +373,7 @@ double Bench::trickleLoad()
     m_form->activateWindow();
     consoleOf(*m_form)->setFocus();
     std::atomic_bool stop = false;
-    std::thread writer([&] {
-        const auto start = Steady::now();
-        for (int line = 0; !stop; ++line) {
-            std::this_thread::sleep_until(start + trickleInterval * line);
-            m_far.write(trickleLine(line), stop);
-        }
-    });
+    std::thread writer([&] { sendTrickle(m_far, stop); });
     runFor(1s);
     const auto start = Steady::now();
     const double before = processorSeconds();

@@ -287,13 +287,7 @@ ThroughX measureProgramThroughX(const QString &path)
         shares(program.pid(), server.pid(), [] { std::this_thread::sleep_for(idleSpan); });
 
     std::atomic_bool stop = false;
-    std::thread writer([&] {
-        const auto start = Steady::now();
-        for (int line = 0; !stop; ++line) {
-            std::this_thread::sleep_until(start + trickleInterval * line);
-            far.write(trickleLine(line), stop);
-        }
-    });
+    std::thread writer([&] { sendTrickle(far, stop); });
     std::this_thread::sleep_for(1s);
     std::tie(result.trickleShare, result.trickleServerShare) =
         shares(program.pid(), server.pid(), [] { std::this_thread::sleep_for(trickleSpan); });
