@@ -29,6 +29,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 using namespace subcommands;
@@ -268,12 +269,19 @@ private:
         } catch (const CommError &failure) {
             return PortResult::failed(Outcome::PortFailure, failure.number());
         }
-        if (const int failure = waitUntilConnected(link.port()))
-            return PortResult::failed(Outcome::PortFailure, failure);
+        if (const std::optional<int> failure = waitUntilConnected(link.port()); !failure)
+            return PortResult::failed(Outcome::Interrupted);
+        else if (*failure)
+            return PortResult::failed(Outcome::PortFailure, *failure);
         // A device server that ends the connection at once (ser2net's "Port already in use")
-        // took the bytes without passing them on.
+        // took the bytes without passing them on; one lost later counts what its line may not
+        // have carried.
         bool lost = false;
-        QObject::connect(&link.port(), &CommPort::deviceLost, [&lost] { lost = true; });
+        qint64 lostUnsent = 0;
+        QObject::connect(&link.port(), &CommPort::deviceLost, [&](qint64 unsent) {
+            lost = true;
+            lostUnsent += unsent;
+        });
         for (const QList<QByteArray> *writes : {&plan->writes, &plan->afterPause}) {
             for (const QByteArray &write : *writes)
                 result.written += write.size();
@@ -294,7 +302,7 @@ private:
         }
         link.close();
         // "OK" means on the line: what is still queued drains before the port is reported.
-        result.unsent = drain();
+        result.unsent = drain() + lostUnsent;
         if (result.unsent > 0 && result.outcome == Outcome::Done) {
             result.outcome = Outcome::PortFailure;
             result.number = commerror::PortNotOpen;
@@ -324,19 +332,27 @@ private:
         return PortDrain::waitForAll();
     }
 
-    // A device server's answer; 0 once connected, else the failure's number.
-    int waitUntilConnected(CommPort &port)
+    // A device server's answer; 0 once connected, else the failure's number; nothing when a
+    // stop signal ended the wait.
+    std::optional<int> waitUntilConnected(CommPort &port)
     {
         if (!port.connecting())
             return 0;
-        int failure = 0;
+        std::optional<int> failure = 0;
         QEventLoop loop;
         QObject::connect(&port, &CommPort::opened, &loop, &QEventLoop::quit);
         QObject::connect(&port, &CommPort::openFailed, &loop, [&](int number) {
             failure = number;
             loop.quit();
         });
-        loop.exec();
+        // Connected before stopped() is asked, so that a stop in between is not missed.
+        StopSignals *stop = m_context.stop;
+        if (stop)
+            QObject::connect(stop, &StopSignals::stopRequested, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+        if (!(stop && stop->stopped()))
+            loop.exec();
+        if (stop && stop->stopped())
+            return std::nullopt;
         return failure;
     }
 

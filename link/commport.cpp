@@ -299,7 +299,6 @@ void CommPort::close()
 {
     if (m_network) {
         m_arrived.clear();
-        const qint64 onTheWay = m_network->queued();
         if (m_network->allOut()) {
             dropNetwork();
             return;
@@ -308,8 +307,7 @@ void CommPort::close()
         NetworkLine *line = std::exchange(m_network, nullptr);
         line->disconnect(this);
         line->setParent(nullptr);
-        // A connection still being made may yet take them.
-        const auto limit = lineTime(onTheWay, m_line.baudRate) + (m_networkUp ? 0ms : m_connectTimeout);
+        const auto limit = line->timeToLeave() + drainMargin;
         PortDrain::start(std::unique_ptr<NetworkLine>(line), limit);
         return;
     }
@@ -334,7 +332,7 @@ void CommPort::closeAllNow()
     for (CommPort *port : ports) {
         openPorts().removeOne(port);
         if (NetworkLine *line = port->m_network) {
-            line->writeOutNow(QDeadlineTimer(lineTime(line->queued(), port->m_line.baudRate)));
+            line->writeOutNow(QDeadlineTimer(line->timeToLeave() + drainMargin));
             line->close();
             continue;
         }
@@ -347,6 +345,10 @@ void CommPort::closeAllNow()
 void CommPort::output(QByteArrayView bytes)
 {
     if (m_network) {
+        // Held for a connection still being made, a command would reach the terminal
+        // seconds later or vanish with a failed attempt.
+        if (!m_networkUp)
+            throw CommError(commerror::PortNotOpen);
         m_network->write(bytes);
         return;
     }

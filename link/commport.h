@@ -48,7 +48,7 @@ private:
 // port) and reopens it with the same settings. Closing lets what is still queued reach the
 // line at the line's pace and ends that watch.
 // COMn may lead to a device server instead (a port map's rfc2217:// or socket:// URL): the
-// port then counts as open while it connects, keeps what is written until the connection is
+// port then counts as open while it connects, refuses writes (8018) until the connection is
 // up, and reports the outcome as opened() or openFailed(); a lost connection is a lost device.
 class CommPort : public QObject
 {

@@ -23,6 +23,11 @@ namespace {
 constexpr int wakeSignal = SIGUSR1;
 // For the bytes to cross the network to the server, beyond their time on its line.
 constexpr std::chrono::milliseconds serverMargin{100};
+// What an RFC 2217 server may have read but not yet written to its device when it answers a
+// request that followed the bytes (ser2net reads no more while it holds unwritten bytes).
+constexpr qint64 serverHold = 1024;
+// How often to ask again while the server has not yet agreed to RFC 2217.
+constexpr gensio_time settleRetry{0, 10'000'000};
 
 // gensio's event loop, for every connection of the process, on a thread that only waits.
 // Never destroyed: a connection may still be closing when the process ends.
@@ -108,8 +113,28 @@ struct Connection
     QByteArray received;
     QByteArray outgoing;
     qsizetype outgoingSent = 0; // the front of `outgoing` already taken
+    // The server's line: one byte's time there, and when it will have carried the last byte
+    // the connection took, each reckoned from the moment it was taken.
+    std::chrono::nanoseconds byteTime{};
+    std::chrono::steady_clock::time_point lineFreeAt{};
+    qint64 takenTotal = 0;
+    // Set when the connection broke: the bytes the line may not have carried by then.
+    qint64 lostUnsent = -1;
+    // RFC 2217: each setting confirmed by the server before any data byte goes (raw TCP: at
+    // once). Until the server agrees to the option gensio refuses requests (GE_NOTSUP) and
+    // sends nothing, so the first one is retried.
+    bool settled = false;
+    int settingsAnswered = 0;
+    gensio_timer *settleTimer = nullptr;
+    // A setting repeated after data: its answer says the server has read everything before it.
+    bool probing = false;
+    qint64 probeMark = 0;
+    qint64 confirmed = 0;
     QObject *owner = nullptr;   // cleared, under the mutex, before the owner goes
     std::shared_ptr<Connection> self;
+
+    // A connection that never opened still has its timer.
+    ~Connection() { freeSettleTimer(); }
 
     // Runs `call` in the owner's thread, if the owner is still there. Mutex held.
     void post(std::function<void(NetworkLine &)> call)
@@ -122,6 +147,24 @@ struct Connection
     }
 
     qint64 queued() const { return outgoing.size() - outgoingSent; }
+
+    // Taken bytes whose time on the server's line (with the margin) has not yet passed.
+    qint64 onServerLine(std::chrono::steady_clock::time_point now) const
+    {
+        const auto left = lineFreeAt + serverMargin - now;
+        if (left <= std::chrono::nanoseconds::zero() || byteTime <= std::chrono::nanoseconds::zero())
+            return 0;
+        return std::min<qint64>(takenTotal, (left + byteTime - std::chrono::nanoseconds(1)) / byteTime);
+    }
+
+    bool rfc2217() const { return target.protocol == portmap::NetworkTarget::Protocol::Rfc2217; }
+
+    qint64 notOut(std::chrono::steady_clock::time_point now) const
+    {
+        if (lostUnsent >= 0)
+            return lostUnsent;
+        return queued() + std::max(onServerLine(now), rfc2217() ? takenTotal - confirmed : 0);
+    }
 
     // A gensio reference for a call made outside the mutex; nullptr when there is none.
     gensio *borrowIo()
@@ -166,6 +209,10 @@ struct Connection
         std::unique_lock lock(mutex);
         if (state != State::Open || !io)
             return;
+        if (!settled) {
+            gensio_set_write_callback_enable(io, false);
+            return;
+        }
         if (queued() > 0) {
             gensiods taken = 0;
             const int err = gensio_write(io, &taken, outgoing.constData() + outgoingSent, gensiods(queued()), nullptr);
@@ -175,6 +222,8 @@ struct Connection
                 return;
             }
             outgoingSent += qsizetype(taken);
+            takenTotal += qint64(taken);
+            lineFreeAt = std::max(lineFreeAt, std::chrono::steady_clock::now()) + qint64(taken) * byteTime;
             // Drop the sent front now and then, not on every write: a long queue is not moved each time.
             if (outgoingSent > 64 * 1024 && outgoingSent * 2 > outgoing.size()) {
                 outgoing.remove(0, outgoingSent);
@@ -187,16 +236,53 @@ struct Connection
             gensio_set_write_callback_enable(io, false);
             changed.notify_all();
         }
+        probe(lock);
     }
 
-    // The connection broke: what it did not take is counted, not kept for another.
+    // Asks the server to confirm the rate again after the bytes taken so far. Loop thread.
+    void probe(std::unique_lock<std::mutex> &lock)
+    {
+        if (!rfc2217() || !settled || probing || state != State::Open || takenTotal == confirmed)
+            return;
+        probing = true;
+        probeMark = takenTotal;
+        gensio *serial = io;
+        lock.unlock();
+        if (sergensio_baud(gensio_to_sergensio(serial), unsigned(line.baudRate), &Connection::onProbeAnswered, this)
+            != 0) {
+            lock.lock();
+            probing = false;
+            return;
+        }
+        lock.lock();
+    }
+
+    static void onProbeAnswered(sergensio *, int err, unsigned int, void *data)
+    {
+        auto *connection = static_cast<Connection *>(data);
+        std::unique_lock lock(connection->mutex);
+        connection->probing = false;
+        if (err == 0) {
+            const qint64 held = std::min(serverHold, connection->probeMark - connection->confirmed);
+            connection->confirmed = connection->probeMark;
+            connection->lineFreeAt =
+                std::max(connection->lineFreeAt,
+                         std::chrono::steady_clock::time_point(std::chrono::steady_clock::now() + held * connection->byteTime));
+        }
+        // Unanswered in gensio's time (a hung server): asked again.
+        connection->probe(lock);
+    }
+
+    // The connection broke: what it did not take, and what the server may not yet have put on
+    // its line, is counted, not kept for another connection.
     void lose()
     {
         std::unique_lock lock(mutex);
         if (state != State::Open)
             return;
         state = State::Closing;
-        const qint64 unsent = queued();
+        const qint64 unsent = notOut(std::chrono::steady_clock::now());
+        lostUnsent = unsent;
         outgoing.clear();
         outgoingSent = 0;
         changed.notify_all();
@@ -223,7 +309,17 @@ struct Connection
             keep = std::move(connection->self);
             connection->changed.notify_all();
         }
+        connection->freeSettleTimer();
         gensio_free(io);
+    }
+
+    // Loop thread, or before the connection was ever opened.
+    void freeSettleTimer()
+    {
+        if (!settleTimer)
+            return;
+        gensio_os_funcs_stop_timer(eventLoop(), settleTimer);
+        gensio_os_funcs_free_timer(eventLoop(), std::exchange(settleTimer, nullptr));
     }
 
     static void onOpened(gensio *io, int err, void *data)
@@ -250,27 +346,88 @@ struct Connection
             return;
         }
         connection->state = State::Open;
-        if (connection->target.protocol == portmap::NetworkTarget::Protocol::Rfc2217) {
-            // Answers are not awaited: a server may apply a setting and still never confirm it.
-            if (sergensio *serial = gensio_to_sergensio(io)) {
-                const LineSettings &line = connection->line;
-                sergensio_baud(serial, unsigned(line.baudRate), nullptr, nullptr);
-                sergensio_datasize(serial, unsigned(line.dataBits), nullptr, nullptr);
-                sergensio_parity(serial, sergensioParity(line.parity), nullptr, nullptr);
-                sergensio_stopbits(serial, line.stopBits == QSerialPort::TwoStop ? 2 : 1, nullptr, nullptr);
-                sergensio_flowcontrol(serial, SERGENSIO_FLOWCONTROL_NONE, nullptr, nullptr);
-            }
-        }
         gensio_set_read_callback_enable(io, true);
-        if (connection->queued() > 0)
+        if (!connection->rfc2217()) {
+            connection->settle(lock);
+            return;
+        }
+        lock.unlock();
+        connection->requestSettings();
+    }
+
+    // Loop thread.
+    void requestSettings()
+    {
+        std::unique_lock lock(mutex);
+        if (state != State::Open)
+            return;
+        sergensio *serial = gensio_to_sergensio(io);
+        lock.unlock();
+        const int err = sergensio_baud(serial, unsigned(line.baudRate), &Connection::onBaudAnswered, this);
+        if (err == GE_NOTSUP) {
+            // Not yet agreed: the giving-up timer of the owner ends the wait.
+            gensio_os_funcs_start_timer(eventLoop(), settleTimer, const_cast<gensio_time *>(&settleRetry));
+            return;
+        }
+        const bool sent = err == 0 && sergensio_datasize(serial, unsigned(line.dataBits), &Connection::onAnswered, this) == 0
+                          && sergensio_parity(serial, sergensioParity(line.parity), &Connection::onAnswered, this) == 0
+                          && sergensio_stopbits(serial, line.stopBits == QSerialPort::TwoStop ? 2 : 1,
+                                                &Connection::onAnswered, this)
+                                 == 0
+                          && sergensio_flowcontrol(serial, SERGENSIO_FLOWCONTROL_NONE, &Connection::onAnswered, this) == 0;
+        if (!sent) {
+            lock.lock();
+            refuse(lock);
+        }
+    }
+
+    static void onSettleTimer(gensio_timer *, void *data) { static_cast<Connection *>(data)->requestSettings(); }
+
+    static void onBaudAnswered(sergensio *, int err, unsigned int rate, void *data)
+    {
+        auto *connection = static_cast<Connection *>(data);
+        // A server that keeps its own rate has refused ours.
+        onAnswered(nullptr, err == 0 && rate != unsigned(connection->line.baudRate) ? GE_INVAL : err, 0, data);
+    }
+
+    static void onAnswered(sergensio *, int err, unsigned int, void *data)
+    {
+        auto *connection = static_cast<Connection *>(data);
+        std::unique_lock lock(connection->mutex);
+        if (connection->settled || connection->state != State::Open)
+            return;
+        if (err != 0)
+            connection->refuse(lock);
+        else if (++connection->settingsAnswered == 5)
+            connection->settle(lock);
+    }
+
+    void settle(std::unique_lock<std::mutex> &)
+    {
+        settled = true;
+        if (queued() > 0)
             gensio_set_write_callback_enable(io, true);
-        connection->post([](NetworkLine &line) { line.m_giveUp.stop(); emit line.connected(); });
+        post([](NetworkLine &line) { line.m_giveUp.stop(); emit line.connected(); });
+    }
+
+    // The server refused a setting or could not confirm it. Mutex held; released.
+    void refuse(std::unique_lock<std::mutex> &lock)
+    {
+        if (state != State::Open)
+            return;
+        state = State::Closing;
+        post([](NetworkLine &line) { line.close(); emit line.failed(commerror::SettingsRefused); });
+        gensio *closing = io;
+        lock.unlock();
+        closeIo(closing);
     }
 
     // Runs on a thread of its own: the name lookup inside blocks.
     static void connect(std::shared_ptr<Connection> connection)
     {
         gensio_os_funcs *os = eventLoop();
+        if (os && connection->rfc2217())
+            connection->settleTimer = gensio_os_funcs_alloc_timer(os, &Connection::onSettleTimer, connection.get());
         gensio *io = nullptr;
         int err = os ? str_to_gensio(connection->description.c_str(), os, &Connection::onEvent, connection.get(), &io)
                      : GE_NOTSUP;
@@ -320,9 +477,10 @@ std::string describe(const portmap::NetworkTarget &target)
 } // namespace
 
 NetworkLine::NetworkLine(const portmap::NetworkTarget &target, const LineSettings &line, QObject *parent)
-    : QObject(parent), m_connection(std::make_shared<Connection>()),
-      m_byteTime(std::chrono::seconds(10) / std::max(1, line.baudRate)) // start, 8 data and stop bits
+    : QObject(parent), m_connection(std::make_shared<Connection>())
 {
+    // Start, 8 data and stop bits; in nanoseconds, since whole seconds over a baud rate are 0.
+    m_connection->byteTime = std::chrono::nanoseconds(std::chrono::seconds(10)) / std::max(1, line.baudRate);
     m_connection->description = describe(target);
     m_connection->target = target;
     m_connection->line = line;
@@ -331,8 +489,14 @@ NetworkLine::NetworkLine(const portmap::NetworkTarget &target, const LineSetting
     QObject::connect(&m_giveUp, &QTimer::timeout, this, [this] {
         if (isConnected())
             return;
+        bool reached = false;
+        {
+            std::lock_guard lock(m_connection->mutex);
+            reached = m_connection->state == Connection::State::Open;
+        }
         close();
-        emit failed(commerror::PortNotFound);
+        // Reached, but the line's settings were never confirmed.
+        emit failed(reached ? commerror::SettingsRefused : commerror::PortNotFound);
     });
 }
 
@@ -352,12 +516,11 @@ void NetworkLine::start(std::chrono::milliseconds timeout)
 bool NetworkLine::isConnected() const
 {
     std::lock_guard lock(m_connection->mutex);
-    return m_connection->state == Connection::State::Open;
+    return m_connection->state == Connection::State::Open && m_connection->settled;
 }
 
 void NetworkLine::write(QByteArrayView bytes)
 {
-    m_lineFreeAt = std::max(m_lineFreeAt, std::chrono::steady_clock::now()) + bytes.size() * m_byteTime;
     gensio *io = nullptr;
     {
         std::lock_guard lock(m_connection->mutex);
@@ -382,9 +545,24 @@ qint64 NetworkLine::queued() const
     return m_connection->queued();
 }
 
+qint64 NetworkLine::notOut() const
+{
+    std::lock_guard lock(m_connection->mutex);
+    return m_connection->notOut(std::chrono::steady_clock::now());
+}
+
 bool NetworkLine::allOut() const
 {
-    return queued() == 0 && std::chrono::steady_clock::now() >= m_lineFreeAt + serverMargin;
+    return notOut() == 0;
+}
+
+std::chrono::milliseconds NetworkLine::timeToLeave() const
+{
+    std::lock_guard lock(m_connection->mutex);
+    const Connection &c = *m_connection;
+    const auto now = std::chrono::steady_clock::now();
+    const auto lineBusy = std::max(c.lineFreeAt, now) - now;
+    return std::chrono::ceil<std::chrono::milliseconds>(c.queued() * c.byteTime + lineBusy) + serverMargin;
 }
 
 bool NetworkLine::writeOutNow(QDeadlineTimer deadline)

@@ -38,9 +38,14 @@ public:
     QByteArray takeReceived();
     // Bytes written that the connection has not yet taken.
     qint64 queued() const;
-    // The connection has taken every byte, and the server has had the line's time for them:
-    // a server that sees the connection end drops what it has not passed on yet (ser2net does).
+    // Bytes the server's line may not have carried yet: those not taken, and those taken whose
+    // line time, reckoned from when the connection took them, has not passed. A server that
+    // sees the connection end drops what it has not passed on yet (ser2net does). After a
+    // loss, what was not out at that moment.
+    qint64 notOut() const;
     bool allOut() const;
+    // How long the server's line needs for what is not out yet, at our baud rate.
+    std::chrono::milliseconds timeToLeave() const;
     // Waits, blocked, until allOut() or `deadline`: for a process that will run no event loop
     // again. True when all is out.
     bool writeOutNow(QDeadlineTimer deadline);
@@ -52,7 +57,7 @@ signals:
     // A failure number of the serial control: the server is not there, or is busy.
     void failed(int number);
     void dataReady();
-    // The connection broke; `unsent` queued bytes never reached it.
+    // The connection broke; `unsent` bytes may never have reached the server's line.
     void lost(qint64 unsent);
 
 private:
@@ -60,7 +65,4 @@ private:
 
     std::shared_ptr<networkline_detail::Connection> m_connection;
     QTimer m_giveUp;
-    std::chrono::nanoseconds m_byteTime;
-    // When the server's line will have sent the last byte written, at our baud rate.
-    std::chrono::steady_clock::time_point m_lineFreeAt;
 };

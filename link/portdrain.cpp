@@ -18,7 +18,6 @@ namespace {
 
 // A few characters' worth is noticed at once; a poll this slow costs nothing.
 constexpr auto checkInterval = 10ms;
-constexpr auto adapterMargin = 2s;
 
 // Command lines serve several ports at once, each in a thread of its own.
 QMutex drainsMutex;
@@ -55,7 +54,7 @@ QList<PortDrain *> inThisThread()
 std::chrono::milliseconds lineTime(qint64 bytes, qint32 baudRate)
 {
     const qint64 bytesPerSecond = std::max<qint64>(1, baudRate / 10);
-    return std::chrono::milliseconds(bytes * 1000 / bytesPerSecond) + adapterMargin;
+    return std::chrono::milliseconds(bytes * 1000 / bytesPerSecond) + drainMargin;
 }
 
 qint64 bytesOnTheWay(const QSerialPort &port)
@@ -122,7 +121,7 @@ bool PortDrain::allOut() const
 
 qint64 PortDrain::onTheWay() const
 {
-    return m_port ? bytesOnTheWay(*m_port) : m_line->queued();
+    return m_port ? bytesOnTheWay(*m_port) : m_line->notOut();
 }
 
 void PortDrain::check()

@@ -10,8 +10,10 @@
 
 class NetworkLine;
 
-// How long a line needs for `bytes` at `baudRate` (ten bit times a byte), with a margin for
-// the adapter's own buffers.
+// For the adapter's own buffers, or a device server's answer, beyond the line's time.
+inline constexpr std::chrono::seconds drainMargin{2};
+
+// How long a line needs for `bytes` at `baudRate` (ten bit times a byte), with drainMargin.
 std::chrono::milliseconds lineTime(qint64 bytes, qint32 baudRate);
 
 // Bytes of `port` still on their way: queued by Qt or waiting in the driver.
@@ -35,7 +37,7 @@ bool isDeviceGone(const QSerialPort &port, QSerialPort::SerialPortError error);
 // Takes over a port whose owner closed it while bytes were still on their way, lets them
 // reach the line at the line's pace, then closes it. The window that wrote them may go at
 // once; the program waits for its drains before it ends. A device server's connection has
-// its bytes out once the connection has taken them all.
+// its bytes out once the server has had the line's time for them.
 class PortDrain : public QObject
 {
     Q_OBJECT

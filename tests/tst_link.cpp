@@ -3,6 +3,7 @@
 // a device that goes away, and bytes that must reach the line before the port closes.
 #include "drainwindow.h"
 #include "harness.h"
+#include "portdrain.h"
 #include "ser2net.h"
 
 #include "codepage.h"
@@ -84,6 +85,7 @@ private slots:
     void deviceServerIsAPort_data();
     void deviceServerIsAPort();
     void deviceServerRestarts();
+    void deafServerRefusesAtOnce();
     void unreachableServerReturnsToPortWindow_data();
     void unreachableServerReturnsToPortWindow();
 };
@@ -427,10 +429,13 @@ void TestLink::deviceServerIsAPort()
     QVERIFY(waitUntil([&] { return form->console->text().size() >= 256; }));
     QCOMPARE(codepage::fromUnicode(form->console->text()), allByteValues());
     QCOMPARE(boxes.texts, QStringList());
-    // Closed at once after a long write: the connection still takes every byte.
-    form->link().send(QByteArray(30000, 'x'));
+    // Closed at once after more than the far line holds: every byte still reaches it.
+    PacedReader line(far.masterFd(), baudRate / 10);
+    if (rfc2217)
+        form->link().send(QByteArray(6000, 'x'));
     form->close();
-    QCOMPARE(far.read(30000), QByteArray(30000, 'x'));
+    QCOMPARE(PortDrain::waitForAll(), 0);
+    QCOMPARE(line.finish(), rfc2217 ? QByteArray(6000, 'x') : QByteArray());
 }
 
 void TestLink::deviceServerRestarts()
@@ -463,6 +468,21 @@ void TestLink::deviceServerRestarts()
     far.write("again");
     QVERIFY(waitUntil([&] { return form->console->text().endsWith(u"again"); }));
     QCOMPARE(boxes.texts, QStringList());
+    form->close();
+}
+
+void TestLink::deafServerRefusesAtOnce()
+{
+    // Its port answers nothing: each command says so at once, none waits for a connection.
+    DeafServer deaf;
+    UserConfig config("COM9=" + deaf.url().toLatin1() + "\n");
+    Module1 module;
+    QPointer<Form1> form = openWindow(module, 9);
+    MessageBoxCatcher boxes;
+    for (int click = 0; click < 3; ++click)
+        QTest::mouseClick(form->informationButton, Qt::LeftButton);
+    QCOMPARE(boxes.texts, QStringList(3, QStringLiteral("PORT Hatası 8018")));
+    QVERIFY(form->link().port().connecting());
     form->close();
 }
 

@@ -8,7 +8,7 @@ packages="cmake g++ make pkgconf libgensio-dev libxcb-xtest0-dev qt6-base-dev qt
 if [ "$1" = run ]; then
     shift
 else
-    packages="$packages xvfb xdotool x11-utils ser2net"
+    packages="$packages xvfb xdotool x11-utils ser2net python3-serial"
 fi
 packages="$packages $*"
 missing=""

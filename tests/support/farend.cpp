@@ -141,6 +141,44 @@ void Pty::hangUp()
     m_master = -1;
 }
 
+PacedReader::PacedReader(int fd, int bytesPerSecond)
+    : m_fd(fd), m_thread([this, fd, bytesPerSecond] {
+          // A hundredth of a second's bytes each hundredth, as the line hands them over.
+          QByteArray chunk(std::max(1, bytesPerSecond / 100), Qt::Uninitialized);
+          while (!m_stop) {
+              const ssize_t n = ::read(fd, chunk.data(), size_t(chunk.size()));
+              if (n > 0) {
+                  std::lock_guard lock(m_mutex);
+                  m_bytes.append(chunk.constData(), n);
+              }
+              std::this_thread::sleep_for(std::chrono::milliseconds(10));
+          }
+      })
+{
+}
+
+PacedReader::~PacedReader()
+{
+    finish();
+}
+
+QByteArray PacedReader::finish()
+{
+    m_stop = true;
+    if (m_thread.joinable())
+        m_thread.join();
+    char chunk[4096];
+    for (ssize_t n; (n = ::read(m_fd, chunk, sizeof chunk)) > 0;)
+        m_bytes.append(chunk, n);
+    return m_bytes;
+}
+
+QByteArray PacedReader::bytes() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_bytes;
+}
+
 bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout)
 {
     const QDeadlineTimer deadline(timeout);

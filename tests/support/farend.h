@@ -5,8 +5,11 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
+#include <thread>
 
 // The far end of a serial line: a pseudo-terminal whose other side the program opens as
 // its port through a COMn link. The test reads exactly what reached the line and feeds bytes.
@@ -53,6 +56,25 @@ private:
     int m_slave = -1;
     QString m_devicePath;
     QStringList m_links;
+};
+
+// Reads a far end at a real line's pace (a 4800-baud line carries 480 bytes a second) on a
+// thread of its own, so that the test may block meanwhile.
+class PacedReader
+{
+public:
+    PacedReader(int fd, int bytesPerSecond);
+    ~PacedReader();
+    QByteArray bytes() const;
+    // Stops reading and returns what came, with all the line still held: it left the server.
+    QByteArray finish();
+
+private:
+    mutable std::mutex m_mutex;
+    QByteArray m_bytes;
+    std::atomic<bool> m_stop = false;
+    int m_fd;
+    std::thread m_thread;
 };
 
 // Pumps events until `done` holds or the time is up.

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QThread>
 
+#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -66,10 +67,16 @@ void Ser2net::stop()
 {
     if (m_process.state() == QProcess::NotRunning)
         return;
+    pause(false);
     m_process.terminate();
     if (!m_process.waitForFinished(3000))
         m_process.kill();
     m_process.waitForFinished();
+}
+
+void Ser2net::pause(bool paused)
+{
+    ::kill(pid_t(m_process.processId()), paused ? SIGSTOP : SIGCONT);
 }
 
 quint16 Ser2net::closedPort()
@@ -84,6 +91,30 @@ quint16 Ser2net::closedPort()
     ::getsockname(s, reinterpret_cast<sockaddr *>(&address), &length);
     ::close(s);
     return ntohs(address.sin_port);
+}
+
+DeafServer::DeafServer() : m_listener(::socket(AF_INET, SOCK_STREAM, 0))
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(m_listener, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    ::listen(m_listener, 0);
+    ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
+    m_port = ntohs(address.sin_port);
+    // The accept queue full: the kernel drops further connection requests unanswered.
+    for (int &filler : m_fillers) {
+        filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(filler, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    }
+}
+
+DeafServer::~DeafServer()
+{
+    for (const int fd : m_fillers)
+        ::close(fd);
+    ::close(m_listener);
 }
 
 UserConfig::UserConfig(const QByteArray &ports, const QByteArray &settings)

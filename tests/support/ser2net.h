@@ -18,6 +18,8 @@ public:
     // Starts it and waits until every accepter listens; the ports stay the same across restarts.
     bool start();
     void stop();
+    // SIGSTOP or SIGCONT: a server that hangs without closing anything.
+    void pause(bool paused);
 
     QString rfc2217Url(int device) const { return QStringLiteral("rfc2217://127.0.0.1:%1").arg(m_ports.value(2 * device)); }
     QString rawUrl(int device) const { return QStringLiteral("socket://127.0.0.1:%1").arg(m_ports.value(2 * device + 1)); }
@@ -28,6 +30,20 @@ private:
     QTemporaryDir m_dir;
     QProcess m_process;
     QList<quint16> m_ports; // two a device: RFC 2217, raw
+};
+
+// A server whose port answers nothing: it listens, but its queue of connections is full.
+class DeafServer
+{
+public:
+    DeafServer();
+    ~DeafServer();
+    QString url() const { return QStringLiteral("socket://127.0.0.1:%1").arg(m_port); }
+
+private:
+    int m_listener;
+    int m_fillers[2] = {-1, -1};
+    quint16 m_port = 0;
 };
 
 // The operator's configuration folder ($XDG_CONFIG_HOME) holding a port map and, if given, a

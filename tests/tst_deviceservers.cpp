@@ -1,0 +1,144 @@
+// Device servers between the program and a line read at its real pace: what the command line
+// calls sent is on the line, and what a server that goes or hangs never passed on is counted.
+#include "clicommandline.h"
+#include "farend.h"
+#include "ser2net.h"
+#include "stopsignals.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+
+using namespace std::chrono_literals;
+
+class TestDeviceServers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void deliveredOrCounted_data();
+    void deliveredOrCounted();
+    void settingsConfirmedFirst_data();
+    void settingsConfirmedFirst();
+    void interruptedWhileConnecting();
+};
+
+namespace {
+
+int runCli(const QStringList &arguments, QString &printed, StopSignals *stop = nullptr)
+{
+    QTextStream out(&printed);
+    return runCommandLine(QStringList{QStringLiteral("terminal-kontrol-cli")} + arguments,
+                          {QCoreApplication::applicationDirPath(), systemNow, &out, &out, stop});
+}
+
+} // namespace
+
+void TestDeviceServers::deliveredOrCounted_data()
+{
+    QTest::addColumn<bool>("rfc2217");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("RFC 2217, twice what the far line holds") << true << 8000 << "";
+    QTest::newRow("raw TCP, more than the far line holds") << false << 6000 << "";
+    QTest::newRow("RFC 2217, the server ends") << true << 20000 << "ends";
+    QTest::newRow("raw TCP, the server ends") << false << 20000 << "ends";
+    QTest::newRow("RFC 2217, the server hangs") << true << 6000 << "hangs";
+}
+
+void TestDeviceServers::deliveredOrCounted()
+{
+    QFETCH(bool, rfc2217);
+    QFETCH(int, length);
+    QFETCH(QString, fault);
+    Pty far;
+    Ser2net server({far.devicePath()});
+    QVERIFY(server.start());
+    PacedReader line(far.masterFd(), 480);
+    if (fault == u"ends")
+        QTimer::singleShot(1s, [&] { server.stop(); });
+    if (fault == u"hangs")
+        QTimer::singleShot(1s, [&] { server.pause(true); });
+    // A process of its own: a server may lose what the connection still held when it ends.
+    QProcess cli;
+    cli.setProcessChannelMode(QProcess::MergedChannels);
+    cli.start(QStringLiteral(TK_CLI_PATH), {QStringLiteral("-b"), QStringLiteral("4800"), QStringLiteral("-p"),
+                                            rfc2217 ? server.rfc2217Url(0) : server.rawUrl(0), QStringLiteral("command"),
+                                            QString(length, u'x')});
+    QVERIFY(waitUntil([&] { return cli.state() == QProcess::NotRunning; }, 90s));
+    const QString printed = QString::fromUtf8(cli.readAll());
+    const int status = cli.exitCode();
+    const QByteArray sent = "@" + QByteArray(length, 'x'), arrived = line.finish();
+    QVERIFY(sent.startsWith(arrived));
+    if (fault.isEmpty()) {
+        QCOMPARE(status, 0);
+        QCOMPARE(arrived.size(), sent.size());
+        return;
+    }
+    const auto counted = QRegularExpression(QStringLiteral("PORT Hatası 8018 \\((\\d+) of %1 bytes did not leave\\)")
+                                                .arg(sent.size()))
+                             .match(printed);
+    QVERIFY2(counted.hasMatch(), qPrintable(printed));
+    QCOMPARE(status, 1);
+    QVERIFY2(arrived.size() + counted.captured(1).toLongLong() >= sent.size(), qPrintable(printed));
+}
+
+void TestDeviceServers::settingsConfirmedFirst_data()
+{
+    QTest::addColumn<bool>("portManager");
+    QTest::newRow("ser2net") << false;
+    QTest::newRow("pyserial's PortManager") << true;
+}
+
+void TestDeviceServers::settingsConfirmedFirst()
+{
+    QFETCH(bool, portManager);
+    Pty far;
+    Ser2net ser2net({far.devicePath()});
+    QProcess pyserial;
+    QString url = ser2net.rfc2217Url(0);
+    if (portManager) {
+        pyserial.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(TK_SUPPORT_DIR "/portmanager.py"), far.devicePath()});
+        QVERIFY(pyserial.waitForReadyRead(5000));
+        url = QStringLiteral("rfc2217://127.0.0.1:%1").arg(pyserial.readLine().trimmed());
+    } else {
+        QVERIFY(ser2net.start());
+    }
+    // The rate the line runs at as each command's bytes reach it.
+    QList<int> rates;
+    QTimer arrivals;
+    QObject::connect(&arrivals, &QTimer::timeout, [&] {
+        if (!far.readAll(std::chrono::milliseconds(0)).isEmpty())
+            rates << far.baudRate();
+    });
+    arrivals.start(5ms);
+    for (int connection = 0; connection < 20; ++connection) {
+        QString printed;
+        QCOMPARE(runCli({QStringLiteral("-b"), QStringLiteral("9600"), QStringLiteral("-w"), QStringLiteral("0.2"),
+                         QStringLiteral("-p"), url, QStringLiteral("access")},
+                        printed),
+                 0);
+    }
+    QCOMPARE(rates, QList<int>(20, 9600));
+    pyserial.kill();
+    pyserial.waitForFinished();
+}
+
+void TestDeviceServers::interruptedWhileConnecting()
+{
+    DeafServer deaf;
+    StopSignals stop;
+    QTimer::singleShot(300ms, [] { ::raise(SIGINT); });
+    QString printed;
+    QCOMPARE(runCli({QStringLiteral("--timeout"), QStringLiteral("60"), QStringLiteral("-p"), deaf.url(),
+                     QStringLiteral("counter-zero")},
+                    printed, &stop),
+             130);
+    QCOMPARE(printed, deaf.url() + QStringLiteral(": not served: interrupted\n"));
+}
+
+QTEST_MAIN(TestDeviceServers)
+#include "tst_deviceservers.moc"
