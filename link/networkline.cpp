@@ -28,6 +28,9 @@ constexpr std::chrono::milliseconds serverMargin{100};
 constexpr qint64 serverHold = 1024;
 // How often to ask again while the server has not yet agreed to RFC 2217.
 constexpr gensio_time settleRetry{0, 10'000'000};
+// A raw TCP server that refuses a second user ends the connection at once (ser2net says "Port
+// already in use" first): one still there after this is taken as the line.
+constexpr gensio_time rawSettle{0, 100'000'000};
 
 // gensio's event loop, for every connection of the process, on a thread that only waits.
 // Never destroyed: a connection may still be closing when the process ends.
@@ -200,7 +203,8 @@ struct Connection
         std::lock_guard lock(mutex);
         const bool wasEmpty = received.isEmpty();
         received.append(reinterpret_cast<const char *>(bytes), qsizetype(count));
-        if (wasEmpty && count > 0)
+        // Before the line is settled it may be a server's refusal, not the terminal speaking.
+        if (wasEmpty && count > 0 && settled)
             post([](NetworkLine &line) { emit line.dataReady(); });
     }
 
@@ -286,7 +290,11 @@ struct Connection
         outgoing.clear();
         outgoingSent = 0;
         changed.notify_all();
-        post([unsent](NetworkLine &line) { emit line.lost(unsent); });
+        // Ended before the line was settled: the server took the connection only to refuse it.
+        if (settled)
+            post([unsent](NetworkLine &line) { emit line.lost(unsent); });
+        else
+            post([](NetworkLine &line) { line.close(); emit line.failed(commerror::PortInUse); });
         gensio *closing = io;
         lock.unlock();
         closeIo(closing);
@@ -348,7 +356,7 @@ struct Connection
         connection->state = State::Open;
         gensio_set_read_callback_enable(io, true);
         if (!connection->rfc2217()) {
-            connection->settle(lock);
+            gensio_os_funcs_start_timer(eventLoop(), connection->settleTimer, const_cast<gensio_time *>(&rawSettle));
             return;
         }
         lock.unlock();
@@ -381,7 +389,17 @@ struct Connection
         }
     }
 
-    static void onSettleTimer(gensio_timer *, void *data) { static_cast<Connection *>(data)->requestSettings(); }
+    static void onSettleTimer(gensio_timer *, void *data)
+    {
+        auto *connection = static_cast<Connection *>(data);
+        if (connection->rfc2217()) {
+            connection->requestSettings();
+            return;
+        }
+        std::unique_lock lock(connection->mutex);
+        if (connection->state == State::Open)
+            connection->settle(lock);
+    }
 
     static void onBaudAnswered(sergensio *, int err, unsigned int rate, void *data)
     {
@@ -407,7 +425,13 @@ struct Connection
         settled = true;
         if (queued() > 0)
             gensio_set_write_callback_enable(io, true);
-        post([](NetworkLine &line) { line.m_giveUp.stop(); emit line.connected(); });
+        const bool arrived = !received.isEmpty();
+        post([arrived](NetworkLine &line) {
+            line.m_giveUp.stop();
+            emit line.connected();
+            if (arrived)
+                emit line.dataReady();
+        });
     }
 
     // The server refused a setting or could not confirm it. Mutex held; released.
@@ -426,7 +450,7 @@ struct Connection
     static void connect(std::shared_ptr<Connection> connection)
     {
         gensio_os_funcs *os = eventLoop();
-        if (os && connection->rfc2217())
+        if (os)
             connection->settleTimer = gensio_os_funcs_alloc_timer(os, &Connection::onSettleTimer, connection.get());
         gensio *io = nullptr;
         int err = os ? str_to_gensio(connection->description.c_str(), os, &Connection::onEvent, connection.get(), &io)

@@ -33,8 +33,8 @@ void PortLink::open(const QString &baudRateText, const QString &route)
 void PortLink::close()
 {
     m_poll.setEnabled(false);
-    if (m_port.portOpen())
-        m_port.setPortOpen(false);
+    // Also for a port that was lost: its watch for the device's return ends here.
+    m_port.setPortOpen(false);
 }
 
 void PortLink::send(QByteArrayView bytes)

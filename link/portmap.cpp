@@ -84,6 +84,12 @@ std::optional<NetworkTarget> parseNetworkTarget(const QString &target)
     parsed.host = v6.isEmpty() ? match.captured(3) : v6;
     if (parsed.host.startsWith(u'-') || parsed.host.startsWith(u'.'))
         return std::nullopt;
+    // gensio reads these as its own words before an address, and would take the port for the
+    // address and connect to this machine.
+    for (const char *keyword : {"ipv4", "ipv6", "ipv6n4"}) {
+        if (parsed.host.compare(QLatin1String(keyword), Qt::CaseInsensitive) == 0)
+            return std::nullopt;
+    }
     const int port = match.captured(4).toInt();
     if (port < 1 || port > 65535)
         return std::nullopt;

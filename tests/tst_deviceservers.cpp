@@ -7,10 +7,15 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QUrl>
 #include <QTest>
 #include <QTimer>
 
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -23,6 +28,8 @@ private slots:
     void deliveredOrCounted();
     void settingsConfirmedFirst_data();
     void settingsConfirmedFirst();
+    void refused_data();
+    void refused();
     void interruptedWhileConnecting();
 };
 
@@ -125,6 +132,43 @@ void TestDeviceServers::settingsConfirmedFirst()
     QCOMPARE(rates, QList<int>(20, 9600));
     pyserial.kill();
     pyserial.waitForFinished();
+}
+
+void TestDeviceServers::refused_data()
+{
+    QTest::addColumn<bool>("rfc2217");
+    QTest::addColumn<bool>("held");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("RFC 2217, held by another user") << true << true << "PORT Hatası 8005";
+    QTest::newRow("raw TCP, held by another user") << false << true << "PORT Hatası 8005";
+    QTest::newRow("a word of gensio's as the host") << false << false << "PORT Hatası 8002";
+}
+
+void TestDeviceServers::refused()
+{
+    QFETCH(bool, rfc2217);
+    QFETCH(bool, held);
+    QFETCH(QString, said);
+    Pty far;
+    Ser2net server({far.devicePath()});
+    QVERIFY(server.start());
+    QUrl url(rfc2217 ? server.rfc2217Url(0) : server.rawUrl(0));
+    const int other = ::socket(AF_INET, SOCK_STREAM, 0);
+    const auto closeOther = qScopeGuard([other] { ::close(other); });
+    if (held) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(quint16(url.port()));
+        QCOMPARE(::connect(other, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+        QVERIFY(far.waitForRawMode());
+    } else {
+        url.setHost(QStringLiteral("ipv4"));
+    }
+    QString printed;
+    QCOMPARE(runCli({QStringLiteral("-p"), url.toString(), QStringLiteral("access")}, printed), 1);
+    QCOMPARE(printed, url.toString() + QStringLiteral(": ") + said + u'\n');
+    QCOMPARE(far.readAll(), QByteArray());
 }
 
 void TestDeviceServers::interruptedWhileConnecting()
