@@ -15,6 +15,7 @@
 #include "receiveconsole.h"
 #include "twips.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -232,6 +233,12 @@ void Form1::load()
 
 void Form1::returnToPortSelection()
 {
+    // A box still open (a command refused while connecting, say) runs inside this window's
+    // routine: the window goes only once the operator has answered it.
+    if (QApplication::activeModalWidget()) {
+        m_returnTimer.start(50);
+        return;
+    }
     m_returnTimer.stop();
     (new Form0(m_module))->show();
     close();

@@ -285,14 +285,14 @@ struct Connection
         if (state != State::Open)
             return;
         state = State::Closing;
-        const qint64 unsent = notOut(std::chrono::steady_clock::now());
-        lostUnsent = unsent;
+        lostUnsent = notOut(std::chrono::steady_clock::now());
         outgoing.clear();
         outgoingSent = 0;
         changed.notify_all();
         // Ended before the line was settled: the server took the connection only to refuse it.
+        // Counted when the owner hears of it: bytes it writes meanwhile are lost too.
         if (settled)
-            post([unsent](NetworkLine &line) { emit line.lost(unsent); });
+            post([](NetworkLine &line) { emit line.lost(line.notOut()); });
         else
             post([](NetworkLine &line) { line.close(); emit line.failed(commerror::PortInUse); });
         gensio *closing = io;
@@ -548,6 +548,10 @@ void NetworkLine::write(QByteArrayView bytes)
     gensio *io = nullptr;
     {
         std::lock_guard lock(m_connection->mutex);
+        if (m_connection->lostUnsent >= 0) {
+            m_connection->lostUnsent += bytes.size();
+            return;
+        }
         m_connection->outgoing.append(bytes);
         io = m_connection->borrowIo();
     }

@@ -13,7 +13,7 @@
 nothing, interrupted, stopped twice while draining, its output closed; the window's drain
 stopped; the exit write-out ended by SIGTERM), 3 rounds. The summary counts
 # crashes, leaks, hangs, failed checks and lost or reordered bytes. Not part of the quick
-# test run; takes about 17 minutes, 14 of them the slow line.
+# test run; takes about 35 minutes, 14 of them the slow line and 18 the deaf server.
 set -e
 cd "$(dirname "$0")/.."
 if [ -x tools/install-deps.sh ]; then tools/install-deps.sh; fi
@@ -56,7 +56,7 @@ run() {
         verdict="NO FIGURES (exit $rc)"; failures=$((failures + 1))
     fi
     echo "== $name ($* ): $verdict in $seconds s"
-    grep -vE '^soak |XDG_RUNTIME_DIR|propagateSizeHints' "$log" | grep -E '^(FAULT|cycles|settings file|two instances|closed in|processor|memory|trickle|whole run|port "|slow line|click storm|SIGTERM|ends)' || true
+    grep -vE '^soak |XDG_RUNTIME_DIR|propagateSizeHints' "$log" | grep -E '^(FAULT|cycles|settings file|two instances|closed in|processor|memory|trickle|whole run|port "|slow line|click storm|SIGTERM|ends|deaf server)' || true
     if [ "$verdict" != ok ]; then
         grep -E 'ERROR:|SUMMARY:|runtime error' "$log" | head -5
     fi
@@ -76,6 +76,7 @@ run slowline slowline 20 20000 480
 run clickstorm clickstorm 5000
 run sigterm sigterm 20
 run ends ends 3
+run deafserver deafserver 200
 
 echo "soak: $checks checks, $failures failed, $crashes crashes, $leaks leaks, $hangs hangs, $lost bytes lost, $reordered bytes out of place"
 [ $((failures + crashes + leaks + hangs + lost + reordered)) -eq 0 ]

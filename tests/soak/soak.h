@@ -112,5 +112,6 @@ int clickStorm(int clicks);
 int runUntilSignal(int port, int frameBytes); // ends.cpp
 int sigterm(int rounds);
 int ends(int rounds);
+int deafServer(int rounds); // server.cpp
 
 } // namespace soak

@@ -93,12 +93,15 @@ quint16 Ser2net::closedPort()
     return ntohs(address.sin_port);
 }
 
-DeafServer::DeafServer() : m_listener(::socket(AF_INET, SOCK_STREAM, 0))
+DeafServer::DeafServer(quint16 port) : m_listener(::socket(AF_INET, SOCK_STREAM, 0))
 {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
     socklen_t length = sizeof address;
+    const int reuse = 1;
+    ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     ::bind(m_listener, reinterpret_cast<const sockaddr *>(&address), sizeof address);
     ::listen(m_listener, 0);
     ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);

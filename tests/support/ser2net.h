@@ -36,7 +36,8 @@ private:
 class DeafServer
 {
 public:
-    DeafServer();
+    // On `port` of 127.0.0.1, or one the kernel picks.
+    explicit DeafServer(quint16 port = 0);
     ~DeafServer();
     QString url() const { return QStringLiteral("socket://127.0.0.1:%1").arg(m_port); }
 
