@@ -31,6 +31,7 @@ constexpr gensio_time settleRetry{0, 10'000'000};
 // A raw TCP server that refuses a second user ends the connection at once (ser2net says "Port
 // already in use" first): one still there after this is taken as the line.
 constexpr gensio_time rawSettle{0, 100'000'000};
+constexpr std::chrono::milliseconds inUseRetry{200};
 
 // gensio's event loop, for every connection of the process, on a thread that only waits.
 // Never destroyed: a connection may still be closing when the process ends.
@@ -294,7 +295,7 @@ struct Connection
         if (settled)
             post([](NetworkLine &line) { emit line.lost(line.notOut()); });
         else
-            post([](NetworkLine &line) { line.close(); emit line.failed(commerror::PortInUse); });
+            post([](NetworkLine &line) { line.refused(commerror::PortInUse); });
         gensio *closing = io;
         lock.unlock();
         closeIo(closing);
@@ -340,7 +341,7 @@ struct Connection
             // One that gave up already has said so.
             if (!connection->abandoned) {
                 const int number = failureNumber(err);
-                connection->post([number](NetworkLine &line) { line.close(); emit line.failed(number); });
+                connection->post([number](NetworkLine &line) { line.refused(number); });
             }
             std::shared_ptr<Connection> keep = std::move(connection->self);
             lock.unlock();
@@ -440,7 +441,7 @@ struct Connection
         if (state != State::Open)
             return;
         state = State::Closing;
-        post([](NetworkLine &line) { line.close(); emit line.failed(commerror::SettingsRefused); });
+        post([](NetworkLine &line) { line.refused(commerror::SettingsRefused); });
         gensio *closing = io;
         lock.unlock();
         closeIo(closing);
@@ -476,7 +477,7 @@ struct Connection
             connection->state = State::Closed;
             const int number = failureNumber(err);
             if (!connection->abandoned)
-                connection->post([number](NetworkLine &line) { line.close(); emit line.failed(number); });
+                connection->post([number](NetworkLine &line) { line.refused(number); });
         }
     }
 };
@@ -501,14 +502,9 @@ std::string describe(const portmap::NetworkTarget &target)
 } // namespace
 
 NetworkLine::NetworkLine(const portmap::NetworkTarget &target, const LineSettings &line, QObject *parent)
-    : QObject(parent), m_connection(std::make_shared<Connection>())
+    : QObject(parent), m_target(target), m_line(line)
 {
-    // Start, 8 data and stop bits; in nanoseconds, since whole seconds over a baud rate are 0.
-    m_connection->byteTime = std::chrono::nanoseconds(std::chrono::seconds(10)) / std::max(1, line.baudRate);
-    m_connection->description = describe(target);
-    m_connection->target = target;
-    m_connection->line = line;
-    m_connection->owner = this;
+    m_connection = makeConnection();
     m_giveUp.setSingleShot(true);
     QObject::connect(&m_giveUp, &QTimer::timeout, this, [this] {
         if (isConnected())
@@ -520,8 +516,43 @@ NetworkLine::NetworkLine(const portmap::NetworkTarget &target, const LineSetting
         }
         close();
         // Reached, but the line's settings were never confirmed.
-        emit failed(reached ? commerror::SettingsRefused : commerror::PortNotFound);
+        emit failed(reached ? commerror::SettingsRefused : m_refusal != 0 ? m_refusal : commerror::PortNotFound);
     });
+}
+
+std::shared_ptr<Connection> NetworkLine::makeConnection()
+{
+    auto connection = std::make_shared<Connection>();
+    // Start, 8 data and stop bits; in nanoseconds, since whole seconds over a baud rate are 0.
+    connection->byteTime = std::chrono::nanoseconds(std::chrono::seconds(10)) / std::max(1, m_line.baudRate);
+    connection->description = describe(m_target);
+    connection->target = m_target;
+    connection->line = m_line;
+    connection->owner = this;
+    return connection;
+}
+
+void NetworkLine::refused(int number)
+{
+    // ser2net lets a port go only once it has finished with its last user, a moment after that
+    // user left: a port refused as in use is asked again while the time allows.
+    if (number == commerror::PortInUse && m_giveUp.isActive()) {
+        m_refusal = number;
+        closeConnection();
+        QTimer::singleShot(inUseRetry, this, [this] {
+            if (!m_giveUp.isActive())
+                return;
+            {
+                std::lock_guard lock(m_connection->mutex);
+                m_connection->owner = nullptr;
+            }
+            m_connection = makeConnection();
+            std::thread(&Connection::connect, m_connection).detach();
+        });
+        return;
+    }
+    close();
+    emit failed(number);
 }
 
 NetworkLine::~NetworkLine()
@@ -614,6 +645,11 @@ bool NetworkLine::writeOutNow(QDeadlineTimer deadline)
 void NetworkLine::close()
 {
     m_giveUp.stop();
+    closeConnection();
+}
+
+void NetworkLine::closeConnection()
+{
     gensio *io = nullptr;
     {
         std::lock_guard lock(m_connection->mutex);

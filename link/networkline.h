@@ -63,6 +63,15 @@ signals:
 private:
     friend struct networkline_detail::Connection;
 
+    std::shared_ptr<networkline_detail::Connection> makeConnection();
+    // The server could not be reached, or refused the connection or the line's settings.
+    void refused(int number);
+    void closeConnection();
+
+    portmap::NetworkTarget m_target;
+    LineSettings m_line;
     std::shared_ptr<networkline_detail::Connection> m_connection;
     QTimer m_giveUp;
+    // What to report when the time is up: a server that kept saying it is in use is busy.
+    int m_refusal = 0;
 };

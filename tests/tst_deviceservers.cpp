@@ -47,24 +47,27 @@ int runCli(const QStringList &arguments, QString &printed, StopSignals *stop = n
 void TestDeviceServers::deliveredOrCounted_data()
 {
     QTest::addColumn<bool>("rfc2217");
+    QTest::addColumn<int>("baudRate");
     QTest::addColumn<int>("length");
     QTest::addColumn<QString>("fault");
-    QTest::newRow("RFC 2217, twice what the far line holds") << true << 8000 << "";
-    QTest::newRow("raw TCP, more than the far line holds") << false << 6000 << "";
-    QTest::newRow("RFC 2217, the server ends") << true << 20000 << "ends";
-    QTest::newRow("raw TCP, the server ends") << false << 20000 << "ends";
-    QTest::newRow("RFC 2217, the server hangs") << true << 6000 << "hangs";
+    QTest::newRow("RFC 2217, twice what the far line holds") << true << 4800 << 8000 << "";
+    QTest::newRow("raw TCP, more than the far line holds") << false << 4800 << 6000 << "";
+    QTest::newRow("RFC 2217, the server ends") << true << 4800 << 20000 << "ends";
+    QTest::newRow("raw TCP, the server ends") << false << 4800 << 20000 << "ends";
+    // Beyond what the server's device buffers before the far end reads it.
+    QTest::newRow("RFC 2217, the server hangs") << true << 115200 << 60000 << "hangs";
 }
 
 void TestDeviceServers::deliveredOrCounted()
 {
     QFETCH(bool, rfc2217);
+    QFETCH(int, baudRate);
     QFETCH(int, length);
     QFETCH(QString, fault);
     Pty far;
     Ser2net server({far.devicePath()});
     QVERIFY(server.start());
-    PacedReader line(far.masterFd(), 480);
+    PacedReader line(far.masterFd(), baudRate / 10);
     if (fault == u"ends")
         QTimer::singleShot(1s, [&] { server.stop(); });
     if (fault == u"hangs")
@@ -72,7 +75,7 @@ void TestDeviceServers::deliveredOrCounted()
     // A process of its own: a server may lose what the connection still held when it ends.
     QProcess cli;
     cli.setProcessChannelMode(QProcess::MergedChannels);
-    cli.start(QStringLiteral(TK_CLI_PATH), {QStringLiteral("-b"), QStringLiteral("4800"), QStringLiteral("-p"),
+    cli.start(QStringLiteral(TK_CLI_PATH), {QStringLiteral("-b"), QString::number(baudRate), QStringLiteral("-p"),
                                             rfc2217 ? server.rfc2217Url(0) : server.rawUrl(0), QStringLiteral("command"),
                                             QString(length, u'x')});
     QVERIFY(waitUntil([&] { return cli.state() == QProcess::NotRunning; }, 90s));
@@ -137,17 +140,18 @@ void TestDeviceServers::settingsConfirmedFirst()
 void TestDeviceServers::refused_data()
 {
     QTest::addColumn<bool>("rfc2217");
-    QTest::addColumn<bool>("held");
+    QTest::addColumn<int>("heldMilliseconds"); // -1: not at all, 0: all along
     QTest::addColumn<QString>("said");
-    QTest::newRow("RFC 2217, held by another user") << true << true << "PORT Hatası 8005";
-    QTest::newRow("raw TCP, held by another user") << false << true << "PORT Hatası 8005";
-    QTest::newRow("a word of gensio's as the host") << false << false << "PORT Hatası 8002";
+    QTest::newRow("RFC 2217, held by another user") << true << 0 << "PORT Hatası 8005";
+    QTest::newRow("raw TCP, held by another user") << false << 0 << "PORT Hatası 8005";
+    QTest::newRow("raw TCP, let go a moment later") << false << 300 << "OK";
+    QTest::newRow("a word of gensio's as the host") << false << -1 << "PORT Hatası 8002";
 }
 
 void TestDeviceServers::refused()
 {
     QFETCH(bool, rfc2217);
-    QFETCH(bool, held);
+    QFETCH(int, heldMilliseconds);
     QFETCH(QString, said);
     Pty far;
     Ser2net server({far.devicePath()});
@@ -155,20 +159,25 @@ void TestDeviceServers::refused()
     QUrl url(rfc2217 ? server.rfc2217Url(0) : server.rawUrl(0));
     const int other = ::socket(AF_INET, SOCK_STREAM, 0);
     const auto closeOther = qScopeGuard([other] { ::close(other); });
-    if (held) {
+    if (heldMilliseconds >= 0) {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = htons(quint16(url.port()));
         QCOMPARE(::connect(other, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
         QVERIFY(far.waitForRawMode());
+        if (heldMilliseconds > 0)
+            QTimer::singleShot(heldMilliseconds, [other] { ::shutdown(other, SHUT_RDWR); });
     } else {
         url.setHost(QStringLiteral("ipv4"));
     }
     QString printed;
-    QCOMPARE(runCli({QStringLiteral("-p"), url.toString(), QStringLiteral("access")}, printed), 1);
+    const int status = runCli({QStringLiteral("--timeout"), QStringLiteral("2"), QStringLiteral("-p"), url.toString(),
+                               QStringLiteral("access")},
+                              printed);
     QCOMPARE(printed, url.toString() + QStringLiteral(": ") + said + u'\n');
-    QCOMPARE(far.readAll(), QByteArray());
+    QCOMPARE(status, said == u"OK" ? 0 : 1);
+    QCOMPARE(far.readAll(), said == u"OK" ? QByteArray("@A") : QByteArray());
 }
 
 void TestDeviceServers::interruptedWhileConnecting()
