@@ -82,6 +82,7 @@ private slots:
     void simulatorThroughTheCommandLine_data();
     void simulatorThroughTheCommandLine();
     void simulatorHoldsUnreadAnswersBounded();
+    void simulatorClearsExclusiveModeAlone();
     void simulatorTypedThenKilled();
 
 private:
@@ -385,6 +386,34 @@ void TestCompanions::simulatorHoldsUnreadAnswersBounded()
         line.send(QByteArray(1000, 'a'));
     QCOMPARE(line.held(), SimLine::maxHeld);
     QVERIFY(logged.contains("unread: 1000 older bytes dropped"));
+    // So is a typed line that never ends.
+    TypedLines typed;
+    for (int i = 0; i < 2100; ++i)
+        QVERIFY(typed.feed(QByteArray(1000, 'a')).isEmpty());
+    QCOMPARE(typed.held(), SimLine::maxHeld);
+    QCOMPARE(typed.feed("b\r\nc"), QByteArrayList{QByteArray(SimLine::maxHeld, 'a') + 'b'});
+    QCOMPARE(typed.finish(), QByteArrayList{"c"});
+}
+
+// A program that opens the line right after the look for other holders keeps its exclusive mode.
+void TestCompanions::simulatorClearsExclusiveModeAlone()
+{
+    Pty line;
+    int opener = -1;
+    int looks = 0;
+    clearExclusiveUnlessHeld(line.slaveFd(), [&] {
+        if (looks++ == 0) {
+            opener = ::open(QFile::encodeName(line.devicePath()).constData(), O_RDWR | O_NOCTTY);
+            ::ioctl(opener, TIOCEXCL);
+            return false;
+        }
+        return true;
+    });
+    int on = 0;
+    QVERIFY(::ioctl(opener, TIOCGEXCL, &on) == 0 && on);
+    ::close(opener);
+    clearExclusiveUnlessHeld(line.slaveFd(), [] { return false; });
+    QVERIFY(::ioctl(line.slaveFd(), TIOCGEXCL, &on) == 0 && !on);
 }
 
 // Typed lines arrive whole; a killed user leaves no exclusive mode behind, as on a real
