@@ -148,6 +148,10 @@ void TestUnits::comNames()
 
     QVERIFY(QFile::link(dir.filePath(QStringLiteral("gone")), dir.filePath(QStringLiteral("COM4"))));
     QVERIFY(!QFileInfo::exists(comDevicePath(4, dir.path())));
+    // A killed simulator's link into /proc, its PID now another process's that holds a line.
+    Pty other;
+    QVERIFY(QFile::link(QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(other.slaveFd()), dir.filePath("COM5")));
+    QVERIFY(!QFileInfo::exists(comDevicePath(5, dir.path())));
 
     // Without a link beside the program, a present udev link /dev/COMn comes before the on-board port.
     QTemporaryDir dev;
