@@ -381,8 +381,7 @@ void TestCompanions::simulatorThroughTheCommandLine()
         QByteArray logged;
         holder.start(QStringLiteral(TK_CLI_PATH), port + QStringList{"-w", "2", "command", "HOLD"});
         QVERIFY(waitUntil([&] { return (logged += sim.readAll()).contains("<- 40 48 4f 4c 44"); }));
-        // Refused before or after the first byte, as it happens; whether the refusal is seen at all
-        // is the network line's affair.
+        // Refused before or after the first byte, as it happens (if seen at all: the network line's affair).
         for (int i = 0; i < 5; ++i) {
             const CliRun held = runCli(port + QStringList{QStringLiteral("date")});
             QVERIFY2(held.status == 0 || (held.status == 1 && held.err.contains(": PORT Hatası 80")), qPrintable(held.err));
