@@ -88,10 +88,12 @@ qint64 finishSending()
     window.hide();
     // Nobody to tell after a stop signal (a logout, say), nor after the operator's own stop.
     if (left > 0 && !window.stopped() && !endingBySignal()) {
-        QMessageBox box(QMessageBox::NoIcon, QString(),
+        QMessageBox box(QMessageBox::NoIcon, ProgramTitle(),
                         commandcatalogue::portFailureText(commerror::PortNotOpen)
                             + QStringLiteral(": %1 bayt hatta çıkmadı.").arg(left),
                         QMessageBox::Ok);
+        // As the window's own boxes: no icon on the button that the style would add.
+        box.button(QMessageBox::Ok)->setIcon(QIcon());
         box.exec();
     }
     return left;

@@ -18,6 +18,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -42,6 +43,8 @@ constexpr auto defaultTimeout = std::chrono::seconds(5);
 // What a stop signal leaves a port's queued bytes.
 constexpr auto stopGrace = std::chrono::milliseconds(2000);
 constexpr double longestTimeoutSeconds = 3600;
+// What a JSON result keeps of what arrived; the rest is only counted.
+constexpr qsizetype mostJsonReceived = 1 << 20;
 
 struct Options
 {
@@ -81,6 +84,34 @@ std::optional<PortTarget> portTarget(const QString &port)
     if (!port.contains(u'/'))
         return std::nullopt;
     return PortTarget{0, QFileInfo(port).absoluteFilePath()};
+}
+
+// Where a target leads, so that two names of one port are seen as one: COMn as resolved, a
+// path without its links, a URL in any case.
+QString reaches(const QString &port, const QString &programDir)
+{
+    const std::optional<PortTarget> target = portTarget(port);
+    if (!target)
+        return port;
+    const QString route = target->number > 0 ? resolveCom(target->number, programDir).device : target->route;
+    if (portmap::isNetworkUrl(route))
+        return route.toLower();
+    const QString canonical = QFileInfo(route).canonicalFilePath();
+    return canonical.isEmpty() ? route : canonical;
+}
+
+// Why the targets may not run together: a port given twice would be opened against itself
+// (8005) or sent the command twice, and a script may not have meant either.
+QString repeatedPort(const QStringList &ports, const QString &programDir)
+{
+    QHash<QString, QString> seen;
+    for (const QString &port : ports) {
+        const QString way = reaches(port, programDir);
+        if (const auto first = seen.constFind(way); first != seen.cend())
+            return QStringLiteral("%1 and %2 are the same port (%3): give it once").arg(*first, port, way);
+        seen.insert(way, port);
+    }
+    return {};
 }
 
 // What a timer can wait: Qt's take whole milliseconds in an int.
@@ -147,6 +178,8 @@ QString parse(QCommandLineParser &parser, Options &options, const QString &progr
         return QStringLiteral("%1 takes at most %2 characters").arg(QLatin1String(s.name)).arg(s.maxLength);
     if (const QString reason = collectTargets(parser, options.ports); !reason.isEmpty())
         return reason;
+    if (const QString reason = repeatedPort(options.ports, programDir); !reason.isEmpty())
+        return reason;
     options.baudRateText = parser.isSet(QStringLiteral("baud"))
                                ? parser.value(QStringLiteral("baud"))
                                : settingsfile::readBaudRateText(settingsfile::locate(programDir));
@@ -182,8 +215,9 @@ struct PortResult
     QByteArray received; // kept for --json only
     qint64 unsent = 0;   // of `written`, when the line took no more in its time
     qint64 written = 0;
+    qint64 dropped = 0; // arrived past mostJsonReceived
 
-    static PortResult failed(Outcome outcome, int number = 0) { return {outcome, number, {}, 0, 0}; }
+    static PortResult failed(Outcome outcome, int number = 0) { return {outcome, number, {}, 0, 0, 0}; }
 };
 
 // What a result reads as: "OK", "PORT Hatası N" or the window's words.
@@ -209,6 +243,7 @@ QString jsonLine(const QString &port, const PortResult &result, qint64 milliseco
         {QStringLiteral("seconds"), double(milliseconds) / 1000},
         {QStringLiteral("received"),
          hex ? QString::fromLatin1(result.received.toHex(' ')) : codepage::toUnicode(result.received)},
+        {QStringLiteral("dropped"), result.dropped},
     };
     return QString::fromUtf8(QJsonDocument(line).toJson(QJsonDocument::Compact)) + u'\n';
 }
@@ -254,12 +289,23 @@ private:
         PortResult result;
         PortLink link(m_context.programDir);
         link.port().setConnectTimeout(m_options.timeout);
-        MonitorPrinter monitor(m_options.hex, m_options.timestamps);
-        QObject::connect(&link, &PortLink::received, [&](const QByteArray &bytes) {
-            if (m_options.json)
-                result.received += bytes;
+        // Several ports listening print at once, line by line, each line after its port.
+        const bool live = onlyListens(s) && m_options.ports.size() > 1;
+        MonitorPrinter monitor(m_options.hex, m_options.timestamps, live ? port + QStringLiteral(": ") : QString());
+        const auto print = [&](const QString &text) {
+            if (live)
+                m_printer.printNow(OrderedPrinter::Stream::Out, text);
             else
-                m_printer.print(m_index, OrderedPrinter::Stream::Out, monitor.take(bytes, m_context.clock()));
+                m_printer.print(m_index, OrderedPrinter::Stream::Out, text);
+        };
+        QObject::connect(&link, &PortLink::received, [&](const QByteArray &bytes) {
+            const qsizetype kept = std::min(bytes.size(), mostJsonReceived - result.received.size());
+            if (m_options.json) {
+                result.received += bytes.first(kept);
+                result.dropped += bytes.size() - kept;
+            } else {
+                print(monitor.take(bytes, m_context.clock()));
+            }
         });
         try {
             if (target->number > 0)
@@ -297,7 +343,8 @@ private:
                 result.number = commerror::PortNotOpen;
             }
         } catch (const CommError &failure) {
-            result.outcome = outcomeOf(commandcatalogue::refusedWrite(s));
+            // The port's fault, never the typed date's: a script must not blame its input.
+            result.outcome = Outcome::PortFailure;
             result.number = failure.number();
         }
         link.close();
@@ -312,7 +359,7 @@ private:
             result.number = commerror::PortNotOpen;
         }
         if (!m_options.json)
-            m_printer.print(m_index, OrderedPrinter::Stream::Out, monitor.finish());
+            print(monitor.finish());
         return result;
     }
 
@@ -415,6 +462,9 @@ Outcome serveAll(const Options &options, const CommandLineContext &context)
     allFinished.exec();
     if (printer.outputClosed())
         return Outcome::OutputClosed;
+    // What the ports served before the stop said is in their lines; the run was cut short.
+    if (context.stop && context.stop->stopped())
+        return Outcome::Interrupted;
     const auto failed = std::find_if(outcomes.cbegin(), outcomes.cend(), [](Outcome o) { return o != Outcome::Done; });
     return failed == outcomes.cend() ? Outcome::Done : *failed;
 }
@@ -448,7 +498,8 @@ int runCommandLine(const QStringList &arguments, const CommandLineContext &conte
              .arg(std::chrono::seconds(defaultTimeout).count()),
          QStringLiteral("seconds")},
         {QStringLiteral("json"),
-         QStringLiteral("Prints one JSON object a port instead: target, result, error, seconds, received.")},
+         QStringLiteral("Prints one JSON object a port instead: target, result, error, seconds, received (its "
+                        "first MiB) and dropped (the bytes after that).")},
         {{QStringLiteral("b"), QStringLiteral("baud")},
          QStringLiteral("Baud rate text (default: the first Vxl00.Def found, below; else 4800)."), QStringLiteral("rate")},
         {{QStringLiteral("w"), QStringLiteral("wait")}, QStringLiteral("Prints what arrives for SECONDS after the command."),

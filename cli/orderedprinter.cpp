@@ -17,6 +17,13 @@ void OrderedPrinter::print(qsizetype port, Stream stream, const QString &text)
     take(port, stream, text);
 }
 
+void OrderedPrinter::printNow(Stream stream, const QString &text)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!text.isEmpty())
+        write(stream, text);
+}
+
 void OrderedPrinter::finish(qsizetype port, Stream stream, const QString &text)
 {
     QMutexLocker lock(&m_mutex);

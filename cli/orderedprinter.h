@@ -20,6 +20,8 @@ public:
     OrderedPrinter(QTextStream &out, QTextStream &err, qsizetype ports, std::function<void()> closed = {});
 
     void print(qsizetype port, Stream stream, const QString &text);
+    // At once, whatever port is printing: whole lines of ports that print side by side.
+    void printNow(Stream stream, const QString &text);
     // The port's last text; the ports after it may print.
     void finish(qsizetype port, Stream stream, const QString &text);
     bool outputClosed() const;

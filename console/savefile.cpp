@@ -1,11 +1,12 @@
 #include "savefile.h"
 
+#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include <sys/stat.h>
@@ -35,26 +36,59 @@ QString fileErrorText(int errnum)
 
 namespace {
 
-// As fs.protected_symlinks: in a sticky folder that everyone may write, a link that is neither
-// ours nor the folder owner's may have been planted to aim our write at a file of ours.
-bool plantedLink(const QString &path)
+// Where `path` leads, following each link only when the operator or root owns it and passing
+// each folder only when one of them owns it: another user could turn either, at any time,
+// towards a file of ours (the kernel's protected symlinks guard only sticky folders). Gives the
+// reason when refused; `resolved` then holds no link, so the save follows none of its own.
+std::optional<QString> othersWay(const QString &path, QString &resolved)
 {
-    struct stat link {};
-    struct stat folder {};
-    if (::lstat(QFile::encodeName(path).constData(), &link) != 0 || !S_ISLNK(link.st_mode) || link.st_uid == ::geteuid())
-        return false;
-    if (::stat(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &folder) != 0)
-        return false;
-    return (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH) && folder.st_uid != link.st_uid;
+    QStringList pending = (path.startsWith(u'/') ? path : QDir::currentPath() + u'/' + path).split(u'/', Qt::SkipEmptyParts);
+    QString done; // resolved so far, "" for the root
+    for (int links = 0; !pending.isEmpty();) {
+        const QString part = pending.takeFirst();
+        if (part == u"." || part == u"..") {
+            if (part == u"..")
+                done.truncate(std::max<qsizetype>(done.lastIndexOf(u'/'), 0));
+            continue;
+        }
+        const QString next = done + u'/' + part;
+        const QByteArray name = QFile::encodeName(next);
+        struct stat entry {};
+        if (::lstat(name.constData(), &entry) != 0) {
+            // What is missing the save makes, or fails to make.
+            resolved = pending.isEmpty() ? next : next + u'/' + pending.join(u'/');
+            return std::nullopt;
+        }
+        const bool others = entry.st_uid != ::geteuid() && entry.st_uid != 0;
+        if (others && S_ISLNK(entry.st_mode))
+            return QStringLiteral("başka bir kullanıcının sembolik bağlantısı: %1").arg(next);
+        if (others && S_ISDIR(entry.st_mode) && !pending.isEmpty())
+            return QStringLiteral("başka bir kullanıcının klasörü: %1").arg(next);
+        if (!S_ISLNK(entry.st_mode)) {
+            done = next;
+            continue;
+        }
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(name.constData(), target, sizeof target);
+        if (length <= 0 || size_t(length) == sizeof target || ++links > 40)
+            return fileErrorText(ELOOP);
+        const QString to = QFile::decodeName(QByteArray(target, length));
+        if (to.startsWith(u'/'))
+            done.clear();
+        pending = to.split(u'/', Qt::SkipEmptyParts) + pending;
+    }
+    resolved = done.isEmpty() ? QStringLiteral("/") : done;
+    return std::nullopt;
 }
 
 } // namespace
 
 std::optional<QString> saveWhole(const QString &path, QByteArrayView bytes)
 {
-    if (plantedLink(path))
-        return QStringLiteral("ortak bir klasörde başka bir kullanıcının sembolik bağlantısı");
-    QSaveFile file(path);
+    QString resolved;
+    if (const auto refused = othersWay(path, resolved))
+        return refused;
+    QSaveFile file(resolved);
     errno = 0;
     if (!file.open(QIODevice::WriteOnly))
         return fileErrorText(errno);

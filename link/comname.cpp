@@ -7,11 +7,33 @@
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
+
+// A simulator's link leads through its own descriptor, /proc/PID/fd/N. Once it was killed, a
+// new process of that PID may hold N open on anything, another terminal's line included:
+// only a living simulator of this user counts.
+bool simulatorsLine(const QString &target)
+{
+    static const QRegularExpression descriptor(QStringLiteral("^/proc/([0-9]+)/fd/[0-9]+$"));
+    const auto match = descriptor.match(target);
+    if (!match.hasMatch())
+        return true;
+    const QString process = QStringLiteral("/proc/") + match.captured(1);
+    struct stat owner {};
+    QString program = QFileInfo(process + QStringLiteral("/exe")).symLinkTarget();
+    program.remove(QRegularExpression(QStringLiteral(" \\(deleted\\)$"))); // rebuilt while it runs
+    return ::stat(QFile::encodeName(process).constData(), &owner) == 0 && owner.st_uid == ::geteuid()
+           && QFileInfo(program).fileName() == QLatin1String("terminal-kontrol-sim");
+}
 
 // A dangling link (adapter unplugged) still names the device it stands for.
 QString linkTarget(const QFileInfo &link)
 {
+    if (!simulatorsLine(link.symLinkTarget()))
+        return link.symLinkTarget() + QStringLiteral(" (no simulator holds it now)");
     const QString target = link.canonicalFilePath();
     return target.isEmpty() ? link.symLinkTarget() : target;
 }

@@ -5,12 +5,37 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSettings>
+#include <QTemporaryFile>
 
 #include <arpa/inet.h>
 
 namespace portmap {
 namespace {
+
+// The map's text without any later line for a COMn that an earlier line of [ports] names:
+// QSettings would let the last one win, and a reader of the file expects the first.
+QByteArray withoutRepeats(const QByteArray &text, bool &repeated)
+{
+    QByteArray kept;
+    QSet<int> named;
+    bool inPorts = false;
+    for (const QByteArray &line : text.split('\n')) {
+        const QByteArray trimmed = line.trimmed();
+        if (trimmed.startsWith('['))
+            inPorts = trimmed.startsWith("[ports]");
+        const qsizetype equals = trimmed.indexOf('=');
+        const int number = inPorts && equals > 0 ? comNumber(QString::fromUtf8(trimmed.first(equals).trimmed())) : 0;
+        if (number > 0 && named.contains(number)) {
+            repeated = true;
+            continue;
+        }
+        named.insert(number);
+        kept += line + '\n';
+    }
+    return kept;
+}
 
 // The [ports] group of one map, by port number.
 QMap<int, QString> readMap(const QString &path)
@@ -18,7 +43,16 @@ QMap<int, QString> readMap(const QString &path)
     QMap<int, QString> ports;
     if (!QFileInfo(path).isFile())
         return ports;
-    QSettings map(path, QSettings::IniFormat);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return ports;
+    bool repeated = false;
+    const QByteArray kept = withoutRepeats(file.readAll(), repeated);
+    // Only QSettings reads INI as it does; it reads files, so a map with repeats goes through a copy.
+    QTemporaryFile copy;
+    if (repeated && !(copy.open() && copy.write(kept) == kept.size() && copy.flush()))
+        return ports;
+    QSettings map(repeated ? copy.fileName() : path, QSettings::IniFormat);
     map.beginGroup(QStringLiteral("ports"));
     for (const QString &key : map.childKeys()) {
         const int number = comNumber(key);

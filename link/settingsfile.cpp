@@ -5,12 +5,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 namespace settingsfile {
 
 std::optional<QString> baudRateText(QByteArrayView head)
 {
+    // Editors that save UTF-8 may put a byte-order mark first; it is no part of the line.
+    if (head.startsWith("\xEF\xBB\xBF"))
+        head = head.sliced(3);
     if (const qsizetype mark = head.indexOf(endOfFileMark); mark >= 0)
         head = head.first(mark);
     std::optional<QByteArrayView> lastLine;
@@ -50,9 +52,19 @@ QString readBaudRateText(const QString &path)
 
 QStringList configFolders()
 {
-    // Not AppConfigLocation: the window and its companions carry different application names.
+    // Not QStandardPaths: it takes a relative folder from the environment, which the XDG rules
+    // say to ignore (it would depend on where the program was started).
+    const QString home = qEnvironmentVariable("XDG_CONFIG_HOME");
+    QStringList bases{QDir::isAbsolutePath(home) ? home : QDir::homePath() + QStringLiteral("/.config")};
+    const qsizetype machine = bases.size();
+    for (const QString &base : qEnvironmentVariable("XDG_CONFIG_DIRS").split(u':', Qt::SkipEmptyParts)) {
+        if (QDir::isAbsolutePath(base))
+            bases << base;
+    }
+    if (bases.size() == machine)
+        bases << QStringLiteral("/etc/xdg");
     QStringList folders;
-    for (const QString &base : QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation))
+    for (const QString &base : std::as_const(bases))
         folders << QDir(base).filePath(QStringLiteral("terminal-kontrol"));
     return folders;
 }

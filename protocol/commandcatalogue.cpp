@@ -141,11 +141,6 @@ QString portFailureText(int number)
     return QStringLiteral("PORT Hatası %1").arg(number);
 }
 
-Failure refusedWrite(const Command &command)
-{
-    return command.failure == BadCardNumber ? Port : command.failure;
-}
-
 bool onlyListens(const Command &command)
 {
     return command.plan == listen;

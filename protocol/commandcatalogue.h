@@ -71,8 +71,6 @@ QString caption(Id id);
 QString failureText(Failure failure);
 // What a failure of the port shows: "PORT Hatası " and the classic failure number.
 QString portFailureText(int number);
-// A refused write shows the bad input's words for date and time, "PORT Hatası N" for the rest.
-Failure refusedWrite(const Command &command);
 // monitor: writes nothing, and its argument is how long it listens.
 bool onlyListens(const Command &command);
 

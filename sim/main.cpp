@@ -94,24 +94,18 @@ int main(int argc, char *argv[])
         out.flush();
 
         QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-        QByteArray typed; // a line whose end has not come yet
+        TypedLines typed;
         QObject::connect(&input, &QSocketNotifier::activated, [&] {
             char buffer[4096];
             const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-            if (n > 0) {
-                typed.append(buffer, n);
-            } else {
+            const qint64 dropped = typed.dropped();
+            const QByteArrayList lines = n > 0 ? typed.feed(QByteArrayView(buffer, n)) : typed.finish();
+            if (n <= 0)
                 input.setEnabled(false);
-                typed += '\n'; // the input's end ends its last line
-            }
-            for (qsizetype end; (end = typed.indexOf('\n')) >= 0;) {
-                QByteArray one = typed.left(end);
-                typed.remove(0, end + 1);
-                if (one.endsWith('\r'))
-                    one.chop(1);
-                if (!one.trimmed().isEmpty())
-                    line.send(one + "\r\n");
-            }
+            if (typed.dropped() > dropped)
+                out << "typed: a line without its end yet, " << typed.dropped() << " older bytes dropped\n" << Qt::flush;
+            for (const QByteArray &one : std::as_const(lines))
+                line.send(one + "\r\n");
         });
         const int status = app.exec();
         if (!link.isEmpty())

@@ -92,8 +92,18 @@ void SimLine::onClosed()
         closed = true;
     // The kernel merges a close into one still unread before it, so closes cannot be counted:
     // the holders are looked up instead.
-    if (closed && !heldElsewhere())
-        ::ioctl(m_slave, TIOCNXCL);
+    if (closed)
+        clearExclusiveUnlessHeld(m_slave, [this] { return heldElsewhere(); });
+}
+
+void clearExclusiveUnlessHeld(int fd, const std::function<bool()> &heldElsewhere)
+{
+    if (heldElsewhere())
+        return;
+    ::ioctl(fd, TIOCNXCL);
+    // The kernel has no "clear unless shared": an opener that came meanwhile is there now.
+    if (heldElsewhere())
+        ::ioctl(fd, TIOCEXCL);
 }
 
 bool SimLine::heldElsewhere() const
@@ -155,4 +165,23 @@ void SimLine::log(const char *direction, const QByteArray &bytes, const QString 
         m_log << "  " << note;
     m_log << '\n';
     m_log.flush();
+}
+
+QByteArrayList TypedLines::feed(QByteArrayView bytes)
+{
+    m_typed += bytes;
+    QByteArrayList lines;
+    for (qsizetype end; (end = m_typed.indexOf('\n')) >= 0;) {
+        QByteArray one = m_typed.left(end);
+        m_typed.remove(0, end + 1);
+        if (one.endsWith('\r'))
+            one.chop(1);
+        if (!one.trimmed().isEmpty())
+            lines << one;
+    }
+    if (const qsizetype over = m_typed.size() - SimLine::maxHeld; over > 0) {
+        m_typed.remove(0, over);
+        m_dropped += over;
+    }
+    return lines;
 }

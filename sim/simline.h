@@ -8,6 +8,13 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <functional>
+
+// Clears the exclusive mode of the line `fd` unless `heldElsewhere` finds another holder. A
+// program that opened the line between that look and the clearing lost its exclusive mode; a
+// second look finds it and sets the mode again.
+void clearExclusiveUnlessHeld(int fd, const std::function<bool()> &heldElsewhere);
+
 // The simulator's end of a pseudo-terminal: it reads frames, hands them to the terminal,
 // writes the answers back and logs both, one hex line per frame.
 class SimLine : public QObject
@@ -52,4 +59,21 @@ private:
     qint64 m_dropped = 0;
     FrameReader m_reader;
     SimTerminal m_terminal;
+};
+
+// What is typed on the simulator's input, cut into lines without their ends (blank ones
+// skipped). A line whose end has not come is held as unread answers are: up to
+// SimLine::maxHeld, its oldest bytes dropped beyond that.
+class TypedLines
+{
+public:
+    QByteArrayList feed(QByteArrayView bytes);
+    // The input's end ends its last line.
+    QByteArrayList finish() { return feed("\n"); }
+    qsizetype held() const { return m_typed.size(); }
+    qint64 dropped() const { return m_dropped; }
+
+private:
+    QByteArray m_typed;
+    qint64 m_dropped = 0;
 };

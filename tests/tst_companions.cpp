@@ -76,12 +76,14 @@ private slots:
     void severalPorts_data();
     void severalPorts();
     void stoppedWhileBytesWait();
+    void monitorOfSeveralPorts();
     void closedOutputEndsMonitor();
     void simulatorAnswers_data();
     void simulatorAnswers();
     void simulatorThroughTheCommandLine_data();
     void simulatorThroughTheCommandLine();
     void simulatorHoldsUnreadAnswersBounded();
+    void simulatorClearsExclusiveModeAlone();
     void simulatorTypedThenKilled();
 
 private:
@@ -166,10 +168,10 @@ void TestCompanions::severalPorts_data()
     const QStringList wait{"-p", "%1", "-p", "COM200", "-p", "%2", "-p", "%3", "-w", "1"};
     QTest::newRow("a port that fails at once waits for the slow one before it")
         << wait << "ŞA\r\n%1: OK\nCOM200: PORT Hatası 8002\nB\r\n%2: OK\n%3: OK\n" << 1;
-    const QString json(R"({"error":0,"received":"{A}","result":"OK","target":"%1"}
-{"error":8002,"received":"","result":"PORT Hatası 8002","target":"COM200"}
-{"error":0,"received":"{B}","result":"OK","target":"%2"}
-{"error":0,"received":"","result":"OK","target":"%3"}
+    const QString json(R"({"dropped":0,"error":0,"received":"{A}","result":"OK","target":"%1"}
+{"dropped":0,"error":8002,"received":"","result":"PORT Hatası 8002","target":"COM200"}
+{"dropped":0,"error":0,"received":"{B}","result":"OK","target":"%2"}
+{"dropped":0,"error":0,"received":"","result":"OK","target":"%3"}
 )");
     QTest::newRow("JSON") << QStringList{"--json"} + wait
                           << QString(json).replace("{A}", "ŞA\\r\\n").replace("{B}", "B\\r\\n") << 1;
@@ -178,6 +180,8 @@ void TestCompanions::severalPorts_data()
     QTest::newRow("--port, then the ports file, then --all")
         << QStringList{"--all", "--ports-file", "%4", "-p", "COM200"}
         << "COM200: PORT Hatası 8002\n%3: OK\nCOM3: OK\nCOM12: OK\n" << 1;
+    QTest::newRow("the same port by its path and its COMn") << QStringList{"-p", "%1", "-p", "COM12"}
+                                                           << "%1 and COM12 are the same port (%1): give it once\nTry --help.\n" << 2;
     QTest::newRow("missing ports file") << QStringList{"--ports-file", "%5/none", "-p", "%1"}
                                         << "cannot read the ports file %5/none: No such file or directory\nTry --help.\n" << 2;
     QTest::newRow("--jobs 0") << QStringList{"-j", "0", "-p", "%1"}
@@ -208,8 +212,24 @@ void TestCompanions::stoppedWhileBytesWait()
                                                  "%2: not served: interrupted\n$")
                                       .arg(full.devicePath(), next.devicePath()));
     QVERIFY2(said.match(run.out).hasMatch(), qPrintable(run.out));
-    QCOMPARE(run.status, 1);
+    QCOMPARE(run.status, 130);
     QCOMPARE(next.readAll(), QByteArray());
+}
+
+void TestCompanions::monitorOfSeveralPorts()
+{
+    // Each port's lines as they come, after the port; a line in two pieces comes out whole.
+    Pty first, second;
+    QTimer::singleShot(300, [&] { second.write("B1\r\nB"); });
+    QTimer::singleShot(500, [&] { first.write("A1\r\n"); });
+    QTimer::singleShot(700, [&] { second.write("2\r\n"); });
+    CliRun run = runCli({"-p", first.devicePath(), "-p", second.devicePath(), "monitor", "1"});
+    QCOMPARE(run.out, QString("%2: B1\r\n%1: A1\r\n%2: B2\r\n%1: OK\n%2: OK\n").arg(first.devicePath(), second.devicePath()));
+    // A JSON result keeps the first MiB of what arrived and counts the rest.
+    QTimer::singleShot(200, [&] { first.write(QByteArray((1 << 20) + 1000, 'a')); });
+    run = runCli({"--json", "-p", first.devicePath(), "monitor", "1.5"});
+    const QJsonObject result = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    QVERIFY(result["received"].toString().size() == 1 << 20 && result["dropped"].toInt() == 1000);
 }
 
 void TestCompanions::closedOutputEndsMonitor()
@@ -355,9 +375,24 @@ void TestCompanions::simulatorThroughTheCommandLine()
                                                      QStringLiteral("counter-read")});
     QCOMPARE(counter.out, QStringLiteral("53 41 59 41 43 20 30 30 30 30 0d 0a\n") + line + QStringLiteral(": OK\n"));
 
-    // The window on the same line, as the README's run command opens it.
-    if (!route.isEmpty())
+    if (!route.isEmpty()) {
+        // Another user holds the server's line: a date that cannot be written is the port's fault.
+        QProcess holder;
+        QByteArray logged;
+        QVERIFY(waitUntil([&] { // the server may still be parting from the last user
+            if (holder.state() == QProcess::NotRunning)
+                holder.start(QStringLiteral(TK_CLI_PATH), port + QStringList{"-w", "3", "command", "HOLD"});
+            return (logged += sim.readAll()).contains("<- 40 48 4f 4c 44");
+        }, std::chrono::seconds(20)));
+        // Refused before or after the first byte, as it happens (if seen at all: the network line's affair).
+        for (int i = 0; i < 5; ++i) {
+            const CliRun held = runCli(port + QStringList{QStringLiteral("date")});
+            QVERIFY2(held.status == 0 || (held.status == 1 && held.err.contains(": PORT Hatası 80")), qPrintable(held.err));
+        }
+        holder.waitForFinished(10000);
         return;
+    }
+    // The window on the same line, as the README's run command opens it.
     Module1 module;
     module.programDir = QCoreApplication::applicationDirPath();
     module.SelectedPort = 12;
@@ -385,6 +420,24 @@ void TestCompanions::simulatorHoldsUnreadAnswersBounded()
         line.send(QByteArray(1000, 'a'));
     QCOMPARE(line.held(), SimLine::maxHeld);
     QVERIFY(logged.contains("unread: 1000 older bytes dropped"));
+    // So is a typed line that never ends.
+    TypedLines typed;
+    QVERIFY(typed.feed(QByteArray(2100000, 'a')).isEmpty());
+    QCOMPARE(typed.held(), SimLine::maxHeld);
+    QCOMPARE(typed.feed("b\r\nc"), QByteArrayList{QByteArray(SimLine::maxHeld, 'a') + 'b'});
+    QCOMPARE(typed.finish(), QByteArrayList{"c"});
+}
+
+// A program that opens the line right after the look for other holders keeps its exclusive mode.
+void TestCompanions::simulatorClearsExclusiveModeAlone()
+{
+    Pty line;
+    int opener = -1, on = 0;
+    clearExclusiveUnlessHeld(line.slaveFd(), [&] { // the first look misses the opener, the second finds it
+        return opener >= 0 || (::ioctl(opener = ::open(qPrintable(line.devicePath()), O_RDWR | O_NOCTTY), TIOCEXCL), false);
+    });
+    QVERIFY(::ioctl(opener, TIOCGEXCL, &on) == 0 && on);
+    ::close(opener);
 }
 
 // Typed lines arrive whole; a killed user leaves no exclusive mode behind, as on a real

@@ -269,15 +269,24 @@ void TestConsoleEdits::refusals()
     MessageBoxCatcher boxes;
     console.copy();
     QCOMPARE(QGuiApplication::clipboard()->text() + boxes.texts.value(0).left(15), QStringLiteral("beforeKopyalanamadı: "));
-    // Another user's link in a shared sticky folder, aimed at a file of ours; then a full disk.
+    // Another user's link, or a link in that user's 755 or 1777 folder, aimed at a file of ours,
+    // also as a folder on the way; then a full disk.
     QTemporaryDir shared, own;
-    const QByteArray link = QFile::encodeName(shared.filePath(QStringLiteral("x.txt")));
-    QVERIFY2(::chmod(QFile::encodeName(shared.path()).constData(), 01777) == 0
-                 && ::symlink(QFile::encodeName(own.filePath(QStringLiteral("victim.txt"))).constData(), link.constData()) == 0
-                 && ::lchown(link.constData(), 65534, 65534) == 0, "the tests run as root");
-    QCOMPARE(console.saveTo(QFile::decodeName(link)),
-             QStringLiteral("ortak bir klasörde başka bir kullanıcının sembolik bağlantısı"));
-    QVERIFY(!QFile::exists(own.filePath(QStringLiteral("victim.txt"))));
+    const QString victim = own.filePath(QStringLiteral("victim.txt"));
+    const QByteArray theirs = QFile::encodeName(shared.filePath(QStringLiteral("theirs")));
+    QVERIFY2(::mkdir(theirs.constData(), 0755) == 0 && ::chown(theirs.constData(), 65534, 65534) == 0, "the tests run as root");
+    for (const auto &[link, mode, saved, refused] :
+         {std::tuple{"x.txt", 01777, "x.txt", "sembolik bağlantısı: %1/x.txt"}, {"theirs/x.txt", 0755, "theirs/x.txt", "klasörü: %1/theirs"},
+          {"theirs/x.txt", 01777, "theirs/x.txt", "klasörü: %1/theirs"}, {"way", 0755, "way/victim.txt", "sembolik bağlantısı: %1/way"}}) {
+        const QByteArray at = QFile::encodeName(shared.filePath(QLatin1String(link)));
+        QVERIFY(::chmod(QFile::encodeName(shared.path()).constData(), mode) == 0 && ::chmod(theirs.constData(), mode) == 0
+                && ::symlink(QFile::encodeName(qstrcmp(saved, link) ? own.path() : victim).constData(), at.constData()) == 0
+                && ::lchown(at.constData(), 65534, 65534) == 0);
+        QCOMPARE(console.saveTo(shared.filePath(QLatin1String(saved))),
+                 QStringLiteral("başka bir kullanıcının ") + QString::fromUtf8(refused).arg(shared.path()));
+        QVERIFY(!QFile::exists(victim));
+        ::unlink(at.constData());
+    }
     QVERIFY(::mount("tmpfs", QFile::encodeName(own.path()).constData(), "tmpfs", 0, "size=64k") == 0);
     const auto failure = console.saveTo(own.filePath(QStringLiteral("saved")));
     ::umount(QFile::encodeName(own.path()).constData());

@@ -372,6 +372,16 @@ void TestLink::closedWindowsBytesShowTheirProgress()
     QVERIFY2(took.elapsed() < 3000, qPrintable(QString::number(took.elapsed())));
     QVERIFY2(shown.contains(QRegularExpression(QStringLiteral("\\d+ bayt kaldı, en fazla \\d+ saniye"))), qPrintable(shown));
     QVERIFY(!QFile::exists(lock));
+
+    // The line goes away meanwhile: the box that says so looks as every other box.
+    Form1Harness gone;
+    gone.form->commandBox->setText(QString(30000, u'x'));
+    gone.click(gone.form->commandButton);
+    gone.form->close();
+    QTimer::singleShot(300, [&] { gone.far.hangUp(); });
+    MessageBoxCatcher boxes;
+    QVERIFY(finishSending() > 0);
+    QVERIFY(boxes.titles == QStringList{QStringLiteral("Terminal Kontrol")} && boxes.buttonIcons == 0);
 }
 
 void TestLink::stopSignalEndsTheLastWriteOut()

@@ -64,6 +64,7 @@ void TestUnits::settingsFileRules_data()
     QTest::newRow("long first line, good second line") << QByteArray(2000, 'x') + "\r\n9600\r\n" << "9600";
     QTest::newRow("DOS end-of-file mark ends the file") << QByteArray("9600\r\n\x1a") << "9600";
     QTest::newRow("nothing after the end-of-file mark") << QByteArray("9600\x1a\r\n19200\r\n") << "9600";
+    QTest::newRow("UTF-8 byte-order mark skipped") << QByteArray("\xEF\xBB\xBF" "9600\r\n") << "9600";
 }
 
 void TestUnits::settingsFileRules()
@@ -147,6 +148,10 @@ void TestUnits::comNames()
 
     QVERIFY(QFile::link(dir.filePath(QStringLiteral("gone")), dir.filePath(QStringLiteral("COM4"))));
     QVERIFY(!QFileInfo::exists(comDevicePath(4, dir.path())));
+    // A killed simulator's link into /proc, its PID now another process's that holds a line.
+    Pty other;
+    QVERIFY(QFile::link(QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(other.slaveFd()), dir.filePath("COM5")));
+    QVERIFY(!QFileInfo::exists(comDevicePath(5, dir.path())));
 
     // Without a link beside the program, a present udev link /dev/COMn comes before the on-board port.
     QTemporaryDir dev;
@@ -162,7 +167,12 @@ void TestUnits::comNames()
 void TestUnits::settingsAndMapsInConfigFolders()
 {
     QTemporaryDir beside, dev;
-    UserConfig config("COM2=rfc2217://gate2:2217\ncom7 = /dev/serial/by-id/usb-x\nCOM0=x\nCOM256=y\nCOM9=\n");
+    // As the XDG rules say, a relative folder is ignored, as if it were not set (UserConfig sets both anew).
+    qputenv("XDG_CONFIG_HOME", "relative");
+    qputenv("XDG_CONFIG_DIRS", "also/relative:/abs:");
+    QCOMPARE(settingsfile::configFolders(), QStringList({QDir::homePath() + "/.config/terminal-kontrol", "/abs/terminal-kontrol"}));
+    UserConfig config("COM2=rfc2217://gate2:2217\ncom7 = /dev/serial/by-id/usb-x\nCOM0=x\nCOM256=y\nCOM9=\n"
+                      "COM2=socket://second:1\n");
     const QStringList folders = settingsfile::configFolders();
     QCOMPARE(folders, QStringList({config.home.filePath(QStringLiteral("terminal-kontrol")),
                                    config.machine.filePath(QStringLiteral("terminal-kontrol"))}));
