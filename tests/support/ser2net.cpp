@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QThread>
 
 #include <netinet/in.h>
@@ -50,7 +51,11 @@ Ser2net::Ser2net(const QStringList &devices)
 bool Ser2net::start()
 {
     m_process.setStandardOutputFile(QProcess::nullDevice());
-    m_process.start(QStringLiteral("ser2net"), {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("-c"),
+    // An ordinary user's PATH has no /usr/sbin, where Debian puts it.
+    QString program = QStandardPaths::findExecutable(QStringLiteral("ser2net"));
+    if (program.isEmpty())
+        program = QStandardPaths::findExecutable(QStringLiteral("ser2net"), {QStringLiteral("/usr/sbin")});
+    m_process.start(program, {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("-c"),
                                                 m_dir.filePath(QStringLiteral("ser2net.yaml")), QStringLiteral("-P"),
                                                 m_dir.filePath(QStringLiteral("ser2net.pid"))});
     const QDeadlineTimer deadline(5000);
