@@ -110,7 +110,7 @@ int main(int argc, char *argv[])
                 if (one.endsWith('\r'))
                     one.chop(1);
                 if (!one.trimmed().isEmpty())
-                    line.send(one + "\r\n");
+                    line.sendTyped(one);
             }
         });
         const int status = app.exec();

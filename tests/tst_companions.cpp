@@ -83,6 +83,7 @@ private slots:
     void simulatorThroughTheCommandLine();
     void simulatorHoldsUnreadAnswersBounded();
     void simulatorTypedThenKilled();
+    void simulatorTypesItsCodePage();
 
 private:
     QTemporaryDir m_config;
@@ -426,6 +427,25 @@ void TestCompanions::simulatorTypedThenKilled()
     QVERIFY(waitUntil([&] { return sim.readAll().contains(" -> /proc/"); }));
     sim.terminate();
     QVERIFY(sim.waitForFinished(5000));
+}
+
+void TestCompanions::simulatorTypesItsCodePage()
+{
+    QString logged;
+    QTextStream log(&logged);
+    SimLine line(log);
+    const int fd = ::open(QFile::encodeName(line.devicePath()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    line.sendTyped(QStringLiteral("İYİ Ğ").toUtf8());
+    line.sendTyped("\xdd\xfe"); // no UTF-8: the code page's bytes already
+    const QByteArray expected("\xddY\xdd \xd0\r\n\xdd\xfe\r\n");
+    QByteArray arrived;
+    waitUntil([&] {
+        char buffer[64];
+        arrived.append(buffer, std::max(0L, ::read(fd, buffer, sizeof buffer)));
+        return arrived.size() >= expected.size();
+    });
+    QCOMPARE(hexDump(arrived), hexDump(expected));
+    ::close(fd);
 }
 
 QTEST_MAIN(TestCompanions)
