@@ -23,10 +23,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QScopeGuard>
+
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <list>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -84,6 +90,8 @@ private slots:
     void simulatorHoldsUnreadAnswersBounded();
     void simulatorTypedThenKilled();
     void simulatorTypesItsCodePage();
+    void simulatorLinksForItsUser_data();
+    void simulatorLinksForItsUser();
 
 private:
     QTemporaryDir m_config;
@@ -446,6 +454,56 @@ void TestCompanions::simulatorTypesItsCodePage()
     });
     QCOMPARE(hexDump(arrived), hexDump(expected));
     ::close(fd);
+}
+
+void TestCompanions::simulatorLinksForItsUser_data()
+{
+    QTest::addColumn<QString>("runtime"); // XDG_RUNTIME_DIR; %1 is a folder of the test's
+    QTest::addColumn<QString>("refusal"); // %2 the program's folder, %3 why it is not writable
+    QTest::newRow("in the user's own folder") << "%1" << "";
+    QTest::newRow("no XDG_RUNTIME_DIR") << "" << "not linked: cannot link in %2: %3; and XDG_RUNTIME_DIR, under "
+                                                  "which the user's own links go, is not set\n";
+    QTest::newRow("XDG_RUNTIME_DIR gone") << "%1/gone" << "not linked: cannot link in %2: %3; nor make "
+                                                          "%1/gone/terminal-kontrol: No such file or directory\n";
+}
+
+// As from the package: the program's folder is not the user's to write.
+void TestCompanions::simulatorLinksForItsUser()
+{
+    QFETCH(QString, runtime);
+    QFETCH(QString, refusal);
+    QTemporaryDir program, own;
+    const QByteArray folder = QFile::encodeName(program.path());
+    QVERIFY(QFile::copy(QStringLiteral(TK_SIM_PATH), program.filePath(QStringLiteral("sim"))));
+    // Root may write anywhere but on a read-only mount.
+    const bool root = ::geteuid() == 0;
+    QVERIFY(root ? ::mount(folder, folder, nullptr, MS_BIND, nullptr) == 0
+                       && ::mount(nullptr, folder, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0
+                 : ::chmod(folder, 0555) == 0);
+    const auto writable = qScopeGuard([&] { root ? ::umount(folder) : ::chmod(folder, 0755); });
+    runtime.replace("%1", own.path());
+    qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
+    const auto unset = qScopeGuard([] { qunsetenv("XDG_RUNTIME_DIR"); });
+
+    QProcess sim;
+    sim.start(program.filePath(QStringLiteral("sim")), {"--link", "COM250"});
+    if (!refusal.isEmpty()) {
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitCode(), 1);
+        QCOMPARE(QString::fromLocal8Bit(sim.readAllStandardError()),
+                 refusal.replace("%1", own.path()).replace("%2", program.path())
+                     .replace("%3", QString::fromLocal8Bit(std::strerror(root ? EROFS : EACCES))));
+        return;
+    }
+    QByteArray printed;
+    QVERIFY(waitUntil([&] { return (printed += sim.readAllStandardOutput()).count('\n') >= 2; }));
+    const QString link = own.filePath(QStringLiteral("terminal-kontrol/COM250"));
+    QVERIFY2(printed.contains(" (" + QFile::encodeName(link) + ")\n"), printed.constData());
+    const CliRun counter = runCli({"-p", "COM250", "-w", "1", "counter-read"});
+    QCOMPARE(counter.out, QStringLiteral("SAYAC 0000\r\nCOM250: OK\n"));
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(5000));
+    QVERIFY(!QFileInfo(link).isSymLink());
 }
 
 QTEST_MAIN(TestCompanions)
