@@ -187,6 +187,10 @@ void TestCompanions::severalPorts_data()
     QTest::newRow("--port, then the ports file, then --all")
         << QStringList{"--all", "--ports-file", "%4", "-p", "COM200"}
         << "COM200: PORT Hatası 8002\n%3: OK\nCOM3: OK\nCOM12: OK\n" << 1;
+    QTest::newRow("--list names them and sends nothing")
+        << QStringList{"--list", "--all", "--ports-file", "%4", "-p", "COM200"} << "COM200\n%3\nCOM3\nCOM12\n" << 0;
+    QTest::newRow("--list of none says why alone") << QStringList{"--list"}
+                                                   << "no port given (--port, --ports-file or --all)\n" << 2;
     QTest::newRow("missing ports file") << QStringList{"--ports-file", "%5/none", "-p", "%1"}
                                         << "cannot read the ports file %5/none: No such file or directory\nTry --help.\n" << 2;
     QTest::newRow("--jobs 0") << QStringList{"-j", "0", "-p", "%1"}
@@ -274,7 +278,7 @@ void TestCompanions::severalPorts()
     const CliRun run = runCli(arguments + QStringList{"access"}, systemNow, true);
     // One port after another would wait three seconds.
     QVERIFY2(took.elapsed() < 2500, qPrintable(QString::number(took.elapsed())));
-    const QByteArray sent = status == 2 ? "" : "@A";
+    const QByteArray sent = status == 2 || arguments.contains("--list") ? "" : "@A";
     for (Pty *far : {&first, &second, &third})
         QCOMPARE(hexDump(far->readWithExtras(sent.size())), hexDump(sent));
     const bool json = arguments.contains("--json");
