@@ -1,9 +1,16 @@
 #!/bin/sh
 # Builds the Debian package into build-pkg/ and checks it with Debian's own tools
 # (lintian, desktop-file-validate, appstreamcli, systemd-analyze). Prints the package's path last.
+# Run it as the user; root is needed only for the packages it names (then install the package
+# as root). Started by root in a checkout of another user's, it builds as that user, so that
+# build-pkg/ stays theirs.
 set -e
 cd "$(dirname "$0")/.."
 tools/install-deps.sh dpkg-dev file gzip librsvg2-bin lintian desktop-file-utils appstream systemd
+owner=$(stat -c %U .)
+if [ "$(id -u)" -eq 0 ] && [ "$owner" != root ] && [ "$owner" != UNKNOWN ]; then
+    exec runuser -u "$owner" -- sh tools/build-deb.sh
+fi
 
 # Debian's hardening flags; only the program and what the package holds are built.
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all

@@ -2,12 +2,12 @@
 # Tries the package for real: builds it, installs it with apt into a fresh Debian 12 root,
 # starts the installed command there under Xvfb and drives it (tools/debtrial.py), then
 # purges the package and checks that it left nothing behind. Needs root; the root lives in
-# build-pkg/root and is removed at the end. TK_MIRROR names another Debian mirror.
+# build-pkg/root and is removed at the end. TK_MIRROR names a Debian mirror; without it,
+# debootstrap takes Debian's default.
 set -eu
 cd "$(dirname "$0")/.."
 top=$PWD
 root=$top/build-pkg/root
-mirror=${TK_MIRROR:-http://deb.debian.org/debian}
 programdir=/usr/lib/terminal-kontrol
 began=$(date +%s)
 elapsed() { echo "$(($(date +%s) - began)) s"; }
@@ -39,7 +39,7 @@ echo "package: $deb, $(stat -c %s "$deb") bytes, built after $(elapsed)"
 
 remove_root
 mkdir -p build-pkg/debootstrap-cache build-pkg/apt-archives/partial
-debootstrap --variant=minbase --cache-dir="$top/build-pkg/debootstrap-cache" bookworm "$root" "$mirror"
+debootstrap --variant=minbase --cache-dir="$top/build-pkg/debootstrap-cache" bookworm "$root" ${TK_MIRROR:+"$TK_MIRROR"}
 echo "debootstrap done after $(elapsed)"
 
 mount -t proc proc "$root/proc"
