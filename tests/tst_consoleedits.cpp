@@ -269,8 +269,7 @@ void TestConsoleEdits::refusals()
     MessageBoxCatcher boxes;
     console.copy();
     QCOMPARE(QGuiApplication::clipboard()->text() + boxes.texts.value(0).left(15), QStringLiteral("beforeKopyalanamadı: "));
-    if (::geteuid() != 0)
-        QSKIP("the rest needs root: a link owned by another user (lchown) and a full disk (mounting a tmpfs)");
+    if (::geteuid() != 0) QSKIP("the rest needs root: another user's link (lchown) and a full disk (a tmpfs mounted)");
     // Another user's link in a shared sticky folder, aimed at a file of ours; then a full disk.
     QTemporaryDir shared, own;
     const QByteArray link = QFile::encodeName(shared.filePath(QStringLiteral("x.txt")));

@@ -157,19 +157,9 @@ void TestUnits::comNames()
     QCOMPARE(resolveCom(3, dir.path(), dev.path()).name, dir.filePath(QStringLiteral("COM3")));
     QCOMPARE(comDevicePath(6, dir.path(), dev.path()), dev.filePath(QStringLiteral("ttyS5")));
     QCOMPARE(comDevicePath(4, dir.path(), dev.path()), dir.filePath(QStringLiteral("gone")));
-
-    // The user's own links come after those beside the program and before the port maps.
-    QTemporaryDir own;
-    QFile map(own.filePath(QLatin1String(portmap::fileName)));
-    QVERIFY(map.open(QIODevice::WriteOnly) && map.write("[ports]\nCOM5=socket://gate5:1\nCOM9=socket://gate9:1\n") > 0);
-    map.close();
-    for (const char *name : {"COM3", "COM5"})
-        QVERIFY(QFile::link(target.fileName(), own.filePath(QLatin1String(name))));
-    const auto way = [&](int n) { return resolveCom(n, dir.path(), dev.path(), {own.path()}, own.path()).name; };
-    QCOMPARE(way(3), dir.filePath(QStringLiteral("COM3")));
-    QCOMPARE(way(5), own.filePath(QStringLiteral("COM5")));
-    QVERIFY(way(9).endsWith(u"COM9=socket://gate9:1"));
-    QCOMPARE(resolveCom(5, dir.path(), dev.path(), {own.path()}, QString()).device, QStringLiteral("socket://gate5:1"));
+    UserConfig config("COM2=socket://gate2:1\n"); // the user's own links (in `dev`) before the maps, after beside
+    QCOMPARE(resolveCom(2, dir.path(), dir.path(), settingsfile::configFolders(), dev.path()).name, dev.filePath("COM2"));
+    QCOMPARE(resolveCom(3, dir.path(), dir.path(), settingsfile::configFolders(), dev.path()).name, dir.filePath("COM3"));
 }
 
 void TestUnits::settingsAndMapsInConfigFolders()

@@ -3,7 +3,6 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QThread>
 
 #include <netinet/in.h>
@@ -51,11 +50,7 @@ Ser2net::Ser2net(const QStringList &devices)
 bool Ser2net::start()
 {
     m_process.setStandardOutputFile(QProcess::nullDevice());
-    // An ordinary user's PATH has no /usr/sbin, where Debian puts it.
-    QString program = QStandardPaths::findExecutable(QStringLiteral("ser2net"));
-    if (program.isEmpty())
-        program = QStandardPaths::findExecutable(QStringLiteral("ser2net"), {QStringLiteral("/usr/sbin")});
-    m_process.start(program, {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("-c"),
+    m_process.start(QStringLiteral("/usr/sbin/ser2net"), {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("-c"),
                                                 m_dir.filePath(QStringLiteral("ser2net.yaml")), QStringLiteral("-P"),
                                                 m_dir.filePath(QStringLiteral("ser2net.pid"))});
     const QDeadlineTimer deadline(5000);
