@@ -155,8 +155,8 @@ def simulator_as_user(root, inside, user):
             fail("terminal-kontrol-sim --link COM12 as %s said %r" % (user, said))
         step("terminal-kontrol-sim --link COM12 as %s: %s" % (user, said.splitlines()[1]))
         counter = subprocess.run(as_user + ["terminal-kontrol-cli", "-p", "COM12", "-w", "1", "counter-read"],
-                                 capture_output=True, text=True, timeout=30)
-        if counter.returncode != 0 or counter.stdout != "SAYAC 0000\r\nCOM12: OK\n":
+                                 capture_output=True, timeout=30)
+        if counter.returncode != 0 or counter.stdout != b"SAYAC 0000\r\nCOM12: OK\n":
             fail("terminal-kontrol-cli on COM12 gave %r, %r (exit %d)" % (counter.stdout, counter.stderr,
                                                                             counter.returncode))
         step("terminal-kontrol-cli -p COM12 counter-read: the simulator's answer, SAYAC 0000")
