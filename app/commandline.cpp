@@ -35,6 +35,8 @@ QString helpText(const QString &programDir)
                "\n"
                "COMn       Sırayla: programın klasöründeki COMn bağlantısının gösterdiği aygıt,\n"
                "             ln -s /dev/serial/by-id/usb-... %1/COM3\n"
+               "           kullanıcının kendi bağlantısı (terminal-kontrol-sim'in),\n"
+               "             $XDG_RUNTIME_DIR/terminal-kontrol/COMn\n"
                "           kullanıcının, sonra makinenin port haritasındaki COMn satırı,\n"
                "             %2/%4\n"
                "             %3/%4\n"

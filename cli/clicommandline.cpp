@@ -489,6 +489,8 @@ int runCommandLine(const QStringList &arguments, const CommandLineContext &conte
          QStringLiteral("Adds the ports FILE names, one a line; empty lines and lines starting with # are skipped."),
          QStringLiteral("file")},
         {QStringLiteral("all"), QStringLiteral("Adds every COMn the port maps name, in number order.")},
+        {QStringLiteral("list"),
+         QStringLiteral("Prints the ports named, one a line, and sends nothing; with none, says why and ends with 2.")},
         {{QStringLiteral("j"), QStringLiteral("jobs")},
          QStringLiteral("Serves up to N ports at once, 1 to %1 (default %2).").arg(mostJobs).arg(defaultJobs),
          QStringLiteral("n")},
@@ -524,6 +526,13 @@ int runCommandLine(const QStringList &arguments, const CommandLineContext &conte
     if (parser.isSet(version)) {
         *context.out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion() << '\n';
         return int(Outcome::Done);
+    }
+    // For a timer's check that there is something to do: the reason alone, one line in the journal.
+    if (parser.isSet(QStringLiteral("list"))) {
+        QStringList targets;
+        const QString reason = collectTargets(parser, targets);
+        (reason.isEmpty() ? *context.out : *context.err) << (reason.isEmpty() ? targets.join(u'\n') : reason) << '\n';
+        return int(reason.isEmpty() ? Outcome::Done : Outcome::Usage);
     }
     Options options;
     if (const QString reason = parse(parser, options, context.programDir); !reason.isEmpty())

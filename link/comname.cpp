@@ -49,19 +49,30 @@ int comNumber(const QString &name)
     return number <= highestPortNumber ? number : 0;
 }
 
+QString userLinkFolder()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return QDir::isAbsolutePath(runtime) ? QDir(runtime).filePath(QStringLiteral("terminal-kontrol")) : QString();
+}
+
 ComResolution resolveCom(int portNumber, const QString &programDir, const QString &devDir,
-                         const QStringList &mapFolders)
+                         const QStringList &mapFolders, const QString &userLinks)
 {
     const QString name = QStringLiteral("COM%1").arg(portNumber);
 #ifdef Q_OS_WIN
     Q_UNUSED(programDir);
     Q_UNUSED(devDir);
     Q_UNUSED(mapFolders);
+    Q_UNUSED(userLinks);
     return {name, name};
 #else
     const QFileInfo beside(QDir(programDir).filePath(name));
     if (beside.isSymLink())
         return {beside.filePath(), linkTarget(beside)};
+    // Only the user's own simulator links here, and only where COMn was nothing else: a link
+    // still, so it comes before what the maps name.
+    if (const QFileInfo own(QDir(userLinks).filePath(name)); !userLinks.isEmpty() && own.isSymLink())
+        return {own.filePath(), linkTarget(own)};
     // The target is part of the way: a map that names another target for COMn is another device.
     if (const auto mapped = portmap::lookup(portNumber, mapFolders))
         return {QStringLiteral("%1: %2=%3").arg(mapped->file, name, mapped->target), mapped->target};

@@ -22,12 +22,18 @@ struct ComResolution
     QString device;
 };
 
+// The user's own folder for COMn links, $XDG_RUNTIME_DIR/terminal-kontrol: theirs alone and
+// gone at logout, where the simulator links when the program's folder is not writable (an
+// installed program's). Empty when XDG_RUNTIME_DIR is unset or not absolute.
+QString userLinkFolder();
+
 // COMn on Windows is the system's own name; elsewhere, in this order: a link named COMn
-// beside the program, the port maps in `mapFolders` (the user's before the machine's),
-// /dev/COMn (a udev rule's SYMLINK), the n-th on-board UART.
+// beside the program, a link named COMn in `userLinks`, the port maps in `mapFolders` (the
+// user's before the machine's), /dev/COMn (a udev rule's SYMLINK), the n-th on-board UART.
 ComResolution resolveCom(int portNumber, const QString &programDir,
                          const QString &devDir = QStringLiteral("/dev"),
-                         const QStringList &mapFolders = settingsfile::configFolders());
+                         const QStringList &mapFolders = settingsfile::configFolders(),
+                         const QString &userLinks = userLinkFolder());
 QString comDevicePath(int portNumber, const QString &programDir,
                       const QString &devDir = QStringLiteral("/dev"));
 

@@ -1,7 +1,10 @@
 #include "simline.h"
 
+#include "codepage.h"
+
 #include <QDir>
 #include <QFileInfo>
+#include <QStringDecoder>
 
 #include <cerrno>
 #include <chrono>
@@ -143,6 +146,13 @@ void SimLine::send(const QByteArray &bytes)
         note = QStringLiteral("unread: %1 older bytes dropped, %2 in all").arg(over).arg(m_dropped);
     }
     log("->", bytes, note);
+}
+
+void SimLine::sendTyped(const QByteArray &line)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(line);
+    send((utf8.hasError() ? line : codepage::fromUnicode(text)) + "\r\n");
 }
 
 void SimLine::flushOutput()

@@ -36,6 +36,9 @@ public:
     qsizetype held() const { return m_output.size(); }
     // Bytes from the terminal's side, as if it sent them of itself.
     void send(const QByteArray &bytes);
+    // A line typed on the simulator's input, in the terminal's code page like its answers,
+    // with CR LF. UTF-8 is converted; other bytes are taken as the code page's already.
+    void sendTyped(const QByteArray &line);
 
 private:
     void onReadable();

@@ -27,6 +27,8 @@
 #include <fcntl.h>
 #include <list>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -85,6 +87,7 @@ private slots:
     void simulatorHoldsUnreadAnswersBounded();
     void simulatorClearsExclusiveModeAlone();
     void simulatorTypedThenKilled();
+    void simulatorLinksForItsUser();
 
 private:
     QTemporaryDir m_config;
@@ -182,6 +185,7 @@ void TestCompanions::severalPorts_data()
         << "COM200: PORT Hatası 8002\n%3: OK\nCOM3: OK\nCOM12: OK\n" << 1;
     QTest::newRow("the same port by its path and its COMn") << QStringList{"-p", "%1", "-p", "COM12"}
                                                            << "%1 and COM12 are the same port (%1): give it once\nTry --help.\n" << 2;
+    QTest::newRow("--list names them, sends nothing") << QStringList{"--list", "--all", "-p", "COM200"} << "COM200\nCOM3\nCOM12\n" << 0;
     QTest::newRow("missing ports file") << QStringList{"--ports-file", "%5/none", "-p", "%1"}
                                         << "cannot read the ports file %5/none: No such file or directory\nTry --help.\n" << 2;
     QTest::newRow("--jobs 0") << QStringList{"-j", "0", "-p", "%1"}
@@ -285,7 +289,7 @@ void TestCompanions::severalPorts()
     const CliRun run = runCli(arguments + QStringList{"access"}, systemNow, true);
     // One port after another would wait three seconds.
     QVERIFY2(took.elapsed() < 2500, qPrintable(QString::number(took.elapsed())));
-    const QByteArray sent = status == 2 ? "" : "@A";
+    const QByteArray sent = status == 2 || arguments.contains("--list") ? "" : "@A";
     for (Pty *far : {&first, &second, &third})
         QCOMPARE(hexDump(far->readWithExtras(sent.size())), hexDump(sent));
     const bool json = arguments.contains("--json");
@@ -447,8 +451,8 @@ void TestCompanions::simulatorTypedThenKilled()
     QProcess sim, user;
     sim.start(QStringLiteral(TK_SIM_PATH), link);
     QVERIFY(waitUntil([&] { return sim.canReadLine(); }));
-    const QByteArray device = sim.readLine().trimmed(), x(3000, 'x'), typed = x + "\r\n one\r\ntwo\r\nhalf\r\n";
-    sim.write(x + "\n one\ntwo\r\n\n \nhal");
+    const QByteArray device = sim.readLine().trimmed(), x(3000, 'x'), typed = x + "\r\n \xddne\r\ntwo\xfe\r\nhalf\r\n";
+    sim.write(x + "\n \xc4\xb0ne\ntwo\xfe\r\n\n \nhal"); // UTF-8 goes out in Windows-1254, other bytes as they are
     QTest::qWait(100);
     sim.write("f\n");
     char arrived[4096] = {};
@@ -477,6 +481,27 @@ void TestCompanions::simulatorTypedThenKilled()
     QVERIFY(waitUntil([&] { return sim.readAll().contains(" -> /proc/"); }));
     sim.terminate();
     QVERIFY(sim.waitForFinished(5000));
+}
+
+// As from the package: the program's folder is not the user's to write (nor root's: read-only).
+void TestCompanions::simulatorLinksForItsUser()
+{
+    QTemporaryDir program, own;
+    const QByteArray folder = QFile::encodeName(program.path()), why = ::strerror(::geteuid() ? EACCES : EROFS);
+    QVERIFY(QFile::copy(QStringLiteral(TK_SIM_PATH), program.filePath("sim")));
+    QVERIFY(::geteuid() ? ::chmod(folder, 0555) == 0 : ::mount(folder, folder, nullptr, MS_BIND, nullptr) == 0
+                && ::mount(nullptr, folder, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0);
+    const auto writable = qScopeGuard([&] { ::geteuid() ? ::chmod(folder, 0755) : ::umount(folder), qunsetenv("XDG_RUNTIME_DIR"); });
+    QProcess sim;
+    qputenv("XDG_RUNTIME_DIR", "");
+    sim.start(program.filePath("sim"), {"--link", "COM250"});
+    QVERIFY(sim.waitForFinished(5000));
+    QCOMPARE(sim.readAllStandardError(), "not linked: cannot link in " + folder + ": " + why
+                                             + "; and XDG_RUNTIME_DIR, under which the user's own links go, is not set\n");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(own.path()));
+    sim.start(program.filePath("sim"), {"--link", "COM250"});
+    QVERIFY(waitUntil([&] { return sim.peek(1024).contains(QFile::encodeName(own.path()) + "/terminal-kontrol/COM250)"); }));
+    QCOMPARE(runCli({"-p", "COM250", "-w", "1", "counter-read"}).out, QStringLiteral("SAYAC 0000\r\nCOM250: OK\n"));
 }
 
 QTEST_MAIN(TestCompanions)

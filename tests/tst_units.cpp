@@ -162,6 +162,9 @@ void TestUnits::comNames()
     QCOMPARE(resolveCom(3, dir.path(), dev.path()).name, dir.filePath(QStringLiteral("COM3")));
     QCOMPARE(comDevicePath(6, dir.path(), dev.path()), dev.filePath(QStringLiteral("ttyS5")));
     QCOMPARE(comDevicePath(4, dir.path(), dev.path()), dir.filePath(QStringLiteral("gone")));
+    UserConfig config("COM2=socket://gate2:1\n"); // the user's own links (in `dev`) before the maps, after beside
+    QCOMPARE(resolveCom(2, dir.path(), dir.path(), settingsfile::configFolders(), dev.path()).name, dev.filePath("COM2"));
+    QCOMPARE(resolveCom(3, dir.path(), dir.path(), settingsfile::configFolders(), dev.path()).name, dir.filePath("COM3"));
 }
 
 void TestUnits::settingsAndMapsInConfigFolders()

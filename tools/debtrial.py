@@ -115,6 +115,62 @@ def read_exactly(master, count, seconds):
     return data
 
 
+def user_id(root, name):
+    with open(os.path.join(root, "etc/passwd")) as users:
+        for line in users:
+            fields = line.split(":")
+            if fields[0] == name:
+                return int(fields[2]), int(fields[3])
+    fail("no user " + name + " in the root")
+
+
+def read_lines(stream, count, seconds):
+    data = b""
+    end = time.monotonic() + seconds
+    while data.count(b"\n") < count and time.monotonic() < end:
+        ready, _, _ = select.select([stream], [], [], 0.1)
+        if ready:
+            chunk = os.read(stream.fileno(), 4096)
+            if not chunk:
+                break
+            data += chunk
+    return data.decode(errors="replace")
+
+
+def simulator_as_user(root, inside, user):
+    """The simulator from the package as the user: the program's folder is root's, so COM12 is
+    linked in the user's own folder, where the command line finds it."""
+    uid, gid = user_id(root, user)
+    runtime = "/run/user/%d" % uid
+    # As the login manager makes it: the user's alone.
+    os.makedirs(os.path.join(root, runtime.lstrip("/")), mode=0o700)
+    os.chown(os.path.join(root, runtime.lstrip("/")), uid, gid)
+    as_user = inside + ["XDG_RUNTIME_DIR=" + runtime]
+    sim = subprocess.Popen(as_user + ["terminal-kontrol-sim", "--link", "COM12"], stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, start_new_session=True)
+    try:
+        said = read_lines(sim.stdout, 2, 20)
+        link = runtime + "/terminal-kontrol/COM12"
+        if ("COM12 -> /proc/" not in said) or ("(%s)" % link) not in said:
+            fail("terminal-kontrol-sim --link COM12 as %s said %r" % (user, said))
+        step("terminal-kontrol-sim --link COM12 as %s: %s" % (user, said.splitlines()[1]))
+        counter = subprocess.run(as_user + ["terminal-kontrol-cli", "-p", "COM12", "-w", "1", "counter-read"],
+                                 capture_output=True, timeout=30)
+        if counter.returncode != 0 or counter.stdout != b"SAYAC 0000\r\nCOM12: OK\n":
+            fail("terminal-kontrol-cli on COM12 gave %r, %r (exit %d)" % (counter.stdout, counter.stderr,
+                                                                            counter.returncode))
+        step("terminal-kontrol-cli -p COM12 counter-read: the simulator's answer, SAYAC 0000")
+        os.killpg(sim.pid, signal.SIGTERM)
+        sim.wait(10)
+        if os.path.lexists(os.path.join(root, link.lstrip("/"))):
+            fail("the simulator left " + link)
+        step("the simulator ended and removed its link")
+    finally:
+        if sim.poll() is None:
+            os.killpg(sim.pid, signal.SIGKILL)
+            sim.wait()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
@@ -136,6 +192,7 @@ def main():
         if shown.returncode != 0 or command not in shown.stdout or mark not in shown.stdout:
             fail("%s --help gave %r, %r (exit %d)" % (command, shown.stdout, shown.stderr, shown.returncode))
         step("%s --help: exit 0, %d lines" % (command, shown.stdout.count("\n")))
+    simulator_as_user(root, inside, options.user)
 
     # The far end, as a serial device is on Debian: root:dialout, 0660, linked as COM3 beside the program.
     master, number = open_far_end(root)

@@ -11,7 +11,10 @@ if [ -z "$DISPLAY" ] && [ -z "$WAYLAND_DISPLAY" ]; then
     exit 1
 fi
 tools/install-deps.sh run
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# What configuring reports (optional parts of Qt and of the package that this program does
+# not use) is kept in build/configure.log, and shown only when it fails.
+mkdir -p build
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >build/configure.log 2>&1 || { cat build/configure.log; exit 1; }
 cmake --build build -j"$(nproc)" --target terminal-kontrol terminal-kontrol-sim
 port=${TK_SIM_PORT-COM12}
 if [ -n "$port" ]; then

@@ -2,12 +2,12 @@
 # Tries the package for real: builds it, installs it with apt into a fresh Debian 12 root,
 # starts the installed command there under Xvfb and drives it (tools/debtrial.py), then
 # purges the package and checks that it left nothing behind. Needs root; the root lives in
-# build-pkg/root and is removed at the end. TK_MIRROR names another Debian mirror.
+# build-pkg/root and is removed at the end. TK_MIRROR names a Debian mirror; without it,
+# debootstrap takes Debian's default.
 set -eu
 cd "$(dirname "$0")/.."
 top=$PWD
 root=$top/build-pkg/root
-mirror=${TK_MIRROR:-http://deb.debian.org/debian}
 programdir=/usr/lib/terminal-kontrol
 began=$(date +%s)
 elapsed() { echo "$(($(date +%s) - began)) s"; }
@@ -39,7 +39,7 @@ echo "package: $deb, $(stat -c %s "$deb") bytes, built after $(elapsed)"
 
 remove_root
 mkdir -p build-pkg/debootstrap-cache build-pkg/apt-archives/partial
-debootstrap --variant=minbase --cache-dir="$top/build-pkg/debootstrap-cache" bookworm "$root" "$mirror"
+debootstrap --variant=minbase --cache-dir="$top/build-pkg/debootstrap-cache" bookworm "$root" ${TK_MIRROR:+"$TK_MIRROR"}
 echo "debootstrap done after $(elapsed)"
 
 mount -t proc proc "$root/proc"
@@ -65,8 +65,10 @@ listing() {
         -o -path ./var/log -o -path ./tmp -o -path ./run \) -prune -o -print | sort)
 }
 # Without recommended packages, so that none of them can hide a missing dependency.
+# The maintainer scripts first without systemd, then with it (for enabling the timer).
 in_root apt-get install -y --no-install-recommends "/tmp/${deb##*/}"
 in_root apt-get purge -y terminal-kontrol
+in_root apt-get install -y --no-install-recommends systemd
 listing > build-pkg/root-before.txt
 
 echo "installing again after $(elapsed)"
@@ -90,10 +92,19 @@ fi
 for unit in terminal-kontrol-clock.service terminal-kontrol-clock.timer; do
     [ -f "$root/lib/systemd/system/$unit" ] || { echo "FAIL: $unit is not installed"; exit 1; }
 done
+# The .dsh-also file only records what enabling would make, for purge to remove.
 enabled=$(cd "$root" && find etc lib usr/lib var/lib -xdev \( -path '*.wants/terminal-kontrol-clock.*' \
-    -o -path '*/deb-systemd-helper-enabled/*terminal-kontrol-clock*' \) 2>/dev/null || true)
+    -o -path '*/deb-systemd-helper-enabled/*terminal-kontrol-clock*' \) ! -name '*.dsh-also' 2>/dev/null || true)
 [ -z "$enabled" ] || { echo "FAIL: the clock timer is enabled: $enabled"; exit 1; }
 echo "clock units installed, not enabled"
+# With no COMn in the machine's map, the service's check says so in one line and skips the run.
+condition=$(sed -n 's/^ExecCondition=//p' "$root/lib/systemd/system/terminal-kontrol-clock.service")
+status=0
+said=$(in_root runuser -u kontrol -- $condition 2>&1) || status=$?
+[ "$status" -ge 1 ] && [ "$status" -le 254 ] && [ "$(echo "$said" | wc -l)" -eq 1 ] \
+    && echo "$said" | grep -q /etc/xdg/terminal-kontrol \
+    || { echo "FAIL: $condition with no map gave $status: $said"; exit 1; }
+echo "nothing mapped: $condition says \"$said\" ($status: skipped, not failed)"
 printf '9600\r\n' > "$root$programdir/Vxl00.Def"
 
 Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 3>build-pkg/xvfb-display 2>build-pkg/xvfb.log &
@@ -105,7 +116,14 @@ python3 tools/debtrial.py --root "$root" --display "$display" --user kontrol --p
 
 rm "$root$programdir/Vxl00.Def"
 in_root dpkg -L terminal-kontrol > build-pkg/package-files.txt
+# The administrator enables the timer; purge must take the enablement along.
+in_root systemctl enable terminal-kontrol-clock.timer
+[ -L "$root/etc/systemd/system/timers.target.wants/terminal-kontrol-clock.timer" ] \
+    || { echo "FAIL: systemctl enable made no link"; exit 1; }
 in_root apt-get purge -y terminal-kontrol
+dangling=$(cd "$root" && find etc/systemd -xtype l)
+[ -z "$dangling" ] || { echo "FAIL: dangling links after purge: $dangling"; exit 1; }
+echo "enabled timer purged: no dangling link under /etc/systemd"
 listing > build-pkg/root-after.txt
 if ! diff build-pkg/root-before.txt build-pkg/root-after.txt; then
     echo "FAIL: the root differs after the package was purged"

@@ -51,7 +51,7 @@ Ser2net::Ser2net(const QStringList &devices)
 bool Ser2net::start()
 {
     m_process.setStandardOutputFile(QProcess::nullDevice());
-    m_process.start(QStringLiteral("ser2net"), {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("-c"),
+    m_process.start(QStringLiteral("/usr/sbin/ser2net"), {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("-c"),
                                                 m_dir.filePath(QStringLiteral("ser2net.yaml")), QStringLiteral("-P"),
                                                 m_dir.filePath(QStringLiteral("ser2net.pid"))});
     const QDeadlineTimer deadline(5000);
