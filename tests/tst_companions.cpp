@@ -488,18 +488,18 @@ void TestCompanions::simulatorLinksForItsUser()
 {
     QTemporaryDir program, own;
     const QByteArray folder = QFile::encodeName(program.path()), why = ::strerror(::geteuid() ? EACCES : EROFS);
-    QVERIFY(QFile::copy(QStringLiteral(TK_SIM_PATH), program.filePath("sim")));
+    QVERIFY(QFile::copy(QStringLiteral(TK_SIM_PATH), program.filePath("terminal-kontrol-sim")));
     QVERIFY(::geteuid() ? ::chmod(folder, 0555) == 0 : ::mount(folder, folder, nullptr, MS_BIND, nullptr) == 0
                 && ::mount(nullptr, folder, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0);
     const auto writable = qScopeGuard([&] { ::geteuid() ? ::chmod(folder, 0755) : ::umount(folder), qunsetenv("XDG_RUNTIME_DIR"); });
     QProcess sim;
     qputenv("XDG_RUNTIME_DIR", "");
-    sim.start(program.filePath("sim"), {"--link", "COM250"});
+    sim.start(program.filePath("terminal-kontrol-sim"), {"--link", "COM250"});
     QVERIFY(sim.waitForFinished(5000));
     QCOMPARE(sim.readAllStandardError(), "not linked: cannot link in " + folder + ": " + why
                                              + "; and XDG_RUNTIME_DIR, under which the user's own links go, is not set\n");
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(own.path()));
-    sim.start(program.filePath("sim"), {"--link", "COM250"});
+    sim.start(program.filePath("terminal-kontrol-sim"), {"--link", "COM250"});
     QVERIFY(waitUntil([&] { return sim.peek(1024).contains(QFile::encodeName(own.path()) + "/terminal-kontrol/COM250)"); }));
     QCOMPARE(runCli({"-p", "COM250", "-w", "1", "counter-read"}).out, QStringLiteral("SAYAC 0000\r\nCOM250: OK\n"));
 }
