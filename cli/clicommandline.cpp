@@ -495,7 +495,7 @@ int runCommandLine(const QStringList &arguments, const CommandLineContext &conte
          QStringLiteral("Serves up to N ports at once, 1 to %1 (default %2).").arg(mostJobs).arg(defaultJobs),
          QStringLiteral("n")},
         {QStringLiteral("timeout"),
-         QStringLiteral("Gives a device server SECONDS to take the connection, at most %1 (default %2).")
+         QStringLiteral("Gives a device server SECONDS to take the connection and confirm the line settings, at most %1 (default %2).")
              .arg(longestTimeoutSeconds)
              .arg(std::chrono::seconds(defaultTimeout).count()),
          QStringLiteral("seconds")},
