@@ -143,10 +143,18 @@ void Pty::hangUp()
 
 PacedReader::PacedReader(int fd, int bytesPerSecond)
     : m_fd(fd), m_thread([this, fd, bytesPerSecond] {
-          // A hundredth of a second's bytes each hundredth, as the line hands them over.
-          QByteArray chunk(std::max(1, bytesPerSecond / 100), Qt::Uninitialized);
+          // Never more than the line has carried since the start, so that a late wake-up
+          // catches up as a line would, and never less.
+          const auto start = std::chrono::steady_clock::now();
+          qint64 taken = 0;
+          QByteArray chunk(std::max(1, bytesPerSecond), Qt::Uninitialized);
           while (!m_stop) {
-              const ssize_t n = ::read(fd, chunk.data(), size_t(chunk.size()));
+              const auto carried = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
+                                   * bytesPerSecond;
+              const qint64 room = std::min<qint64>(qint64(carried) - taken, chunk.size());
+              const ssize_t n = room > 0 ? ::read(fd, chunk.data(), size_t(room)) : 0;
+              // A line that ran dry carried nothing meanwhile: it does not catch up later.
+              taken = n < room ? qint64(carried) : taken + n;
               if (n > 0) {
                   std::lock_guard lock(m_mutex);
                   m_bytes.append(chunk.constData(), n);
