@@ -32,6 +32,7 @@ constexpr gensio_time settleRetry{0, 10'000'000};
 // already in use" first): one still there after this is taken as the line.
 constexpr gensio_time rawSettle{0, 100'000'000};
 constexpr std::chrono::milliseconds inUseRetry{200};
+constexpr gensio_time atOnce{0, 0};
 
 // gensio's event loop, for every connection of the process, on a thread that only waits.
 // Never destroyed: a connection may still be closing when the process ends.
@@ -129,6 +130,7 @@ struct Connection
     // sends nothing, so the first one is retried.
     bool settled = false;
     int settingsAnswered = 0;
+    // Asks again while the server has not agreed; once settled, sends the probes below.
     gensio_timer *settleTimer = nullptr;
     // A setting repeated after data: its answer says the server has read everything before it.
     bool probing = false;
@@ -241,7 +243,14 @@ struct Connection
             gensio_set_write_callback_enable(io, false);
             changed.notify_all();
         }
-        probe(lock);
+        askForProbe();
+    }
+
+    // Requests go out from the timer, never from inside one of gensio's callbacks.
+    void askForProbe()
+    {
+        if (rfc2217() && settled && !probing && state == State::Open && takenTotal != confirmed)
+            gensio_os_funcs_start_timer(eventLoop(), settleTimer, const_cast<gensio_time *>(&atOnce));
     }
 
     // Asks the server to confirm the rate again after the bytes taken so far. Loop thread.
@@ -275,7 +284,7 @@ struct Connection
                          std::chrono::steady_clock::time_point(std::chrono::steady_clock::now() + held * connection->byteTime));
         }
         // Unanswered in gensio's time (a hung server): asked again.
-        connection->probe(lock);
+        connection->askForProbe();
     }
 
     // The connection broke: what it did not take, and what the server may not yet have put on
@@ -393,13 +402,15 @@ struct Connection
     static void onSettleTimer(gensio_timer *, void *data)
     {
         auto *connection = static_cast<Connection *>(data);
-        if (connection->rfc2217()) {
-            connection->requestSettings();
-            return;
-        }
         std::unique_lock lock(connection->mutex);
-        if (connection->state == State::Open)
+        if (connection->settled) {
+            connection->probe(lock);
+        } else if (connection->rfc2217()) {
+            lock.unlock();
+            connection->requestSettings();
+        } else if (connection->state == State::Open) {
             connection->settle(lock);
+        }
     }
 
     static void onBaudAnswered(sergensio *, int err, unsigned int rate, void *data)
