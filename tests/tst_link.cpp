@@ -75,6 +75,7 @@ private slots:
     void clearThenReceive();
     void rearmingKeepsPolling();
     void deviceGoesAway();
+    void closedLostPortStaysClosed();
     void fullLineIsNoFailure();
     void bytesReachLineWhenClosedAtOnce_data();
     void bytesReachLineWhenClosedAtOnce();
@@ -315,6 +316,19 @@ void TestLink::deviceGoesAway()
     QCOMPARE(h.form->receivedHeading->palette().color(QPalette::Window), headingColour);
     back.write("again");
     QVERIFY(waitUntil([&] { return h.form->console->text() == u"Baud Rate : 4800\r\nkeptagain"; }));
+}
+
+void TestLink::closedLostPortStaysClosed()
+{
+    // Closed while its device is away: the device's return opens nothing.
+    Form1Harness h;
+    h.far.hangUp();
+    QVERIFY(waitUntil([&] { return !h.form->link().port().portOpen(); }));
+    h.form->link().close();
+    Pty back;
+    back.linkAs(h.module.programDir, 5);
+    QTest::qWait(1500);
+    QVERIFY(!back.inRawMode() && !h.form->link().port().portOpen());
 }
 
 void TestLink::fullLineIsNoFailure()
