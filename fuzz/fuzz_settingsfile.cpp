@@ -14,10 +14,12 @@
 
 namespace {
 
-// The same rule, read off the file in another way: cut at the end-of-file mark, every line
-// end made LF, then split.
+// The same rule, read off the file in another way: past a byte-order mark, cut at the
+// end-of-file mark, every line end made LF, then split.
 std::optional<QString> expectedBaudRateText(QByteArrayView file)
 {
+    if (file.startsWith("\xEF\xBB\xBF"))
+        file = file.sliced(3);
     if (const qsizetype mark = file.indexOf(settingsfile::endOfFileMark); mark >= 0)
         file.truncate(mark);
     if (file.isEmpty())
