@@ -1,48 +1,22 @@
 #pragma once
 
+#include "commerror.h"
 #include "comname.h"
-#include "linesettings.h"
+#include "line.h"
 
 #include <QByteArray>
 #include <QObject>
-#include <QPointer>
-#include <QSocketNotifier>
-#include <QSerialPort>
 #include <QString>
 #include <QTimer>
 
 #include <chrono>
-#include <exception>
 #include <memory>
-
-class NetworkLine;
-
-// Failure numbers of the classic serial control, shown to the operator after "PORT Hatası ".
-namespace commerror {
-inline constexpr int InvalidSettings = 380;
-inline constexpr int PortNotFound = 8002;
-inline constexpr int PortInUse = 8005;
-inline constexpr int AccessDenied = 8010;
-inline constexpr int SettingsRefused = 8015;
-inline constexpr int PortNotOpen = 8018;
-} // namespace commerror
-
-class CommError : public std::exception
-{
-public:
-    explicit CommError(int number) : m_number(number) {}
-    int number() const { return m_number; }
-    const char *what() const noexcept override { return "serial port failure"; }
-
-private:
-    int m_number;
-};
 
 // The serial component of the main window: settings and port number handed over before
 // opening, Output queues bytes, Input takes what has arrived. Failures throw CommError.
 // Output never waits: bytes leave as the line takes them, and a line that is slow or full
-// is no failure. A line that delivers a little at a time is read once a frame of the
-// screen, not on each arrival; a flood is read at once. A device that goes away is closed
+// is no failure. The line itself (`Line`) is a serial device or a device server's port; this
+// keeps the settings, COMn's resolution and the watch for a lost device. A device that goes away is closed
 // at its first read error and reported once; then, about once a second, the port looks
 // whether COMn leads to a device again by the same way (the same link, or the same on-board
 // port) and reopens it with the same settings. Closing lets what is still queued reach the
@@ -94,41 +68,25 @@ signals:
     void openFailed(int number);
 
 private:
-    void makePort();
     // How COMn, or the route given instead, is reached now.
     ComResolution resolution() const;
-    void open();
-    void openNetwork(const QString &url, bool reconnecting);
+    // Opens COMn's line; a device server's may still be connecting. Throws CommError.
+    void open(bool reopening);
     void close();
-    void dropNetwork();
-    void onError(QSerialPort::SerialPortError error);
+    void dropLine();
+    void onLost(qint64 unsent);
     void reopenWhenBack();
-    void takeArrivals();
-    // Takes what the port holds and what follows it on the device, and says so; true for a
-    // little that left the device empty (a trickle).
-    bool takeAvailable();
-    // Reads what the device holds beyond the port's buffer; true if it was left empty.
-    bool readRest();
-    void takePaused();
-    QByteArray portBuffered();
 
-    std::unique_ptr<QSerialPort> m_port;
     QString m_programDir;
     QString m_settings = QStringLiteral("9600,n,8,1");
     LineSettings m_line{9600};
     int m_commPort = 1;
     QString m_route;
-    // A child while connected to a device server, instead of the serial port.
-    NetworkLine *m_network = nullptr;
-    // Known here once its connected() has come.
-    bool m_networkUp = false;
+    std::unique_ptr<Line> m_open;
     std::chrono::milliseconds m_connectTimeout{7000};
     // How COMn was reached when it opened; only that way may reopen it.
     QString m_openedVia;
     QTimer m_watch;
-    // While running, the port's read notifier is off and arrivals wait for its end.
-    QTimer m_pause;
-    QPointer<QSocketNotifier> m_readNotifier;
-    // Read from the device but not yet taken by input(); older than what the port holds.
+    // Received before the line was lost and not yet taken by input().
     QByteArray m_arrived;
 };

@@ -3,6 +3,8 @@
 #include <QSerialPort>
 #include <QStringView>
 
+#include <algorithm>
+#include <chrono>
 #include <optional>
 
 // Line parameters of a classic settings string such as "4800,n,8,1".
@@ -12,6 +14,17 @@ struct LineSettings
     QSerialPort::Parity parity = QSerialPort::NoParity;
     QSerialPort::DataBits dataBits = QSerialPort::Data8;
     QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+
+    // One byte's time on the line: ten bit times (start, 8 data, stop). In nanoseconds, since
+    // whole seconds over a baud rate are 0.
+    std::chrono::nanoseconds byteTime() const
+    {
+        return std::chrono::nanoseconds(std::chrono::seconds(10)) / std::max(1, baudRate);
+    }
+    std::chrono::milliseconds timeFor(qint64 bytes) const
+    {
+        return std::chrono::ceil<std::chrono::milliseconds>(bytes * byteTime());
+    }
 
     friend bool operator==(const LineSettings &, const LineSettings &) = default;
 };

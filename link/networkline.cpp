@@ -1,7 +1,7 @@
 #include "networkline.h"
 
-#include "commport.h"
-#include "portdrain.h"
+#include "commerror.h"
+#include "stopsignals.h"
 
 #include <QMetaObject>
 #include <QPointer>
@@ -440,6 +440,7 @@ struct Connection
         const bool arrived = !received.isEmpty();
         post([arrived](NetworkLine &line) {
             line.m_giveUp.stop();
+            line.m_ready = true;
             emit line.connected();
             if (arrived)
                 emit line.dataReady();
@@ -513,7 +514,7 @@ std::string describe(const portmap::NetworkTarget &target)
 } // namespace
 
 NetworkLine::NetworkLine(const portmap::NetworkTarget &target, const LineSettings &line, QObject *parent)
-    : QObject(parent), m_target(target), m_line(line)
+    : Line(parent), m_target(target), m_line(line)
 {
     m_connection = makeConnection();
     m_giveUp.setSingleShot(true);
@@ -534,8 +535,7 @@ NetworkLine::NetworkLine(const portmap::NetworkTarget &target, const LineSetting
 std::shared_ptr<Connection> NetworkLine::makeConnection()
 {
     auto connection = std::make_shared<Connection>();
-    // Start, 8 data and stop bits; in nanoseconds, since whole seconds over a baud rate are 0.
-    connection->byteTime = std::chrono::nanoseconds(std::chrono::seconds(10)) / std::max(1, m_line.baudRate);
+    connection->byteTime = m_line.byteTime();
     connection->description = describe(m_target);
     connection->target = m_target;
     connection->line = m_line;
@@ -585,8 +585,18 @@ bool NetworkLine::isConnected() const
     return m_connection->state == Connection::State::Open && m_connection->settled;
 }
 
+bool NetworkLine::isReady() const
+{
+    return m_ready;
+}
+
 void NetworkLine::write(QByteArrayView bytes)
 {
+    // Held for a connection still being made, a command would reach the terminal seconds later
+    // or vanish with a failed attempt. Once the line was ready, a write after a loss the owner
+    // has not heard of yet counts as unsent with the loss.
+    if (!m_ready)
+        throw CommError(commerror::PortNotOpen);
     gensio *io = nullptr;
     {
         std::lock_guard lock(m_connection->mutex);
@@ -609,21 +619,10 @@ QByteArray NetworkLine::takeReceived()
     return std::exchange(m_connection->received, {});
 }
 
-qint64 NetworkLine::queued() const
-{
-    std::lock_guard lock(m_connection->mutex);
-    return m_connection->queued();
-}
-
 qint64 NetworkLine::notOut() const
 {
     std::lock_guard lock(m_connection->mutex);
     return m_connection->notOut(std::chrono::steady_clock::now());
-}
-
-bool NetworkLine::allOut() const
-{
-    return notOut() == 0;
 }
 
 std::chrono::milliseconds NetworkLine::timeToLeave() const
@@ -641,16 +640,16 @@ bool NetworkLine::writeOutNow(QDeadlineTimer deadline)
         std::unique_lock lock(m_connection->mutex);
         // In slices, so that a signal ends the wait.
         while (m_connection->queued() > 0 && m_connection->state == Connection::State::Open) {
-            if (deadline.hasExpired() || exitSignalled())
+            if (deadline.hasExpired() || stopsignals::arrivedSinceArmed())
                 return false;
             m_connection->changed.wait_for(lock, std::chrono::milliseconds(100));
         }
         if (m_connection->queued() > 0)
             return false;
     }
-    while (!allOut() && !deadline.hasExpired() && !exitSignalled())
+    while (notOut() > 0 && !deadline.hasExpired() && !stopsignals::arrivedSinceArmed())
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return allOut();
+    return notOut() == 0;
 }
 
 void NetworkLine::close()

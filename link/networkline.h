@@ -1,11 +1,8 @@
 #pragma once
 
-#include "linesettings.h"
+#include "line.h"
 #include "portmap.h"
 
-#include <QByteArray>
-#include <QDeadlineTimer>
-#include <QObject>
 #include <QTimer>
 
 #include <chrono>
@@ -19,9 +16,9 @@ struct Connection;
 // port) or raw TCP (the server's settings stand), through gensio, whose event loop runs on a
 // thread of its own; this object lives in its owner's thread and hears of the connection by
 // queued calls. Connecting never blocks: a name lookup and the connection run elsewhere, and
-// their outcome arrives as connected() or failed(). Bytes written before the connection is
-// up wait for it, in order.
-class NetworkLine : public QObject
+// their outcome arrives as connected() or failed(). Writes are refused until the server has
+// confirmed the line's settings.
+class NetworkLine : public Line
 {
     Q_OBJECT
 
@@ -34,31 +31,17 @@ public:
     void start(std::chrono::milliseconds timeout);
     bool isConnected() const;
 
-    void write(QByteArrayView bytes);
-    QByteArray takeReceived();
-    // Bytes written that the connection has not yet taken.
-    qint64 queued() const;
+    bool isReady() const override;
+    void write(QByteArrayView bytes) override;
+    QByteArray takeReceived() override;
     // Bytes the server's line may not have carried yet: those not taken, and those taken whose
     // line time, reckoned from when the connection took them, has not passed. A server that
     // sees the connection end drops what it has not passed on yet (ser2net does). After a
     // loss, what was not out at that moment.
-    qint64 notOut() const;
-    bool allOut() const;
-    // How long the server's line needs for what is not out yet, at our baud rate.
-    std::chrono::milliseconds timeToLeave() const;
-    // Waits, blocked, until allOut() or `deadline`: for a process that will run no event loop
-    // again. True when all is out.
-    bool writeOutNow(QDeadlineTimer deadline);
-    // Ends the connection now.
-    void close();
-
-signals:
-    void connected();
-    // A failure number of the serial control: the server is not there, or is busy.
-    void failed(int number);
-    void dataReady();
-    // The connection broke; `unsent` bytes may never have reached the server's line.
-    void lost(qint64 unsent);
+    qint64 notOut() const override;
+    std::chrono::milliseconds timeToLeave() const override;
+    bool writeOutNow(QDeadlineTimer deadline) override;
+    void close() override;
 
 private:
     friend struct networkline_detail::Connection;
@@ -74,4 +57,5 @@ private:
     QTimer m_giveUp;
     // What to report when the time is up: a server that kept saying it is in use is busy.
     int m_refusal = 0;
+    bool m_ready = false;
 };

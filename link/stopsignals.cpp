@@ -1,5 +1,11 @@
 #include "stopsignals.h"
 
+namespace {
+std::atomic<int> signalsSeen = 0;
+// -1 while the blocking form is not armed.
+std::atomic<int> seenWhenArmed = -1;
+} // namespace
+
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <fcntl.h>
@@ -14,11 +20,31 @@ constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void onStopSignal(int)
 {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+    ++signalsSeen;
+    if (signalPipe[1] >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+    }
+}
+
+void catchStopSignals(int flags)
+{
+    struct sigaction action = {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = flags;
+    for (int number : stopSignals)
+        ::sigaction(number, &action, nullptr);
 }
 
 } // namespace
+
+void stopsignals::armForBlockingWaits()
+{
+    seenWhenArmed = signalsSeen.load();
+    // Without SA_RESTART, so that a blocked wait returns to look.
+    catchStopSignals(0);
+}
 
 StopSignals::StopSignals(QObject *parent) : QObject(parent)
 {
@@ -27,12 +53,7 @@ StopSignals::StopSignals(QObject *parent) : QObject(parent)
     ::fcntl(signalPipe[1], F_SETFL, O_NONBLOCK);
     m_notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &StopSignals::onSignal);
-    struct sigaction action = {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int number : stopSignals)
-        ::sigaction(number, &action, nullptr);
+    catchStopSignals(SA_RESTART);
 }
 
 StopSignals::~StopSignals()
@@ -49,6 +70,12 @@ void StopSignals::onSignal()
 }
 #endif
 
+bool stopsignals::arrivedSinceArmed()
+{
+    const int armed = seenWhenArmed;
+    return armed >= 0 && signalsSeen > armed;
+}
+
 void StopSignals::requestStop()
 {
     ++m_count;
@@ -60,4 +87,8 @@ void StopSignals::requestStop()
 StopSignals::StopSignals(QObject *parent) : QObject(parent) {}
 StopSignals::~StopSignals() = default;
 void StopSignals::onSignal() {}
+void stopsignals::armForBlockingWaits()
+{
+    seenWhenArmed = signalsSeen.load();
+}
 #endif

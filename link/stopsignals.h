@@ -5,7 +5,9 @@
 
 #include <atomic>
 
-// Turns SIGINT, SIGTERM and SIGHUP into a Qt signal, so that a program without a window
+// Every wait of every program ends on SIGINT, SIGTERM and SIGHUP alike, in one of two forms.
+
+// The event-loop form: turns SIGINT, SIGTERM and SIGHUP into a Qt signal, so that a program without a window
 // leaves through its event loop: the port closes after its queued bytes and links it made go.
 class StopSignals : public QObject
 {
@@ -31,3 +33,10 @@ private:
     // Asked from the command line's port threads.
     std::atomic<int> m_count = 0;
 };
+
+// The blocking form, for a process that writes out without an event loop (an exit handler):
+// from arming on, a stop signal interrupts blocked waits, and each wait asks whether one came.
+namespace stopsignals {
+void armForBlockingWaits();
+bool arrivedSinceArmed();
+} // namespace stopsignals
