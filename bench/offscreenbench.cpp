@@ -450,7 +450,7 @@ Connecting connecting(const QString &url)
     });
     tick.start(1);
     try {
-        port.setPortOpen(true);
+        port.openPort();
     } catch (const CommError &failure) {
         run.failure = failure.number();
         answered = true;

@@ -52,11 +52,11 @@ CommPort::CommPort(QString programDir, QObject *parent)
 
 CommPort::~CommPort()
 {
-    if (portOpen())
+    if (isOpen())
         close();
 }
 
-bool CommPort::portOpen() const
+bool CommPort::isOpen() const
 {
     return m_open != nullptr;
 }
@@ -79,7 +79,7 @@ void CommPort::setCommPort(int portNumber)
 {
     if (portNumber < 1 || portNumber > highestPortNumber)
         throw CommError(commerror::PortNotFound);
-    if (portOpen())
+    if (isOpen())
         throw CommError(commerror::PortInUse);
     m_watch.stop();
     m_commPort = portNumber;
@@ -88,24 +88,23 @@ void CommPort::setCommPort(int portNumber)
 
 void CommPort::setRoute(const QString &route)
 {
-    if (portOpen())
+    if (isOpen())
         throw CommError(commerror::PortInUse);
     m_watch.stop();
     m_route = route;
 }
 
-void CommPort::setPortOpen(bool open)
+void CommPort::openPort()
 {
-    if (!open)
-        m_watch.stop();
-    if (open == portOpen()) {
-        if (open)
-            throw CommError(commerror::PortInUse);
-        return;
-    }
-    if (open)
-        this->open(false);
-    else
+    if (isOpen())
+        throw CommError(commerror::PortInUse);
+    open(false);
+}
+
+void CommPort::closePort()
+{
+    m_watch.stop();
+    if (isOpen())
         close();
 }
 

@@ -40,8 +40,11 @@ public:
     // A device path or URL to open instead of COMn (the command line's own targets).
     void setRoute(const QString &route);
 
-    void setPortOpen(bool open);
-    bool portOpen() const;
+    // Opens COMn, or the route given instead. Throws CommError (8005 when already open).
+    void openPort();
+    // Closes the port if it is open, and ends the watch for a lost device's return either way.
+    void closePort();
+    bool isOpen() const;
     // Open, but still connecting to a device server.
     bool connecting() const;
     // How long a device server may take to answer before the opening fails.

@@ -18,7 +18,7 @@ void PortLink::open(const QString &baudRateText, quint8 selectedPort)
 {
     m_port.setSettings(baudRateText + QStringLiteral(",n,8,1"));
     m_port.setCommPort(selectedPort);
-    m_port.setPortOpen(true);
+    m_port.openPort();
     m_poll.setEnabled(true);
 }
 
@@ -26,7 +26,7 @@ void PortLink::open(const QString &baudRateText, const QString &route)
 {
     m_port.setSettings(baudRateText + QStringLiteral(",n,8,1"));
     m_port.setRoute(route);
-    m_port.setPortOpen(true);
+    m_port.openPort();
     m_poll.setEnabled(true);
 }
 
@@ -34,7 +34,7 @@ void PortLink::close()
 {
     m_poll.setEnabled(false);
     // Also for a port that was lost: its watch for the device's return ends here.
-    m_port.setPortOpen(false);
+    m_port.closePort();
 }
 
 void PortLink::send(QByteArrayView bytes)

@@ -187,7 +187,7 @@ void TestCardCommands::failingWrite()
     Form1Harness h;
     MessageBoxCatcher boxes;
     h.far.hangUp();
-    QVERIFY(waitUntil([&] { return !h.form->link().port().portOpen(); }));
+    QVERIFY(waitUntil([&] { return !h.form->link().port().isOpen(); }));
     boxes.texts.clear();
 
     h.form->cardNumberBox->setText(QStringLiteral("7"));

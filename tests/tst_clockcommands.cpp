@@ -159,7 +159,7 @@ void TestClockCommands::failingWrite()
     Form1Harness h(5, [] { return at(2026, 12, 4); });
     MessageBoxCatcher catcher;
     h.far.hangUp();
-    QVERIFY(waitUntil([&h] { return !h.form->link().port().portOpen(); }));
+    QVERIFY(waitUntil([&h] { return !h.form->link().port().isOpen(); }));
 
     h.click(h.form->findChild<QPushButton *>(button));
     QCOMPARE(catcher.texts, QStringList{message});

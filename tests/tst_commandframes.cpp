@@ -148,7 +148,7 @@ void TestCommandFrames::refusedWriteEndsTheSequence()
 {
     Form1Harness h;
     h.far.hangUp();
-    QVERIFY(waitUntil([&] { return !h.form->link().port().portOpen(); }));
+    QVERIFY(waitUntil([&] { return !h.form->link().port().isOpen(); }));
     MessageBoxCatcher boxes;
     h.click(h.form->counterAssignButton);
     QCOMPARE(boxes.texts, QStringList{QStringLiteral("PORT Hatası 8018")});

@@ -127,7 +127,7 @@ void TestLink::settingsFileGivesBaudRate()
         writeSettingsFile(&content);
 
     Form1Harness h;
-    QVERIFY(h.form->link().port().portOpen());
+    QVERIFY(h.form->link().port().isOpen());
     QCOMPARE(h.form->console->text(), firstLine);
     QCOMPARE(h.far.baudRate(), baudRate);
     QVERIFY(h.far.is8N1());
@@ -186,7 +186,7 @@ void TestLink::failedOpeningReturnsToPortWindow()
     }
     QVERIFY(form1);
     QCOMPARE(form1->console->text(), firstLine);
-    QVERIFY(!form1->link().port().portOpen());
+    QVERIFY(!form1->link().port().isOpen());
     QVERIFY(!form1->link().receivePoll().isEnabled());
     QCOMPARE(form1->returnTimer().interval(), 1);
 
@@ -207,8 +207,8 @@ void TestLink::portInUse()
     auto *second = new Form1(module);
     second->load();
     QCOMPARE(boxes.texts, QStringList{QStringLiteral("PORT Hatası 8005")});
-    QVERIFY(!second->link().port().portOpen());
-    QVERIFY(first.form->link().port().portOpen());
+    QVERIFY(!second->link().port().isOpen());
+    QVERIFY(first.form->link().port().isOpen());
     second->show();
     QPointer<Form1> guard(second);
     QVERIFY(waitUntil([&] { return !guard; }));
@@ -292,7 +292,7 @@ void TestLink::deviceGoesAway()
     h.far.write("kept");
     QVERIFY(waitUntil([&] { return h.form->console->text().endsWith(u"kept"); }));
     h.far.hangUp();
-    QVERIFY(waitUntil([&] { return !h.form->link().port().portOpen(); }));
+    QVERIFY(waitUntil([&] { return !h.form->link().port().isOpen(); }));
     QCOMPARE(h.form->console->text(), QStringLiteral("Baud Rate : 4800\r\nkept"));
 
     MessageBoxCatcher boxes;
@@ -323,12 +323,12 @@ void TestLink::closedLostPortStaysClosed()
     // Closed while its device is away: the device's return opens nothing.
     Form1Harness h;
     h.far.hangUp();
-    QVERIFY(waitUntil([&] { return !h.form->link().port().portOpen(); }));
+    QVERIFY(waitUntil([&] { return !h.form->link().port().isOpen(); }));
     h.form->link().close();
     Pty back;
     back.linkAs(h.module.programDir, 5);
     QTest::qWait(1500);
-    QVERIFY(!back.inRawMode() && !h.form->link().port().portOpen());
+    QVERIFY(!back.inRawMode() && !h.form->link().port().isOpen());
 }
 
 void TestLink::fullLineIsNoFailure()
@@ -342,7 +342,7 @@ void TestLink::fullLineIsNoFailure()
     QTest::qWait(300);
     h.click(h.form->accessButton);
     QCOMPARE(h.far.read(frame.size() + 2), frame + "@A");
-    QVERIFY(h.form->link().port().portOpen());
+    QVERIFY(h.form->link().port().isOpen());
     QCOMPARE(boxes.texts, QStringList());
 }
 
@@ -414,7 +414,7 @@ void TestLink::stopSignalEndsTheLastWriteOut()
     took.start();
     CommPort::closeAllNow();
     QVERIFY2(took.elapsed() < 2000, qPrintable(QString::number(took.elapsed())));
-    QVERIFY(!h.form->link().port().portOpen());
+    QVERIFY(!h.form->link().port().isOpen());
     QVERIFY(!QFile::exists(lock));
 }
 
@@ -440,7 +440,7 @@ void TestLink::deviceServerIsAPort()
     QPointer<Form1> form = openWindow(module, 4);
     CommPort &port = form->link().port();
     QVERIFY(waitUntil([&] { return !port.connecting(); }));
-    QVERIFY(port.portOpen());
+    QVERIFY(port.isOpen());
     QCOMPARE(form->console->text(), QStringLiteral("Baud Rate : 9600\r\n"));
     QVERIFY(far.waitForRawMode());
     QVERIFY(waitUntil([&] { return far.baudRate() == baudRate; }));
@@ -471,12 +471,12 @@ void TestLink::deviceServerRestarts()
     Module1 module;
     QPointer<Form1> form = openWindow(module, 4);
     CommPort &port = form->link().port();
-    QVERIFY(waitUntil([&] { return port.portOpen() && !port.connecting(); }));
+    QVERIFY(waitUntil([&] { return port.isOpen() && !port.connecting(); }));
     QVERIFY(far.waitForRawMode());
 
     // The server goes: a lost device, as an unplugged adapter is.
     server.stop();
-    QVERIFY(waitUntil([&] { return !port.portOpen(); }));
+    QVERIFY(waitUntil([&] { return !port.isOpen(); }));
     MessageBoxCatcher boxes;
     QTest::mouseClick(form->accessButton, Qt::LeftButton);
     QCOMPARE(boxes.texts, QStringList{QStringLiteral("PORT Hatası 8018")});
@@ -485,7 +485,7 @@ void TestLink::deviceServerRestarts()
     // Back on the same address: the window reconnects by itself, and what failed is not sent late.
     boxes.texts.clear();
     QVERIFY(server.start());
-    QVERIFY(waitUntil([&] { return port.portOpen() && !port.connecting(); }, std::chrono::seconds(5)));
+    QVERIFY(waitUntil([&] { return port.isOpen() && !port.connecting(); }, std::chrono::seconds(5)));
     QCOMPARE(form->receivedHeading->toolTip(), QString());
     QTest::mouseClick(form->informationButton, Qt::LeftButton);
     QCOMPARE(hexDump(far.readWithExtras(2)), hexDump("@S"));

@@ -35,7 +35,7 @@ int cycles(int count, qsizetype bytesPerCycle, bool window)
                 h.click(h.form->informationButton);
                 tally.compareStream("@S", h.far.read(2), false, name + QStringLiteral(": @S on the line"));
             };
-            streamThenHangUp(tally, h.far, data, polled, [&] { return h.form->link().port().portOpen(); }, midStream,
+            streamThenHangUp(tally, h.far, data, polled, [&] { return h.form->link().port().isOpen(); }, midStream,
                              name, figures);
             tally.check(h.form->console->text().startsWith(baudLine4800), name + QStringLiteral(": baud rate line kept"));
             tally.compareStream(polled, consoleBytes(*h.form, baudLine4800), false, name + QStringLiteral(": console"));
@@ -55,7 +55,7 @@ int cycles(int count, qsizetype bytesPerCycle, bool window)
                 link.send("@S");
                 tally.compareStream("@S", far.read(2), false, name + QStringLiteral(": @S on the line"));
             };
-            streamThenHangUp(tally, far, data, polled, [&] { return link.port().portOpen(); }, midStream, name, figures);
+            streamThenHangUp(tally, far, data, polled, [&] { return link.port().isOpen(); }, midStream, name, figures);
             link.close();
         }
     }
@@ -154,7 +154,7 @@ int afterHangUp()
     h.far.write("before");
     waitUntil([&] { return h.form->console->text().endsWith(QStringLiteral("before")); });
     h.far.hangUp();
-    tally.check(waitUntil([&] { return !h.form->link().port().portOpen(); }, 5s), QStringLiteral("port closed after hang-up"));
+    tally.check(waitUntil([&] { return !h.form->link().port().isOpen(); }, 5s), QStringLiteral("port closed after hang-up"));
     const double goneIdle = loopLoad(3s);
     tally.check(goneIdle < 0.2, QStringLiteral("after hang-up the loop takes %1% of a core").arg(goneIdle * 100, 0, 'f', 1));
     {
@@ -196,7 +196,7 @@ int slowLine(int cycles, int frameBytes, int bytesPerSecond)
     }
     waitUntil([&] { return got.size() >= sent.size(); }, std::chrono::seconds(2 + sent.size() / bytesPerSecond));
     tally.compareStream(sent, got, false, QStringLiteral("frames at %1 bytes a second").arg(bytesPerSecond));
-    tally.check(h.form->link().port().portOpen(), QStringLiteral("port still open"));
+    tally.check(h.form->link().port().isOpen(), QStringLiteral("port still open"));
     tally.check(boxes.texts.isEmpty(), QStringLiteral("messages: %1").arg(boxes.texts.join(u'|')));
     std::printf("slow line: %d frames of %d bytes at %d bytes a second, %lld of %lld bytes arrived\n", cycles, frameBytes,
                 bytesPerSecond, qlonglong(got.size()), qlonglong(sent.size()));

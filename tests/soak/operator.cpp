@@ -72,7 +72,7 @@ int wholeRun(QApplication &app)
             if (auto *f = qobject_cast<Form1 *>(w))
                 form1 = f;
         }
-        tally.check(form1 && form1->link().port().portOpen(), QStringLiteral("main window open on COM10"));
+        tally.check(form1 && form1->link().port().isOpen(), QStringLiteral("main window open on COM10"));
         if (!form1)
             return app.quit();
         far.waitForRawMode();

@@ -51,7 +51,7 @@ int deafServer(int rounds)
     form->load();
     CommPort &port = form->link().port();
     MessageBoxCatcher boxes;
-    tally.check(waitUntil([&] { return port.portOpen() && !port.connecting(); }), QStringLiteral("connected"));
+    tally.check(waitUntil([&] { return port.isOpen() && !port.connecting(); }), QStringLiteral("connected"));
     QByteArray arrived;
     int clicks = 0;
     const auto clickThenWait = [&] {
@@ -71,7 +71,7 @@ int deafServer(int rounds)
         tally.check(server.start(), QStringLiteral("ser2net back in round %1").arg(round));
         clickThenWait();
         // A connection attempt still waiting on the deaf port comes through at its next try.
-        tally.check(waitUntil([&] { return port.portOpen() && !port.connecting(); }, 10s),
+        tally.check(waitUntil([&] { return port.isOpen() && !port.connecting(); }, 10s),
                     QStringLiteral("reconnected in round %1").arg(round));
         clickThenWait();
         if (!form)

@@ -97,7 +97,7 @@ int settings()
         const QString firstLine = form->console->text().section(u'\n', 0, 0);
         tally.check(firstLine == QStringLiteral("Baud Rate : ") + baudRate + u'\r',
                     QStringLiteral("%1: first console line %2").arg(QLatin1String(file.name), firstLine.left(80)));
-        const bool opened = form->link().port().portOpen();
+        const bool opened = form->link().port().isOpen();
         // A baud rate text that makes no settings string is refused before the port is touched.
         const bool usable = parseLineSettings(baudRate + QStringLiteral(",n,8,1")).has_value();
         tally.check(opened == usable, QStringLiteral("%1: port %2").arg(QLatin1String(file.name), opened ? "open" : "closed"));
@@ -147,7 +147,7 @@ int twoInstances()
     Tally tally;
     removeSettingsFile();
     Form1Harness first(7);
-    tally.check(first.form->link().port().portOpen(), QStringLiteral("first window opens COM7"));
+    tally.check(first.form->link().port().isOpen(), QStringLiteral("first window opens COM7"));
 
     {
         MessageBoxCatcher catcher;
@@ -236,7 +236,7 @@ int ports()
         QPointer<Form1> form = new Form1(module);
         form->load();
         form->show();
-        const bool opened = form->link().port().portOpen();
+        const bool opened = form->link().port().isOpen();
         tally.check(!opened, QStringLiteral("%1: opened").arg(QLatin1String(port.name)));
         waitUntil([&] { return gone(form); }, 5s);
         tally.check(form.isNull(), QStringLiteral("%1: main window still there").arg(QLatin1String(port.name)));

@@ -106,7 +106,7 @@ void streamThenHangUp(Tally &tally, Pty &far, const QByteArray &data, const QByt
                       const std::function<bool()> &portOpen, const std::function<void()> &midStream,
                       const QString &cycle, StreamFigures &figures)
 {
-    tally.check(portOpen(), cycle + QStringLiteral(": port open"));
+    tally.check(isOpen(), cycle + QStringLiteral(": port open"));
     const qsizetype confirmed = data.size() * 3 / 4;
     far.write(data.first(confirmed));
     waitUntil([&] { return polled.size() >= confirmed; }, 120s);
@@ -114,7 +114,7 @@ void streamThenHangUp(Tally &tally, Pty &far, const QByteArray &data, const QByt
     midStream();
     far.write(data.sliced(confirmed));
     far.hangUp();
-    tally.check(waitUntil([&] { return !portOpen(); }, 5s), cycle + QStringLiteral(": port closed after the far end went"));
+    tally.check(waitUntil([&] { return !isOpen(); }, 5s), cycle + QStringLiteral(": port closed after the far end went"));
     QCoreApplication::processEvents();
     tally.compareStream(data, polled, true, cycle + QStringLiteral(": polled after hang-up"));
     figures.sent += data.size();
