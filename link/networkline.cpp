@@ -108,7 +108,7 @@ struct Connection
 
     std::string description;
     portmap::NetworkTarget target;
-    LineSettings line;
+    LineSettings settings;
 
     mutable std::mutex mutex;
     std::condition_variable changed;
@@ -262,7 +262,7 @@ struct Connection
         probeMark = takenTotal;
         gensio *serial = io;
         lock.unlock();
-        if (sergensio_baud(gensio_to_sergensio(serial), unsigned(line.baudRate), &Connection::onProbeAnswered, this)
+        if (sergensio_baud(gensio_to_sergensio(serial), unsigned(settings.baudRate), &Connection::onProbeAnswered, this)
             != 0) {
             lock.lock();
             probing = false;
@@ -381,15 +381,15 @@ struct Connection
             return;
         sergensio *serial = gensio_to_sergensio(io);
         lock.unlock();
-        const int err = sergensio_baud(serial, unsigned(line.baudRate), &Connection::onBaudAnswered, this);
+        const int err = sergensio_baud(serial, unsigned(settings.baudRate), &Connection::onBaudAnswered, this);
         if (err == GE_NOTSUP) {
             // Not yet agreed: the giving-up timer of the owner ends the wait.
             gensio_os_funcs_start_timer(eventLoop(), settleTimer, const_cast<gensio_time *>(&settleRetry));
             return;
         }
-        const bool sent = err == 0 && sergensio_datasize(serial, unsigned(line.dataBits), &Connection::onAnswered, this) == 0
-                          && sergensio_parity(serial, sergensioParity(line.parity), &Connection::onAnswered, this) == 0
-                          && sergensio_stopbits(serial, line.stopBits == QSerialPort::TwoStop ? 2 : 1,
+        const bool sent = err == 0 && sergensio_datasize(serial, unsigned(settings.dataBits), &Connection::onAnswered, this) == 0
+                          && sergensio_parity(serial, sergensioParity(settings.parity), &Connection::onAnswered, this) == 0
+                          && sergensio_stopbits(serial, settings.stopBits == QSerialPort::TwoStop ? 2 : 1,
                                                 &Connection::onAnswered, this)
                                  == 0
                           && sergensio_flowcontrol(serial, SERGENSIO_FLOWCONTROL_NONE, &Connection::onAnswered, this) == 0;
@@ -417,7 +417,7 @@ struct Connection
     {
         auto *connection = static_cast<Connection *>(data);
         // A server that keeps its own rate has refused ours.
-        onAnswered(nullptr, err == 0 && rate != unsigned(connection->line.baudRate) ? GE_INVAL : err, 0, data);
+        onAnswered(nullptr, err == 0 && rate != unsigned(connection->settings.baudRate) ? GE_INVAL : err, 0, data);
     }
 
     static void onAnswered(sergensio *, int err, unsigned int, void *data)
@@ -538,7 +538,7 @@ std::shared_ptr<Connection> NetworkLine::makeConnection()
     connection->byteTime = m_line.byteTime();
     connection->description = describe(m_target);
     connection->target = m_target;
-    connection->line = m_line;
+    connection->settings = m_line;
     connection->owner = this;
     return connection;
 }
