@@ -18,5 +18,6 @@ struct CommandLineContext
     StopSignals *stop = nullptr;
 };
 
-// Runs `arguments` (the program's name first) on each port in turn and returns the exit status.
+// Runs `arguments` (the program's name first) on every port at once, each in a pool thread of its own
+// (`--jobs`), and returns the exit status; output comes in the order the ports were given.
 int runCommandLine(const QStringList &arguments, const CommandLineContext &context);
