@@ -19,5 +19,6 @@ struct CommandLineContext
 };
 
 // Runs `arguments` (the program's name first) on every port at once, each in a pool thread of its own
-// (`--jobs`), and returns the exit status; output comes in the order the ports were given.
+// (`--jobs`), and returns the exit status. Output keeps the order the ports were given, but for
+// `monitor` on several ports, whose lines print as they come.
 int runCommandLine(const QStringList &arguments, const CommandLineContext &context);
