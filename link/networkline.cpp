@@ -527,8 +527,9 @@ NetworkLine::NetworkLine(const portmap::NetworkTarget &target, const LineSetting
             reached = m_connection->state == Connection::State::Open;
         }
         close();
-        // Reached, but the line's settings were never confirmed.
-        emit failed(reached ? commerror::SettingsRefused : m_refusal != 0 ? m_refusal : commerror::PortNotFound);
+        // A server that kept saying it is in use is busy, even if the time ran out during one more
+        // try; one reached whose line's settings were never confirmed refused them.
+        emit failed(m_refusal != 0 ? m_refusal : reached ? commerror::SettingsRefused : commerror::PortNotFound);
     });
 }
 

@@ -385,12 +385,13 @@ void TestCompanions::simulatorThroughTheCommandLine()
         QByteArray logged;
         QVERIFY(waitUntil([&] { // the server may still be parting from the last user
             if (holder.state() == QProcess::NotRunning)
-                holder.start(QStringLiteral(TK_CLI_PATH), port + QStringList{"-w", "3", "command", "HOLD"});
+                holder.start(QStringLiteral(TK_CLI_PATH), port + QStringList{"-w", "30", "command", "HOLD"});
             return (logged += sim.readAll()).contains("<- 40 48 4f 4c 44");
         }, std::chrono::seconds(20)));
         const CliRun held = runCli(port + QStringList{QStringLiteral("--timeout"), QStringLiteral("1"), QStringLiteral("date")});
         QCOMPARE(held.err, line + QStringLiteral(": PORT Hatası 8005\n"));
         QCOMPARE(held.status, 1);
+        holder.terminate();
         holder.waitForFinished(10000);
         return;
     }
