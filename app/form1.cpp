@@ -312,14 +312,16 @@ QString Form1::boxText(Id id) const
 
 void Form1::runCommand(Id id)
 {
-    using commandcatalogue::Input;
     const commandcatalogue::Command &command = commandcatalogue::command(id);
+    const auto planOf = [this](Id which, const QString &typed) {
+        return commandcatalogue::command(which).plan({typed, m_module.clock(), QLocale()});
+    };
     const WindowSide side = windowSide(id);
     QString typed = boxText(id);
     if (side.shown)
         typed = side.shown(m_module, typed);
     // Every write is worked out before the first, so bad input sends nothing.
-    const std::optional<commandcatalogue::Plan> plan = command.plan(Input{typed, m_module.clock(), QLocale()});
+    const std::optional<commandcatalogue::Plan> plan = planOf(id, typed);
     if (!plan) {
         showMessage(failureText(command.failure));
         return;
@@ -346,7 +348,7 @@ void Form1::runCommand(Id id)
             m_messageWaitRunning = false;
             // Each second half from its box as it is now: text typed during the wait counts.
             for (const Id due : std::exchange(m_messagesWaiting, {})) {
-                if (const auto later = commandcatalogue::command(due).plan(Input{boxText(due), m_module.clock(), QLocale()}))
+                if (const auto later = planOf(due, boxText(due)))
                     m_link.sendAll(later->afterPause);
             }
         }
