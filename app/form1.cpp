@@ -3,7 +3,6 @@
 #include "accesskeys.h"
 #include "caption.h"
 #include "clickablelabel.h"
-#include "clockframes.h"
 #include "commandcatalogue.h"
 #include "commandframes.h"
 #include "commandwrites.h"
@@ -26,45 +25,46 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include <algorithm>
 #include <limits>
+#include <utility>
 
 // The design's names, for holding this window against its design. Every widget carries its
-// design name as its objectName; the routine is what its click (or tick) runs.
+// design name as its objectName; a command's control and box run its row of the catalogue.
 //
-//   design      member                     routine
-//   Label3      cardFrameHeading           sendCardFrame
-//   Command17   accessButton               sendAccess
-//   Command19   resetButton                sendReset
-//   Command10   informationButton          readInformation
-//   Command11   counterReadButton          readCounter
-//   Command5    counterZeroButton          zeroCounter
-//   Text11      counterBox
-//   Command14   counterAssignButton        assignCounter
-//   Text1       cardNumberBox
-//   Command4    cardReadButton             readCard
-//   Text2       dateBox
-//   Command2    dateButton                 setDate
-//   Text7       timeBox
-//   Command3    timeButton                 setTime
-//   Text6       companyBox
-//   Command1    companyButton              sendCompanyName
-//   Text4       messageBox
-//   Command6    messageButton              writeMessage
-//   Text3       commandBox
-//   Command9    commandButton              sendFreeCommand
-//   Text10      phoneNumberBox
-//   Command18   dialButton                 dial
+//   design      member                     command
+//   Label3      cardFrameHeading           CardFrame (its box: Text1)
+//   Command17   accessButton               Access
+//   Command19   resetButton                Reset
+//   Command10   informationButton          Information
+//   Command11   counterReadButton          CounterRead
+//   Command5    counterZeroButton          CounterZero
+//   Text11      counterBox                 CounterAssign
+//   Command14   counterAssignButton        CounterAssign
+//   Text1       cardNumberBox              CardRead, CardFrame
+//   Command4    cardReadButton             CardRead
+//   Text2       dateBox                    Date
+//   Command2    dateButton                 Date
+//   Text7       timeBox                    Time
+//   Command3    timeButton                 Time
+//   Text6       companyBox                 Company
+//   Command1    companyButton              Company
+//   Text4       messageBox                 Message
+//   Command6    messageButton              Message
+//   Text3       commandBox                 FreeCommand
+//   Command9    commandButton              FreeCommand
+//   Text10      phoneNumberBox             Dial
+//   Command18   dialButton                 Dial
 //   Label1      receivedHeading
-//   Command15   clearButton                clearConsole
+//   Command15   clearButton                (clearConsole)
 //   Text8       console
 //   Label2      makerLabel
 //   Timer1      link().receivePoll()       (PortLink::received)
-//   Timer2      returnTimer()              returnToPortSelection
+//   Timer2      returnTimer()              (returnToPortSelection)
 //   MSComm1     link().port()
 //   Form0's Label1, Combo1, Command1: portLabel, portList (choosePort), okButton (openMainWindow).
 
 using commandcatalogue::caption;
-using commandcatalogue::Failure;
 using commandcatalogue::failureText;
 using commandcatalogue::Id;
 
@@ -77,6 +77,48 @@ constexpr QColor lineDownColour(255, 176, 176);
 QFont buttonFont()
 {
     return designfonts::font(tahoma, designfonts::smallPixels, true);
+}
+
+// What a click does in this window beside its command's writes: a box, the console and the
+// receive poll are the window's alone, and the card read draws from the run's sequence
+// (Module1), where the command line draws afresh. So these stay here, not in the catalogue.
+struct WindowSide
+{
+    Id id;
+    // What the box shows once the first `shownAfter` writes are out; the writes are planned from it.
+    QString (*shown)(Module1 &module, const QString &typed) = nullptr;
+    qsizetype shownAfter = 0;
+    bool listensAfter = false; // the receive poll goes on once the writes are out
+    bool echoesOk = false;     // "OK." in the console once the writes are out
+    // A refused write shows the words for bad input, not "PORT Hatası N".
+    bool refusalShowsFailureText = false;
+};
+
+QString padded(Module1 &, const QString &typed)
+{
+    return commandframes::zeroPadded(typed);
+}
+
+QString cardReadShown(Module1 &module, const QString &typed)
+{
+    return commandwrites::cardReadText(typed, module.randomCards);
+}
+
+constexpr WindowSide windowSides[] = {
+    {.id = Id::Information, .listensAfter = true},
+    {.id = Id::CounterRead, .listensAfter = true},
+    // "@I" leaves before the box changes, so a refused write leaves the box as typed.
+    {.id = Id::CounterAssign, .shown = padded, .shownAfter = 1},
+    {.id = Id::CardRead, .shown = cardReadShown},
+    {.id = Id::Date, .refusalShowsFailureText = true},
+    {.id = Id::Time, .refusalShowsFailureText = true},
+    {.id = Id::CardFrame, .echoesOk = true},
+};
+
+WindowSide windowSide(Id id)
+{
+    const auto side = std::ranges::find(windowSides, id, &WindowSide::id);
+    return side == std::end(windowSides) ? WindowSide{id} : *side;
 }
 
 } // namespace
@@ -108,6 +150,11 @@ void Form1::buildControls()
         accesskeys::clickAtOnce(b);
         return b;
     };
+    const auto catalogueButton = [this, &button](const char *name, Id command, QRect geometry) {
+        QPushButton *b = button(name, caption(command), geometry);
+        m_commands[command].control = b;
+        return b;
+    };
     const auto textBox = [this](const char *name, QRect geometry, Id command) {
         auto *t = new QLineEdit(this);
         t->setObjectName(QLatin1String(name));
@@ -115,6 +162,7 @@ void Form1::buildControls()
         t->setFont(buttonFont());
         const qsizetype limit = commandcatalogue::command(command).maxLength;
         t->setMaxLength(limit > 0 ? int(limit) : std::numeric_limits<int>::max());
+        m_commands[command].box = t;
         return t;
     };
     const auto heading = [](QLabel *label, const char *name, QRect geometry, QColor background) {
@@ -130,28 +178,29 @@ void Form1::buildControls()
 
     cardFrameHeading = new ClickableLabel(caption(Id::CardFrame), this);
     heading(cardFrameHeading, "Label3", twipsRect(120, 120, 2535, 375), QColor(255, 255, 192));
-    accessButton = button("Command17", caption(Id::Access), twipsRect(120, 720, 1215, 375));
-    resetButton = button("Command19", caption(Id::Reset), twipsRect(1440, 720, 1215, 375));
-    informationButton = button("Command10", caption(Id::Information), twipsRect(120, 1200, 2535, 375));
-    counterReadButton = button("Command11", caption(Id::CounterRead), twipsRect(120, 1680, 2535, 375));
-    counterZeroButton = button("Command5", caption(Id::CounterZero), twipsRect(120, 2160, 2535, 375));
+    accessButton = catalogueButton("Command17", Id::Access, twipsRect(120, 720, 1215, 375));
+    resetButton = catalogueButton("Command19", Id::Reset, twipsRect(1440, 720, 1215, 375));
+    informationButton = catalogueButton("Command10", Id::Information, twipsRect(120, 1200, 2535, 375));
+    counterReadButton = catalogueButton("Command11", Id::CounterRead, twipsRect(120, 1680, 2535, 375));
+    counterZeroButton = catalogueButton("Command5", Id::CounterZero, twipsRect(120, 2160, 2535, 375));
     counterBox = textBox("Text11", twipsRect(120, 2640, 615, 375), Id::CounterAssign);
-    counterAssignButton = button("Command14", caption(Id::CounterAssign), twipsRect(720, 2640, 1935, 375));
+    counterAssignButton = catalogueButton("Command14", Id::CounterAssign, twipsRect(720, 2640, 1935, 375));
     cardNumberBox = textBox("Text1", twipsRect(120, 3120, 1215, 375), Id::CardRead);
-    cardReadButton = button("Command4", caption(Id::CardRead), twipsRect(1440, 3120, 1215, 375));
+    m_commands[Id::CardFrame] = {cardFrameHeading, cardNumberBox};
+    cardReadButton = catalogueButton("Command4", Id::CardRead, twipsRect(1440, 3120, 1215, 375));
     dateBox = textBox("Text2", twipsRect(120, 3600, 1215, 375), Id::Date);
-    dateButton = button("Command2", caption(Id::Date), twipsRect(1440, 3600, 1215, 375));
+    dateButton = catalogueButton("Command2", Id::Date, twipsRect(1440, 3600, 1215, 375));
     timeBox = textBox("Text7", twipsRect(120, 4080, 1215, 375), Id::Time);
-    timeButton = button("Command3", caption(Id::Time), twipsRect(1440, 4080, 1215, 375));
+    timeButton = catalogueButton("Command3", Id::Time, twipsRect(1440, 4080, 1215, 375));
     companyBox = textBox("Text6", twipsRect(120, 4560, 1215, 375), Id::Company);
-    companyButton = button("Command1", caption(Id::Company), twipsRect(1440, 4560, 1215, 375));
+    companyButton = catalogueButton("Command1", Id::Company, twipsRect(1440, 4560, 1215, 375));
     messageBox = textBox("Text4", twipsRect(120, 5040, 1215, 375), Id::Message);
-    messageButton = button("Command6", caption(Id::Message), twipsRect(1440, 5040, 1215, 375));
+    messageButton = catalogueButton("Command6", Id::Message, twipsRect(1440, 5040, 1215, 375));
     commandBox = textBox("Text3", twipsRect(120, 5520, 1215, 375), Id::FreeCommand);
-    commandButton = button("Command9", caption(Id::FreeCommand), twipsRect(1440, 5520, 1215, 375));
+    commandButton = catalogueButton("Command9", Id::FreeCommand, twipsRect(1440, 5520, 1215, 375));
     phoneNumberBox = textBox("Text10", twipsRect(120, 6000, 1215, 375), Id::Dial);
     phoneNumberBox->setFont(font());
-    dialButton = button("Command18", caption(Id::Dial), twipsRect(1440, 6000, 1215, 375));
+    dialButton = catalogueButton("Command18", Id::Dial, twipsRect(1440, 6000, 1215, 375));
 
     receivedHeading = new QLabel(QStringLiteral("Alınan Mesajlar"), this);
     heading(receivedHeading, "Label1", twipsRect(3120, 120, 3375, 375), receivedHeadingColour);
@@ -201,20 +250,15 @@ void Form1::bindEvents()
     });
     connect(&m_link.port(), &CommPort::deviceBack, this, [this] { showLineDown(false); });
 
-    connect(accessButton, &QPushButton::clicked, this, &Form1::sendAccess);
-    connect(resetButton, &QPushButton::clicked, this, &Form1::sendReset);
-    connect(informationButton, &QPushButton::clicked, this, &Form1::readInformation);
-    connect(counterReadButton, &QPushButton::clicked, this, &Form1::readCounter);
-    connect(counterZeroButton, &QPushButton::clicked, this, &Form1::zeroCounter);
-    connect(counterAssignButton, &QPushButton::clicked, this, &Form1::assignCounter);
-    connect(cardReadButton, &QPushButton::clicked, this, &Form1::readCard);
-    connect(dateButton, &QPushButton::clicked, this, &Form1::setDate);
-    connect(timeButton, &QPushButton::clicked, this, &Form1::setTime);
-    connect(companyButton, &QPushButton::clicked, this, &Form1::sendCompanyName);
-    connect(messageButton, &QPushButton::clicked, this, &Form1::writeMessage);
-    connect(commandButton, &QPushButton::clicked, this, &Form1::sendFreeCommand);
-    connect(dialButton, &QPushButton::clicked, this, &Form1::dial);
-    connect(cardFrameHeading, &ClickableLabel::clicked, this, &Form1::sendCardFrame);
+    for (const commandcatalogue::Command &command : commandcatalogue::all()) {
+        const auto run = [this, id = command.id] { runCommand(id); };
+        const auto controls = m_commands.find(command.id);
+        QWidget *control = controls == m_commands.end() ? nullptr : controls->second.control;
+        if (auto *button = qobject_cast<QPushButton *>(control))
+            connect(button, &QPushButton::clicked, this, run);
+        else if (auto *label = qobject_cast<ClickableLabel *>(control))
+            connect(label, &ClickableLabel::clicked, this, run);
+    }
     connect(clearButton, &QPushButton::clicked, this, &Form1::clearConsole);
 }
 
@@ -260,27 +304,65 @@ void Form1::unload()
     m_link.close();
 }
 
-void Form1::send(QByteArrayView bytes)
+QString Form1::boxText(Id id) const
 {
-    m_link.send(bytes);
+    const auto controls = m_commands.find(id);
+    return controls == m_commands.end() || !controls->second.box ? QString() : controls->second.box->text();
 }
 
-template <typename Writes>
-void Form1::runCommand(Writes writes)
+void Form1::runCommand(Id id)
 {
-    try {
-        writes();
-    } catch (const CommError &failure) {
-        showPortFailure(failure);
+    const commandcatalogue::Command &command = commandcatalogue::command(id);
+    const auto planOf = [this](Id which, const QString &typed) {
+        return commandcatalogue::command(which).plan({typed, m_module.clock(), QLocale()});
+    };
+    const WindowSide side = windowSide(id);
+    QString typed = boxText(id);
+    if (side.shown)
+        typed = side.shown(m_module, typed);
+    // Every write is worked out before the first, so bad input sends nothing.
+    const std::optional<commandcatalogue::Plan> plan = planOf(id, typed);
+    if (!plan) {
+        showMessage(failureText(command.failure));
+        return;
     }
-}
-
-void Form1::sendOrReport(const QList<QByteArray> &writes, const QString &failure)
-{
+    // A pause runs the window's events: this window may close, and even be deleted, inside it.
+    const QPointer<Form1> self(this);
     try {
-        m_link.sendAll(writes);
-    } catch (const CommError &) {
-        showMessage(failure);
+        const qsizetype beforeShown = std::min(side.shownAfter, plan->writes.size());
+        m_link.sendAll(plan->writes.first(beforeShown));
+        if (side.shown)
+            m_commands.at(id).box->setText(typed);
+        m_link.sendAll(plan->writes.sliced(beforeShown));
+        if (plan->pause) {
+            m_messagesWaiting.append(id);
+            // A click during the wait joins it rather than nesting a wait of its own: its second
+            // half goes out at the same change of the seconds, and a storm of clicks keeps the
+            // stack one wait deep.
+            if (m_messageWaitRunning)
+                return;
+            m_messageWaitRunning = true;
+            PacedWait(1, m_module.clock);
+            if (!self || m_unloaded)
+                return;
+            m_messageWaitRunning = false;
+            // Each second half from its box as it is now: text typed during the wait counts.
+            for (const Id due : std::exchange(m_messagesWaiting, {})) {
+                if (const auto later = planOf(due, boxText(due)))
+                    m_link.sendAll(later->afterPause);
+            }
+        }
+        if (side.listensAfter)
+            m_link.receivePoll().setEnabled(true);
+        if (side.echoesOk)
+            console->appendText(u"\r\nOK.\r\n");
+    } catch (const CommError &failure) {
+        if (!self || (plan->pause && m_unloaded))
+            return;
+        if (side.refusalShowsFailureText)
+            showMessage(failureText(command.failure));
+        else
+            showPortFailure(failure);
     }
 }
 
@@ -321,130 +403,7 @@ void Form1::saveReceived()
         QMessageBox::warning(this, QStringLiteral("Kaydet"), QStringLiteral("Kaydedilemedi: %1").arg(*failure));
 }
 
-void Form1::sendCompanyName()
-{
-    runCommand([this] { m_link.sendAll(commandwrites::companyName(companyBox->text())); });
-}
-
-void Form1::setDate()
-{
-    // Every value is worked out before the first write, so a bad date sends nothing.
-    const QString failure = failureText(Failure::BadDate);
-    if (const auto writes = clockframes::dateWrites(dateBox->text(), m_module.clock(), QLocale()))
-        sendOrReport(*writes, failure);
-    else
-        showMessage(failure);
-}
-
-void Form1::setTime()
-{
-    const QString failure = failureText(Failure::BadTime);
-    if (const auto write = clockframes::timeWrite(timeBox->text(), m_module.clock(), QLocale()))
-        sendOrReport({*write}, failure);
-    else
-        showMessage(failure);
-}
-
-void Form1::readCard()
-{
-    runCommand([this] {
-        cardNumberBox->setText(commandwrites::cardReadText(cardNumberBox->text(), m_module.randomCards));
-        m_link.sendAll(commandwrites::cardRead(cardNumberBox->text()));
-    });
-}
-
-void Form1::zeroCounter()
-{
-    runCommand([this] { send(commandframes::zeroCardCounter); });
-}
-
-void Form1::writeMessage()
-{
-    // The wait runs the window's events: this window may close, and even be deleted, inside it.
-    const QPointer<Form1> self(this);
-    try {
-        m_link.sendAll(commandwrites::messageBeforePause());
-        ++m_messagesWaiting;
-        // A click during the wait joins it rather than nesting a wait of its own: its second
-        // half goes out at the same change of the seconds, and a storm of clicks keeps the
-        // stack one wait deep.
-        if (m_messageWaitRunning)
-            return;
-        m_messageWaitRunning = true;
-        PacedWait(1, m_module.clock);
-        if (!self || m_unloaded)
-            return;
-        m_messageWaitRunning = false;
-        for (int due = std::exchange(m_messagesWaiting, 0); due > 0; --due)
-            m_link.sendAll(commandwrites::messageAfterPause(messageBox->text()));
-    } catch (const CommError &failure) {
-        if (self && !m_unloaded)
-            showPortFailure(failure);
-    }
-}
-
-void Form1::sendFreeCommand()
-{
-    runCommand([this] { m_link.sendAll(commandwrites::freeCommand(commandBox->text())); });
-}
-
-void Form1::readInformation()
-{
-    runCommand([this] {
-        send(commandframes::readInformation);
-        m_link.receivePoll().setEnabled(true);
-    });
-}
-
-void Form1::readCounter()
-{
-    runCommand([this] {
-        send(commandframes::readCardCounter);
-        m_link.receivePoll().setEnabled(true);
-    });
-}
-
-void Form1::assignCounter()
-{
-    runCommand([this] {
-        // "@I" leaves before the box changes, so a refused write leaves the box as typed.
-        const QList<QByteArray> writes = commandwrites::assignCardCounter(counterBox->text());
-        send(writes.first());
-        counterBox->setText(commandframes::zeroPadded(counterBox->text()));
-        m_link.sendAll(writes.sliced(1));
-    });
-}
-
 void Form1::clearConsole()
 {
     console->setText(QString());
-}
-
-void Form1::sendAccess()
-{
-    runCommand([this] { send(commandframes::access); });
-}
-
-void Form1::dial()
-{
-    runCommand([this] { m_link.sendAll(commandwrites::dial(phoneNumberBox->text())); });
-}
-
-void Form1::sendReset()
-{
-    runCommand([this] { send(commandframes::reset); });
-}
-
-void Form1::sendCardFrame()
-{
-    const std::optional<QList<QByteArray>> frame = commandwrites::cardFrame(cardNumberBox->text());
-    // A value no two bytes can carry is refused here rather than sent cut down.
-    if (!frame) {
-        showMessage(failureText(Failure::BadCardNumber));
-        return;
-    }
-    runCommand([this, &frame] {
-        m_link.sendAll(*frame);
-        console->appendText(u"\r\nOK.\r\n");
-    });
 }

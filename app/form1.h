@@ -1,9 +1,12 @@
 #pragma once
 
+#include "commandcatalogue.h"
 #include "portlink.h"
 
 #include <QTimer>
 #include <QWidget>
+
+#include <map>
 
 class ClickableLabel;
 class QLabel;
@@ -12,10 +15,10 @@ class QPushButton;
 class ReceiveConsole;
 struct Module1;
 
-// The main control window. It lays out the controls and binds each to its command routine;
-// the frames come from protocol/ (pure byte builders), the port, `send`, the receive poll
-// and the console from link/. The window only reads boxes, calls `send` in order, and
-// shows the failures.
+// The main control window. It lays out the controls and binds each to its command of
+// protocol/'s catalogue, whose plan gives the bytes; the port, `send`, the receive poll and
+// the paced wait come from link/. The window only reads boxes, sends in order, and shows
+// the failures.
 class Form1 : public QWidget
 {
     Q_OBJECT
@@ -66,35 +69,16 @@ private:
     void bindEvents();
 
     void unload();
-    void send(QByteArrayView bytes);
-    // Runs a command's writes; a refused write ends them there and is reported.
-    template <typename Writes>
-    void runCommand(Writes writes);
-    // Sends writes worked out beforehand; a refused write ends them there and shows `failure`,
-    // leaving the earlier ones on the line.
-    void sendOrReport(const QList<QByteArray> &writes, const QString &failure);
+    // Runs a catalogue command as its control's click: reads its box, plans, sends, waits
+    // where the plan pauses, and shows the failures.
+    void runCommand(commandcatalogue::Id id);
+    QString boxText(commandcatalogue::Id id) const;
     void showPortFailure(const CommError &failure);
     // Marks the "Alınan Mesajlar" heading while the device is gone and the link waits for it.
     void showLineDown(bool down);
     void showMessage(const QString &text);
     // Asks the operator for a file and writes the received text to it.
     void saveReceived();
-
-    // The command routines, in the window's order; form1.cpp names their design controls.
-    void sendAccess();
-    void sendReset();
-    void readInformation();
-    void readCounter();
-    void zeroCounter();
-    void assignCounter();
-    void readCard();
-    void setDate();
-    void setTime();
-    void sendCompanyName();
-    void writeMessage();
-    void sendFreeCommand();
-    void dial();
-    void sendCardFrame();
     void clearConsole();
     void returnToPortSelection();
 
@@ -102,7 +86,14 @@ private:
     PortLink m_link;
     QTimer m_returnTimer;
     bool m_unloaded = false;
-    // Message sequences whose second half waits for the one running wait.
+    // Each command's control (a button, or the card frame's heading) and box, if it has them.
+    struct CommandControls
+    {
+        QWidget *control = nullptr;
+        QLineEdit *box = nullptr;
+    };
+    std::map<commandcatalogue::Id, CommandControls> m_commands;
+    // Clicks whose second half waits for the one running wait, in click order.
     bool m_messageWaitRunning = false;
-    int m_messagesWaiting = 0;
+    QList<commandcatalogue::Id> m_messagesWaiting;
 };
