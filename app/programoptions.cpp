@@ -1,10 +1,10 @@
-#include "commandline.h"
+#include "programoptions.h"
 
-#include "caption.h"
+#include "buildinfo.h"
 #include "portmap.h"
 #include "settingsfile.h"
 
-namespace commandline {
+namespace programoptions {
 
 Request request(const QStringList &arguments)
 {
@@ -19,7 +19,7 @@ Request request(const QStringList &arguments)
 
 QString versionText()
 {
-    return QStringLiteral("terminal-kontrol %1.%2\n").arg(versionMajor).arg(versionMinor);
+    return QStringLiteral("terminal-kontrol %1\n").arg(QLatin1String(programVersion));
 }
 
 QString helpText(const QString &programDir)
@@ -56,4 +56,4 @@ QString helpText(const QString &programDir)
              QLatin1String(portmap::fileName));
 }
 
-} // namespace commandline
+} // namespace programoptions
