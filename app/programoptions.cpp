@@ -57,7 +57,7 @@ QString helpText(const QString &programDir)
                "\n"
                "  --help     bu yardımı gösterir\n"
                "  --version  sürümü gösterir\n")
-        .arg(programDir, maps, settings.join(QStringLiteral(", ")));
+        .arg(programDir, maps, settings.join(QStringLiteral(",\n           ")));
 }
 
 } // namespace programoptions
