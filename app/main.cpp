@@ -1,10 +1,10 @@
-#include "caption.h"
-#include "commandline.h"
+#include "buildinfo.h"
 #include "designfonts.h"
 #include "drainwindow.h"
 #include "endsignals.h"
 #include "form0.h"
 #include "module1.h"
+#include "programoptions.h"
 #include "toolkitlanguage.h"
 
 #include <QApplication>
@@ -16,21 +16,22 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    if (const commandline::Request request = commandline::request(arguments); request != commandline::Request::Run) {
+    if (const programoptions::Request request = programoptions::request(arguments);
+        request != programoptions::Request::Run) {
         // Answered without a display: --help must work over ssh and in a text console.
         QCoreApplication core(argc, argv);
-        const QString text = request == commandline::Request::Help
-                                 ? commandline::helpText(QCoreApplication::applicationDirPath())
-                                 : commandline::versionText();
+        const QString text = request == programoptions::Request::Help
+                                 ? programoptions::helpText(QCoreApplication::applicationDirPath())
+                                 : programoptions::versionText();
         std::fputs(text.toLocal8Bit().constData(), stdout);
         return 0;
     }
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("com.vexla.TerminalKontrol"));
-    QApplication::setApplicationVersion(QStringLiteral("%1.%2").arg(versionMajor).arg(versionMinor));
+    QApplication::setApplicationName(QLatin1String(applicationId));
+    QApplication::setApplicationVersion(QLatin1String(programVersion));
     // Lets the desktop match the windows to the menu entry and its icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("com.vexla.TerminalKontrol"));
+    QGuiApplication::setDesktopFileName(QLatin1String(applicationId));
     designfonts::install();
     installToolkitLanguage(QLocale::system());
     closePortsAtEveryEnd();

@@ -21,7 +21,6 @@
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -71,14 +70,8 @@ struct PortTarget
 
 std::optional<PortTarget> portTarget(const QString &port)
 {
-    static const QRegularExpression comName(QStringLiteral("^COM([0-9]{1,3})$"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    if (const auto match = comName.match(port); match.hasMatch()) {
-        const int number = match.captured(1).toInt();
-        if (number < 1 || number > highestPortNumber)
-            return std::nullopt;
+    if (const int number = comNumber(port))
         return PortTarget{number, {}};
-    }
     if (portmap::isNetworkUrl(port))
         return PortTarget{0, port};
     if (!port.contains(u'/'))

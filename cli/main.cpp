@@ -1,3 +1,4 @@
+#include "buildinfo.h"
 #include "clicommandline.h"
 #include "stopsignals.h"
 
@@ -10,7 +11,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("terminal-kontrol-cli"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("6.2"));
+    QCoreApplication::setApplicationVersion(QLatin1String(programVersion));
     // A reader that goes (| head) must end the run through its ports' close, not kill it.
     std::signal(SIGPIPE, SIG_IGN);
     StopSignals stop;

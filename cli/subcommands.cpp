@@ -1,5 +1,8 @@
 #include "subcommands.h"
 
+#include "portmap.h"
+#include "settingsfile.h"
+
 namespace subcommands {
 
 using commandcatalogue::Failure;
@@ -51,12 +54,18 @@ QString helpText(const QString &optionsHelp)
         "\nDATE and TIME default to this computer's clock. Put -- before an argument that starts with -.\n"
         "\nPorts are served at once; each port's result line, and what arrived before it, comes in the\n"
         "order the ports were given (--port, then --ports-file, then --all).\n"
-        "\nFiles, the first found winning:\n"
-        "  Vxl00.Def (baud rate)  beside the program, then ~/.config/terminal-kontrol/,\n"
-        "                         then /etc/xdg/terminal-kontrol/\n"
-        "  terminal-kontrol.conf  the port map, [ports] COMn=TARGET (a device path, rfc2217://HOST:PORT\n"
-        "                         or socket://HOST:PORT), in ~/.config/terminal-kontrol/,\n"
-        "                         then /etc/xdg/terminal-kontrol/\n"
+        "\nFiles, the first found winning:\n");
+    // The folders as the link searches them, so that the help names this user's own.
+    const QString indent(25, u' ');
+    QString folders;
+    for (const QString &folder : settingsfile::configFolders())
+        folders += (folders.isEmpty() ? QStringLiteral(" ") : QStringLiteral(",\n") + indent + QStringLiteral("then "))
+                   + folder + u'/';
+    text += QStringLiteral("  %1 (baud rate)  beside the program, then%2\n").arg(QLatin1String(settingsfile::fileName), folders);
+    text += QStringLiteral("  %1  the port map, [ports] COMn=TARGET (a device path, rfc2217://HOST:PORT\n"
+                           "%2or socket://HOST:PORT), in%3\n")
+                .arg(QLatin1String(portmap::fileName), indent, folders);
+    text += QStringLiteral(
         "\nExit status (the first failing port's in the order given, when several fail):\n"
         "  0  done on every port\n"
         "  1  \"PORT Hatası N\": a port could not be opened, refused a write, or went away\n"

@@ -164,7 +164,7 @@ void ConsoleBuffer::replaceIn(Text &text, qsizetype position, qsizetype length, 
     }
     // The clock is read only when a line gets its first character.
     if (!added.empty() || fillsEmptyEnd) {
-        const qint32 now = m_clock().msecsSinceStartOfDay();
+        const qint32 now = m_timeOfDay().msecsSinceStartOfDay();
         for (Line &line : added)
             line.arrived = now;
         if (fillsEmptyEnd)

@@ -57,9 +57,10 @@ public:
     // Measures every line again, as after a change of font.
     void setAdvance(Advance advance);
 
-    // Where the time of day comes from when a line gets its first character.
-    using Clock = std::function<QTime()>;
-    void setClock(Clock clock) { m_clock = std::move(clock); }
+    // Where the time of day comes from when a line gets its first character: a time of day
+    // only, unlike link/'s Clock, which tells the date too.
+    using TimeOfDaySource = std::function<QTime()>;
+    void setClock(TimeOfDaySource timeOfDay) { m_timeOfDay = std::move(timeOfDay); }
     // When the line's first character came; invalid for an empty last line.
     QTime lineArrival(qsizetype line) const;
 
@@ -139,7 +140,7 @@ private:
     // By line start: marks[j] is the distance to the character at start + (j + 1) * markSpacing.
     // Only long lines have marks; keeping them aside keeps the many short lines small.
     std::map<qsizetype, std::vector<double>> m_marks;
-    Clock m_clock = &QTime::currentTime;
+    TimeOfDaySource m_timeOfDay = &QTime::currentTime;
     double m_widest = 0;
     qsizetype m_capacity = defaultCapacity;
 };

@@ -69,9 +69,9 @@ void ConsolePainter::text(const QRegion &dirty, qsizetype selectedFrom, qsizetyp
         const int top = m_view.rowTop(line);
         if (!dirtyRow(dirty, top))
             continue;
-        const qsizetype end = m_buffer.lineEnd(line);
+        const qsizetype lineEnd = m_buffer.lineEnd(line);
         const qsizetype from = m_buffer.positionBefore(line, m_view.left);
-        const qsizetype to = std::min(end, m_buffer.positionBefore(line, viewRight) + 1);
+        const qsizetype to = std::min(lineEnd, m_buffer.positionBefore(line, viewRight) + 1);
         // The line in up to three runs: before, inside and after the selection.
         const std::array<qsizetype, 4> cuts{from, std::clamp(selectedFrom, from, to), std::clamp(selectedTo, from, to), to};
         double x = m_buffer.x(line, from) - m_view.left;
@@ -92,8 +92,8 @@ void ConsolePainter::text(const QRegion &dirty, qsizetype selectedFrom, qsizetyp
             x += width;
         }
         // A selected line break shows as a little selected space after the line.
-        if (end < m_buffer.size() && selectedFrom <= end && selectedTo > end) {
-            const double breakX = m_buffer.x(line, end) - m_view.left;
+        if (lineEnd < m_buffer.size() && selectedFrom <= lineEnd && selectedTo > lineEnd) {
+            const double breakX = m_buffer.x(line, lineEnd) - m_view.left;
             m_painter.fillRect(QRectF(breakX, top, m_buffer.advance(u' '), height), m_colours.highlight());
         }
     }

@@ -65,7 +65,7 @@ public:
     void setShowsBytes(bool shown);
     bool showsArrivalTimes() const;
     void setShowsArrivalTimes(bool shown);
-    void setClock(ConsoleBuffer::Clock clock) { m_buffer.setClock(std::move(clock)); }
+    void setClock(ConsoleBuffer::TimeOfDaySource timeOfDay) { m_buffer.setClock(std::move(timeOfDay)); }
 
 
 signals:

@@ -1,3 +1,4 @@
+#include "buildinfo.h"
 #include "comname.h"
 #include "simline.h"
 #include "stopsignals.h"
@@ -78,7 +79,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("terminal-kontrol-sim"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("6.2"));
+    QCoreApplication::setApplicationVersion(QLatin1String(programVersion));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "A simulated terminal on a pseudo-terminal, for trying Terminal Kontrol without hardware.\n"

@@ -199,6 +199,8 @@ void TestCompanions::severalPorts_data()
         << "COM200: PORT Hatası 8002\n%3: OK\nCOM3: OK\nCOM12: OK\n" << 1;
     QTest::newRow("the same port by its path and its COMn") << QStringList{"-p", "%1", "-p", "COM12"}
                                                            << "%1 and COM12 are the same port (%1): give it once\nTry --help.\n" << 2;
+    QTest::newRow("COM03 is no name of the map's COM3") << QStringList{"-p", "COM03", "-p", "%1", "-p", "%2", "-p", "%3"}
+                                                       << "COM03: PORT Hatası 8002\n%1: OK\n%2: OK\n%3: OK\n" << 1;
     QTest::newRow("--list names them, sends nothing") << QStringList{"--list", "--all", "-p", "COM200"} << "COM200\nCOM3\nCOM12\n" << 0;
     QTest::newRow("missing ports file") << QStringList{"--ports-file", "%5/none", "-p", "%1"}
                                         << "cannot read the ports file %5/none: No such file or directory\nTry --help.\n" << 2;

@@ -1,6 +1,7 @@
 // The built program on a real X server (Xvfb), driven by xdotool as an operator would:
 // pick a port in the port window, confirm with its access key, press buttons by theirs,
 // and check what reached the line.
+#include "caption.h"
 #include "farend.h"
 #include "portlink.h"
 
@@ -120,7 +121,7 @@ void TestProgram::operatorPicksPortAndPressesButtons()
     const QString portWindow = startOnCom3(run, command, {QStringLiteral("--verbose")}, far);
     QVERIFY(!portWindow.isEmpty());
 
-    const QString caption = QStringLiteral("Vexla Terminal Kontrol V 6.2");
+    const QString caption = WindowCaption();
     const QString mainWindow = waitForWindow(caption, portWindow);
     QVERIFY2(!mainWindow.isEmpty(), "the main window did not appear");
     xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), mainWindow});
@@ -149,7 +150,7 @@ QString TestProgram::startOnCom3(QProcess &run, const QString &command, const QS
     run.start(command, arguments);
     if (!run.waitForStarted())
         return {};
-    const QString portWindow = waitForWindow(QStringLiteral("Vexla Terminal Kontrol V 6.2"));
+    const QString portWindow = waitForWindow(WindowCaption());
     if (portWindow.isEmpty())
         return {};
     xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), portWindow});

@@ -68,7 +68,7 @@ void TestWindows::initTestCase()
 
 void TestWindows::caption()
 {
-    QCOMPARE(WindowCaption(), QStringLiteral("Vexla Terminal Kontrol V 6.2"));
+    QCOMPARE(WindowCaption(), QStringLiteral("Vexla Terminal Kontrol V ") + QLatin1String(programVersion));
     QCOMPARE(WindowCaption().left(25), QStringLiteral("Vexla Terminal Kontrol V "));
     Form0 form0(m_module);
     QCOMPARE(form0.windowTitle(), WindowCaption());

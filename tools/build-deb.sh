@@ -22,8 +22,8 @@ rm -f build-pkg/terminal-kontrol_*.deb
 (cd build-pkg && cpack -G DEB)
 deb=$(ls build-pkg/terminal-kontrol_*.deb)
 
-desktop-file-validate dist/*.desktop
-appstreamcli validate --no-net dist/*.metainfo.xml
+desktop-file-validate build-pkg/dist/*.desktop
+appstreamcli validate --no-net build-pkg/dist/*.metainfo.xml
 # verify ends with 0 on unknown keys and bad values too; any word from it fails the build.
 # The man page it names is in the package, not on this machine; nor is the command line in
 # /usr/bin, so the units are verified naming the one just built.

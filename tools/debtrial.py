@@ -16,7 +16,6 @@ import sys
 import termios
 import time
 
-CAPTION = "Vexla Terminal Kontrol V 6.2"
 TIOCGPTN = 0x80045430
 TIOCSPTLCK = 0x40045431
 
@@ -57,8 +56,9 @@ def group_id(root, name):
 
 
 class Desktop:
-    def __init__(self, display):
+    def __init__(self, display, caption):
         self.display = display
+        self.caption = caption
         self.env = dict(os.environ, DISPLAY=display)
 
     def xdotool(self, *arguments):
@@ -66,7 +66,7 @@ class Desktop:
         return done.stdout.split()
 
     def windows(self):
-        return self.xdotool("search", "--onlyvisible", "--name", CAPTION)
+        return self.xdotool("search", "--onlyvisible", "--name", self.caption)
 
     def xprop(self, window, *names):
         return subprocess.run(["xprop", "-id", window, *names], env=self.env, capture_output=True,
@@ -177,13 +177,16 @@ def main():
     parser.add_argument("--display", required=True)
     parser.add_argument("--user", required=True)
     parser.add_argument("--programdir", required=True)
+    # What the package says it is (tools/try-deb.sh reads them from the .deb).
+    parser.add_argument("--version", required=True)
+    parser.add_argument("--app-id", required=True)
     options = parser.parse_args()
-    root, desktop = options.root, Desktop(options.display)
+    root, desktop = options.root, Desktop(options.display, "Vexla Terminal Kontrol V " + options.version)
     inside = ["chroot", root, "runuser", "-u", options.user, "--", "env", "-i", "PATH=/usr/bin:/bin",
               "HOME=/home/" + options.user, "LANG=C.UTF-8"]
 
     version = subprocess.run(inside + ["terminal-kontrol", "--version"], capture_output=True, text=True, timeout=30)
-    if version.returncode != 0 or version.stdout != "terminal-kontrol 6.2\n":
+    if version.returncode != 0 or version.stdout != "terminal-kontrol %s\n" % options.version:
         fail("terminal-kontrol --version gave %r (exit %d)" % (version.stdout, version.returncode))
     step("terminal-kontrol --version without a display: " + version.stdout.strip())
     # The companions from the PATH as the user: their links, libraries and --help text.
@@ -217,9 +220,9 @@ def main():
         for line in properties.splitlines():
             if line and not line[0].isspace():
                 step(line if not line.startswith("_NET_WM_ICON") else line.split(":")[0] + ": present")
-        if 'WM_CLASS(STRING) = "terminal-kontrol", "com.vexla.TerminalKontrol"' not in properties:
-            fail("WM_CLASS does not name the menu entry com.vexla.TerminalKontrol.desktop")
-        if not os.path.exists(os.path.join(root, "usr/share/applications/com.vexla.TerminalKontrol.desktop")):
+        if 'WM_CLASS(STRING) = "terminal-kontrol", "%s"' % options.app_id not in properties:
+            fail("WM_CLASS does not name the menu entry %s.desktop" % options.app_id)
+        if not os.path.exists(os.path.join(root, "usr/share/applications/%s.desktop" % options.app_id)):
             fail("the menu entry is not installed")
 
         desktop.xdotool("windowfocus", "--sync", port_window)

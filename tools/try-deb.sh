@@ -36,6 +36,10 @@ trap 'exit 1' INT TERM
 sh tools/build-deb.sh
 deb=$(ls build-pkg/terminal-kontrol_*.deb)
 echo "package: $deb, $(stat -c %s "$deb") bytes, built after $(elapsed)"
+# The version and the menu entry's id as the build made them from CMakeLists.txt.
+version=$(dpkg-deb -f "$deb" Version)
+appid=$(dpkg-deb -c "$deb" | sed -n 's|.*/usr/share/applications/\(.*\)\.desktop$|\1|p')
+[ -n "$version" ] && [ -n "$appid" ] || { echo "FAIL: no version ($version) or menu entry ($appid) in $deb"; exit 1; }
 
 remove_root
 mkdir -p build-pkg/debootstrap-cache build-pkg/apt-archives/partial
@@ -112,7 +116,8 @@ xvfb=$!
 for _ in $(seq 100); do [ -s build-pkg/xvfb-display ] && break; sleep 0.1; done
 display=:$(cat build-pkg/xvfb-display)
 # The root reaches the server through its abstract socket, which no chroot hides.
-python3 tools/debtrial.py --root "$root" --display "$display" --user kontrol --programdir "$programdir"
+python3 tools/debtrial.py --root "$root" --display "$display" --user kontrol --programdir "$programdir" \
+    --version "$version" --app-id "$appid"
 
 rm "$root$programdir/Vxl00.Def"
 in_root dpkg -L terminal-kontrol > build-pkg/package-files.txt

@@ -5,7 +5,7 @@
 
 // The two questions a shell may ask before any window exists. Every other argument is
 // ignored: the windows take none.
-namespace commandline {
+namespace programoptions {
 
 enum class Request { Run, Help, Version };
 
@@ -15,4 +15,4 @@ Request request(const QStringList &arguments);
 QString versionText();
 QString helpText(const QString &programDir);
 
-} // namespace commandline
+} // namespace programoptions

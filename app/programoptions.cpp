@@ -1,10 +1,10 @@
-#include "commandline.h"
+#include "programoptions.h"
 
-#include "caption.h"
+#include "buildinfo.h"
 #include "portmap.h"
 #include "settingsfile.h"
 
-namespace commandline {
+namespace programoptions {
 
 Request request(const QStringList &arguments)
 {
@@ -19,12 +19,18 @@ Request request(const QStringList &arguments)
 
 QString versionText()
 {
-    return QStringLiteral("terminal-kontrol %1.%2\n").arg(versionMajor).arg(versionMinor);
+    return QStringLiteral("terminal-kontrol %1\n").arg(QLatin1String(programVersion));
 }
 
 QString helpText(const QString &programDir)
 {
-    const QStringList folders = settingsfile::configFolders();
+    // The folders as the link searches them, the user's first.
+    QString maps;
+    QStringList settings;
+    for (const QString &folder : settingsfile::configFolders()) {
+        maps += QStringLiteral("             %1/%2\n").arg(folder, QLatin1String(portmap::fileName));
+        settings << QStringLiteral("%1/%2").arg(folder, QLatin1String(settingsfile::fileName));
+    }
     return QStringLiteral(
                "Kullanım: terminal-kontrol [--help | --version]\n"
                "\n"
@@ -38,22 +44,20 @@ QString helpText(const QString &programDir)
                "           kullanıcının kendi bağlantısı (terminal-kontrol-sim'in),\n"
                "             $XDG_RUNTIME_DIR/terminal-kontrol/COMn\n"
                "           kullanıcının, sonra makinenin port haritasındaki COMn satırı,\n"
-               "             %2/%4\n"
-               "             %3/%4\n"
+               "%2"
                "           ([ports] bölümünde COMn=HEDEF; HEDEF bir aygıt yolu,\n"
                "           rfc2217://SUNUCU:PORT ya da socket://SUNUCU:PORT: ağdaki seri port\n"
                "           sunucusu), /dev/COMn (bir udev kuralının SYMLINK+=\"COMn\" adı),\n"
                "           en sonda /dev/ttyS<n-1> (COM1 = /dev/ttyS0).\n"
                "           Kullanıcı dialout grubunda olmalıdır.\n"
                "Vxl00.Def  İsteğe bağlı; ilk bulunan kullanılır: %1/Vxl00.Def,\n"
-               "           %2/Vxl00.Def, %3/Vxl00.Def\n"
+               "           %3\n"
                "           İlk satırı (iki satır varsa ikincisi) baud hızıdır, örneğin 9600.\n"
                "           Dosya yoksa 4800 baud; her zaman parite yok, 8 veri biti, 1 dur biti.\n"
                "\n"
                "  --help     bu yardımı gösterir\n"
                "  --version  sürümü gösterir\n")
-        .arg(programDir, folders.value(0), folders.value(1, QStringLiteral("/etc/xdg/terminal-kontrol")),
-             QLatin1String(portmap::fileName));
+        .arg(programDir, maps, settings.join(QStringLiteral(",\n           ")));
 }
 
-} // namespace commandline
+} // namespace programoptions
