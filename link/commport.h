@@ -2,7 +2,7 @@
 
 #include "commerror.h"
 #include "comname.h"
-#include "line.h"
+#include "openline.h"
 
 #include <QByteArray>
 #include <QObject>

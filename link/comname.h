@@ -1,20 +1,12 @@
 #pragma once
 
+#include "comnumber.h"
 #include "settingsfile.h"
 
 #include <QList>
 #include <QSerialPortInfo>
 #include <QString>
 #include <QStringList>
-
-// The classic component's ports run from COM1 to COM255.
-inline constexpr int highestPortNumber = 255;
-
-// "COM4" (any case, no leading zero) to 4; 0 for anything else, COM0 and past COM255 included.
-// The one reading of a COMn name for the window, the command line, the port maps and the
-// simulator. "COM04" is refused: the links and map lines are looked up as "COM4", so a name
-// with a zero would reach a port under another name than the one given.
-int comNumber(const QString &name);
 
 // How COMn is reached: `name` is what the operator's set-up made (a link beside the program,
 // a port map's line, a udev link /dev/COMn, or the on-board port), `device` the device it

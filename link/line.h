@@ -6,10 +6,8 @@
 #include <QByteArrayView>
 #include <QDeadlineTimer>
 #include <QObject>
-#include <QString>
 
 #include <chrono>
-#include <memory>
 
 // One opened line to a terminal, whatever carries it: a serial device on this machine
 // (`SerialLine`) or a device server's port (`NetworkLine`). The port component, its drain and
@@ -49,8 +47,3 @@ signals:
     // What arrived before is still there for takeReceived().
     void lost(qint64 unsent);
 };
-
-// Opens a line to `device`: a device path, or a device server's URL (which may still be
-// connecting when this returns, for at most `connectTimeout`). Throws CommError.
-std::unique_ptr<Line> openLine(const QString &device, const LineSettings &settings,
-                               std::chrono::milliseconds connectTimeout);

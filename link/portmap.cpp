@@ -1,6 +1,6 @@
 #include "portmap.h"
 
-#include "comname.h"
+#include "comnumber.h"
 
 #include <QDir>
 #include <QFileInfo>

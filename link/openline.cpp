@@ -1,4 +1,4 @@
-#include "line.h"
+#include "openline.h"
 
 #include "commerror.h"
 #include "networkline.h"
