@@ -59,7 +59,7 @@
 //   Command15   clearButton                (clearConsole)
 //   Text8       console
 //   Label2      makerLabel
-//   Timer1      link().receivePoll()       (PortLink::received)
+//   Timer1      link().setReceiving()      (PortLink::received)
 //   Timer2      returnTimer()              (returnToPortSelection)
 //   MSComm1     link().port()
 //   Form0's Label1, Combo1, Command1: portLabel, portList (choosePort), okButton (openMainWindow).
@@ -299,7 +299,7 @@ void Form1::unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
-    m_link.receivePoll().setEnabled(false);
+    m_link.setReceiving(false);
     m_returnTimer.stop();
     m_link.close();
 }
@@ -353,7 +353,7 @@ void Form1::runCommand(Id id)
             }
         }
         if (side.listensAfter)
-            m_link.receivePoll().setEnabled(true);
+            m_link.setReceiving(true);
         if (side.echoesOk)
             console->appendText(u"\r\nOK.\r\n");
     } catch (const CommError &failure) {

@@ -2,11 +2,30 @@
 
 #include "settingsfile.h"
 
+#include <QTimer>
 
 PortLink::PortLink(QString programDir, QObject *parent)
-    : QObject(parent), m_programDir(programDir), m_port(programDir), m_poll(m_port)
+    : QObject(parent), m_programDir(programDir), m_port(programDir)
 {
-    connect(&m_poll, &ReceivePoll::received, this, &PortLink::received);
+    connect(&m_port, &CommPort::dataReady, this, &PortLink::takeReceived);
+}
+
+void PortLink::setReceiving(bool receiving)
+{
+    const bool switchingOn = !m_receiving && receiving;
+    m_receiving = receiving;
+    // What arrived meanwhile comes at the next turn, after the caller's own writes.
+    if (switchingOn)
+        QTimer::singleShot(0, this, &PortLink::takeReceived);
+}
+
+void PortLink::takeReceived()
+{
+    if (!m_receiving)
+        return;
+    const QByteArray bytes = m_port.input();
+    if (!bytes.isEmpty())
+        emit received(bytes);
 }
 
 QString PortLink::readBaudRateText() const
@@ -19,7 +38,7 @@ void PortLink::open(const QString &baudRateText, quint8 selectedPort)
     m_port.setSettings(baudRateText + QStringLiteral(",n,8,1"));
     m_port.setCommPort(selectedPort);
     m_port.openPort();
-    m_poll.setEnabled(true);
+    setReceiving(true);
 }
 
 void PortLink::open(const QString &baudRateText, const QString &route)
@@ -27,12 +46,12 @@ void PortLink::open(const QString &baudRateText, const QString &route)
     m_port.setSettings(baudRateText + QStringLiteral(",n,8,1"));
     m_port.setRoute(route);
     m_port.openPort();
-    m_poll.setEnabled(true);
+    setReceiving(true);
 }
 
 void PortLink::close()
 {
-    m_poll.setEnabled(false);
+    setReceiving(false);
     // Also for a port that was lost: its watch for the device's return ends here.
     m_port.closePort();
 }

@@ -1,13 +1,12 @@
 #pragma once
 
 #include "commport.h"
-#include "receivepoll.h"
 
 #include <QObject>
 #include <QString>
 
 // Owns the main window's serial port for as long as the window exists: the open and close
-// sequences, `send`, and the receive poll. Knows no widget; the window connects to it.
+// sequences, `send`, and the receiving switch. Knows no widget; the window connects to it.
 class PortLink : public QObject
 {
     Q_OBJECT
@@ -35,13 +34,18 @@ public:
     void sendAll(const QList<QByteArray> &writes);
 
     CommPort &port() { return m_port; }
-    ReceivePoll &receivePoll() { return m_poll; }
+    // The design's receive timer, Timer1: while receiving, what arrives is emitted at once as
+    // received(); while not, it waits in the port and comes when receiving is switched on.
+    void setReceiving(bool receiving);
+    bool isReceiving() const { return m_receiving; }
 
 signals:
     void received(const QByteArray &bytes);
 
 private:
+    void takeReceived();
+
     QString m_programDir;
     CommPort m_port;
-    ReceivePoll m_poll;
+    bool m_receiving = false;
 };

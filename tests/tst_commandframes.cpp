@@ -125,14 +125,14 @@ void TestCommandFrames::counterBoxShowsPaddedValue()
 void TestCommandFrames::freeCommandLeavesPollAlone()
 {
     Form1Harness h;
-    h.form->link().receivePoll().setEnabled(false);
+    h.form->link().setReceiving(false);
     h.form->commandBox->setText(QStringLiteral("S"));
     h.click(h.form->commandButton);
     QCOMPARE(hexDump(h.far.read(2)), hexDump("@S"));
-    QVERIFY(!h.form->link().receivePoll().isEnabled());
+    QVERIFY(!h.form->link().isReceiving());
     h.click(h.form->informationButton);
     QCOMPARE(hexDump(h.far.read(2)), hexDump("@S"));
-    QVERIFY(h.form->link().receivePoll().isEnabled());
+    QVERIFY(h.form->link().isReceiving());
 }
 
 void TestCommandFrames::repeatedClicksRepeatFrames()

@@ -131,7 +131,7 @@ void TestLink::settingsFileGivesBaudRate()
     QCOMPARE(h.form->console->text(), firstLine);
     QCOMPARE(h.far.baudRate(), baudRate);
     QVERIFY(h.far.is8N1());
-    QVERIFY(h.form->link().receivePoll().isEnabled());
+    QVERIFY(h.form->link().isReceiving());
 }
 
 void TestLink::failedOpeningReturnsToPortWindow_data()
@@ -187,7 +187,7 @@ void TestLink::failedOpeningReturnsToPortWindow()
     QVERIFY(form1);
     QCOMPARE(form1->console->text(), firstLine);
     QVERIFY(!form1->link().port().isOpen());
-    QVERIFY(!form1->link().receivePoll().isEnabled());
+    QVERIFY(!form1->link().isReceiving());
     QCOMPARE(form1->returnTimer().interval(), 1);
 
     // The return: a fresh port window with COM1 selected, the main window gone.
@@ -281,7 +281,7 @@ void TestLink::rearmingKeepsPolling()
     h.click(h.form->informationButton);
     h.click(h.form->counterReadButton);
     QCOMPARE(hexDump(h.far.read(4)), hexDump("@S@K"));
-    QVERIFY(h.form->link().receivePoll().isEnabled());
+    QVERIFY(h.form->link().isReceiving());
     h.far.write("12");
     QVERIFY(waitUntil([&] { return h.form->console->text().endsWith(u"\r\n12"); }));
 }
