@@ -13,7 +13,9 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("terminal-kontrol-cli"));
     QCoreApplication::setApplicationVersion(QLatin1String(programVersion));
     // A reader that goes (| head) must end the run through its ports' close, not kill it.
+#ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     StopSignals stop;
     QTextStream out(stdout);
     QTextStream err(stderr);

@@ -9,8 +9,10 @@
 #include <climits>
 #include <cstring>
 
+#ifndef Q_OS_WIN
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 QString fileErrorText(int errnum)
 {
@@ -19,8 +21,10 @@ QString fileErrorText(int errnum)
         return QStringLiteral("dosyaya yazılamadı");
     case ENOSPC:
         return QStringLiteral("disk dolu");
+#ifdef EDQUOT
     case EDQUOT:
         return QStringLiteral("disk kotası doldu");
+#endif
     case EACCES:
         return QStringLiteral("erişim izni yok");
     case EROFS:
@@ -29,9 +33,13 @@ QString fileErrorText(int errnum)
         return QStringLiteral("klasör yok");
     }
     // strerror names a number it does not know "Unknown error N", which tells the operator nothing.
+#ifdef Q_OS_WIN
+    return QStringLiteral("sistem hatası %1").arg(errnum);
+#else
     if (!::strerrorname_np(errnum))
         return QStringLiteral("sistem hatası %1").arg(errnum);
     return QString::fromLocal8Bit(::strerror(errnum));
+#endif
 }
 
 namespace {
@@ -42,6 +50,11 @@ namespace {
 // reason when refused; `resolved` then holds no link, so the save follows none of its own.
 std::optional<QString> othersWay(const QString &path, QString &resolved)
 {
+#ifdef Q_OS_WIN
+    // A user's folders are not open to others there by default: nothing to walk.
+    resolved = path;
+    return std::nullopt;
+#else
     QStringList pending = (path.startsWith(u'/') ? path : QDir::currentPath() + u'/' + path).split(u'/', Qt::SkipEmptyParts);
     QString done; // resolved so far, "" for the root
     for (int links = 0; !pending.isEmpty();) {
@@ -79,6 +92,7 @@ std::optional<QString> othersWay(const QString &path, QString &resolved)
     }
     resolved = done.isEmpty() ? QStringLiteral("/") : done;
     return std::nullopt;
+#endif
 }
 
 } // namespace
@@ -92,6 +106,11 @@ std::optional<QString> saveWhole(const QString &path, QByteArrayView bytes)
     errno = 0;
     if (!file.open(QIODevice::WriteOnly))
         return fileErrorText(errno);
+#ifdef Q_OS_WIN
+    // The file is a system handle there, without errno: the reason stays general.
+    if (file.write(bytes.data(), bytes.size()) != bytes.size())
+        return fileErrorText(0);
+#else
     // Written past Qt's buffer, so that a failed write still has its errno to tell why.
     for (qsizetype done = 0; done < bytes.size();) {
         const ssize_t written = ::write(file.handle(), bytes.data() + done, size_t(bytes.size() - done));
@@ -99,6 +118,7 @@ std::optional<QString> saveWhole(const QString &path, QByteArrayView bytes)
             return fileErrorText(errno);
         done += std::max<ssize_t>(written, 0);
     }
+#endif
     errno = 0;
     if (file.commit())
         return std::nullopt;

@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 
+#ifndef Q_OS_WIN
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,6 +40,7 @@ QString linkTarget(const QFileInfo &link)
 }
 
 } // namespace
+#endif
 
 QString userLinkFolder()
 {

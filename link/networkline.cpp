@@ -15,12 +15,18 @@
 
 #include <gensio/gensio.h>
 #include <gensio/sergensio.h>
+#ifndef Q_OS_WIN
 #include <pthread.h>
+#endif
 
 namespace {
 
 // gensio wakes its waiting thread with this signal when another thread changes what it waits for.
+#ifdef Q_OS_WIN
+constexpr int wakeSignal = 0; // unused there: gensio wakes its Windows loop by other means
+#else
 constexpr int wakeSignal = SIGUSR1;
+#endif
 // For the bytes to cross the network to the server, beyond their time on its line.
 constexpr std::chrono::milliseconds serverMargin{100};
 // What an RFC 2217 server may have read but not yet written to its device when it answers a
@@ -39,6 +45,7 @@ constexpr gensio_time atOnce{0, 0};
 gensio_os_funcs *eventLoop()
 {
     static gensio_os_funcs *const os = [] {
+#ifndef Q_OS_WIN
         struct sigaction current = {};
         sigaction(wakeSignal, nullptr, &current);
         if (current.sa_handler == SIG_DFL) {
@@ -47,17 +54,20 @@ gensio_os_funcs *eventLoop()
             sigemptyset(&wake.sa_mask);
             sigaction(wakeSignal, &wake, nullptr);
         }
+#endif
         gensio_os_funcs *funcs = nullptr;
         if (gensio_default_os_hnd(wakeSignal, &funcs) != 0)
             return static_cast<gensio_os_funcs *>(nullptr);
         gensio_os_funcs_set_vlog(funcs, [](gensio_os_funcs *, gensio_log_levels, const char *, va_list) {});
         std::thread([funcs] {
+#ifndef Q_OS_WIN
             // The wake signal only interrupts the wait; a closed peer must not end the process.
             sigset_t blocked;
             sigemptyset(&blocked);
             sigaddset(&blocked, wakeSignal);
             sigaddset(&blocked, SIGPIPE);
             pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
+#endif
             gensio_waiter *never = gensio_os_funcs_alloc_waiter(funcs);
             for (;;)
                 gensio_os_funcs_wait(funcs, never, 1, nullptr);

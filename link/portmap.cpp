@@ -9,7 +9,11 @@
 #include <QSettings>
 #include <QTemporaryFile>
 
+#ifdef Q_OS_WIN
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
+#endif
 
 namespace portmap {
 namespace {
