@@ -1,0 +1,362 @@
+#include "winserialline.h"
+
+#include "commerror.h"
+#include "stopsignals.h"
+
+#include <QMetaObject>
+
+#include <algorithm>
+#include <memory>
+
+#include <windows.h>
+
+namespace {
+
+// How long ReadFile waits for a first byte: also how long a close may wait for the reader.
+constexpr DWORD readWaitMs = 100;
+// A port that has not opened by then is taken as absent: a window must not wait longer.
+constexpr auto openTimeout = std::chrono::seconds(3);
+// One write's size: small enough that close() need not wait long for a write under way.
+constexpr qsizetype writeChunk = 4096;
+// After a failure that says nothing of the device, before trying again.
+constexpr DWORD retryMs = 20;
+
+HANDLE handleOf(void *handle)
+{
+    return static_cast<HANDLE>(handle);
+}
+
+// Errors with which a driver says its device is gone (unplugged, or the driver stopped it).
+bool deviceGone(DWORD error)
+{
+    switch (error) {
+    case ERROR_BAD_COMMAND:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_GEN_FAILURE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+BYTE parityOf(QSerialPort::Parity parity)
+{
+    switch (parity) {
+    case QSerialPort::EvenParity:
+        return EVENPARITY;
+    case QSerialPort::OddParity:
+        return ODDPARITY;
+    case QSerialPort::SpaceParity:
+        return SPACEPARITY;
+    case QSerialPort::MarkParity:
+        return MARKPARITY;
+    default:
+        return NOPARITY;
+    }
+}
+
+BYTE stopBitsOf(QSerialPort::StopBits stopBits)
+{
+    switch (stopBits) {
+    case QSerialPort::OneAndHalfStop:
+        return ONE5STOPBITS;
+    case QSerialPort::TwoStop:
+        return TWOSTOPBITS;
+    default:
+        return ONESTOPBIT;
+    }
+}
+
+// 0 or the failure number.
+int applySettings(HANDLE port, const LineSettings &settings)
+{
+    DCB dcb = {};
+    dcb.DCBlength = sizeof dcb;
+    if (!::GetCommState(port, &dcb))
+        return commerror::SettingsRefused;
+    dcb.BaudRate = DWORD(settings.baudRate);
+    dcb.ByteSize = BYTE(settings.dataBits);
+    dcb.Parity = parityOf(settings.parity);
+    dcb.StopBits = stopBitsOf(settings.stopBits);
+    dcb.fBinary = TRUE;
+    dcb.fParity = settings.parity != QSerialPort::NoParity;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    // Otherwise one line error stops every read and write until ClearCommError.
+    dcb.fAbortOnError = FALSE;
+    if (!::SetCommState(port, &dcb))
+        return commerror::SettingsRefused;
+    // A read returns at once with what is there, else with the first byte to come, else empty
+    // after readWaitMs; writes have no time limit, a slow line is no failure.
+    COMMTIMEOUTS timeouts = {};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = readWaitMs;
+    if (!::SetCommTimeouts(port, &timeouts))
+        return commerror::SettingsRefused;
+    return 0;
+}
+
+// An opening on a helper thread; the thread closes what it opened if nobody waits any more.
+struct Opening
+{
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    bool abandoned = false;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    int failure = 0;
+};
+
+void openPort(const std::shared_ptr<Opening> &opening, const std::wstring &path, const LineSettings &settings)
+{
+    HANDLE port = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OVERLAPPED, nullptr);
+    int failure = 0;
+    if (port == INVALID_HANDLE_VALUE) {
+        // Windows opens a COM port for one program only: "denied" is another one holding it.
+        failure = ::GetLastError() == ERROR_ACCESS_DENIED ? commerror::PortInUse : commerror::PortNotFound;
+    } else if ((failure = applySettings(port, settings)) != 0) {
+        ::CloseHandle(port);
+        port = INVALID_HANDLE_VALUE;
+    }
+    const std::lock_guard lock(opening->mutex);
+    if (opening->abandoned) {
+        if (port != INVALID_HANDLE_VALUE)
+            ::CloseHandle(port);
+        return;
+    }
+    opening->handle = port;
+    opening->failure = failure;
+    opening->finished = true;
+    opening->done.notify_all();
+}
+
+// One overlapped ReadFile or WriteFile to its end; false with the error in `error`.
+bool transfer(HANDLE port, bool reading, char *bytes, DWORD size, DWORD &done, DWORD &error)
+{
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!overlapped.hEvent) {
+        error = ::GetLastError();
+        return false;
+    }
+    done = 0;
+    BOOL ok = reading ? ::ReadFile(port, bytes, size, nullptr, &overlapped)
+                      : ::WriteFile(port, bytes, size, nullptr, &overlapped);
+    if (!ok && ::GetLastError() == ERROR_IO_PENDING)
+        ok = TRUE;
+    if (ok)
+        ok = ::GetOverlappedResult(port, &overlapped, &done, TRUE);
+    error = ok ? 0 : ::GetLastError();
+    ::CloseHandle(overlapped.hEvent);
+    return ok;
+}
+
+} // namespace
+
+WinSerialLine::WinSerialLine(void *handle, const LineSettings &settings) : m_settings(settings), m_handle(handle)
+{
+    m_running = 2;
+    m_reader = std::thread(&WinSerialLine::readLoop, this);
+    m_writer = std::thread(&WinSerialLine::writeLoop, this);
+}
+
+WinSerialLine::~WinSerialLine()
+{
+    close();
+}
+
+std::unique_ptr<WinSerialLine> WinSerialLine::open(const QString &device, const LineSettings &settings)
+{
+    // A bare COMn above COM9 opens only through the device namespace.
+    const QString path = device.startsWith(QLatin1String("\\\\")) ? device : QStringLiteral("\\\\.\\") + device;
+    auto opening = std::make_shared<Opening>();
+    std::thread(openPort, opening, path.toStdWString(), settings).detach();
+    std::unique_lock lock(opening->mutex);
+    if (!opening->done.wait_for(lock, openTimeout, [&] { return opening->finished; })) {
+        opening->abandoned = true;
+        throw CommError(commerror::PortNotFound);
+    }
+    if (opening->failure != 0)
+        throw CommError(opening->failure);
+    return std::unique_ptr<WinSerialLine>(new WinSerialLine(opening->handle, settings));
+}
+
+bool WinSerialLine::isReady() const
+{
+    return m_handle && !m_closing;
+}
+
+void WinSerialLine::write(QByteArrayView bytes)
+{
+    if (!isReady())
+        throw CommError(commerror::PortNotOpen);
+    const std::lock_guard lock(m_mutex);
+    m_queued.append(bytes.data(), bytes.size());
+    m_changed.notify_all();
+}
+
+QByteArray WinSerialLine::takeReceived()
+{
+    const std::lock_guard lock(m_mutex);
+    return std::exchange(m_received, {});
+}
+
+qint64 WinSerialLine::driverQueue() const
+{
+    if (!m_handle)
+        return 0;
+    COMSTAT status = {};
+    DWORD errors = 0;
+    return ::ClearCommError(handleOf(m_handle), &errors, &status) ? qint64(status.cbOutQue) : 0;
+}
+
+qint64 WinSerialLine::notOut() const
+{
+    const qint64 driver = driverQueue();
+    const std::lock_guard lock(m_mutex);
+    // A driver may or may not count a write still under way in its queue: the larger of the two
+    // is what it holds.
+    return m_queued.size() + std::max(m_inFlight, driver);
+}
+
+std::chrono::milliseconds WinSerialLine::timeToLeave() const
+{
+    return m_settings.timeFor(notOut());
+}
+
+bool WinSerialLine::writeOutNow(QDeadlineTimer deadline)
+{
+    // In slices, so that a stop signal ends the wait.
+    while (notOut() > 0 && !deadline.hasExpired() && !stopsignals::arrivedSinceArmed() && isReady()) {
+        std::unique_lock lock(m_mutex);
+        const auto slice = std::min<qint64>(deadline.remainingTime(), 50);
+        m_changed.wait_for(lock, std::chrono::milliseconds(std::max<qint64>(slice, 1)));
+    }
+    return notOut() == 0;
+}
+
+void WinSerialLine::close()
+{
+    if (!m_handle)
+        return;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_closing = true;
+        m_queued.clear();
+        m_changed.notify_all();
+    }
+    // A read or write issued just after a cancel is not cancelled by it: cancel until both
+    // threads have seen the close.
+    while (m_running > 0) {
+        ::CancelIoEx(handleOf(m_handle), nullptr);
+        ::Sleep(1);
+    }
+    m_reader.join();
+    m_writer.join();
+    ::CloseHandle(handleOf(m_handle));
+    m_handle = nullptr;
+    const std::lock_guard lock(m_mutex);
+    m_inFlight = 0;
+}
+
+void WinSerialLine::readLoop()
+{
+    char chunk[4096];
+    while (!m_closing) {
+        DWORD got = 0;
+        DWORD error = 0;
+        if (!transfer(handleOf(m_handle), true, chunk, sizeof chunk, got, error)) {
+            if (m_closing)
+                break;
+            if (deviceGone(error)) {
+                postLost();
+                break;
+            }
+            ::Sleep(retryMs);
+            continue;
+        }
+        if (got > 0) {
+            {
+                const std::lock_guard lock(m_mutex);
+                m_received.append(chunk, got);
+            }
+            postArrival();
+        }
+    }
+    --m_running;
+}
+
+void WinSerialLine::writeLoop()
+{
+    QByteArray bytes;
+    while (true) {
+        {
+            std::unique_lock lock(m_mutex);
+            m_inFlight = 0;
+            m_changed.notify_all();
+            m_changed.wait(lock, [this] { return m_closing || !m_queued.isEmpty(); });
+            if (m_closing)
+                break;
+            bytes = m_queued.left(writeChunk);
+            m_queued.remove(0, bytes.size());
+            m_inFlight = bytes.size();
+        }
+        while (!bytes.isEmpty() && !m_closing) {
+            DWORD written = 0;
+            DWORD error = 0;
+            const bool ok = transfer(handleOf(m_handle), false, bytes.data(), DWORD(bytes.size()), written, error);
+            bytes.remove(0, qsizetype(written));
+            {
+                const std::lock_guard lock(m_mutex);
+                m_inFlight = bytes.size();
+            }
+            if (ok || m_closing)
+                continue;
+            if (deviceGone(error)) {
+                postLost();
+                --m_running;
+                return;
+            }
+            ::Sleep(retryMs);
+        }
+    }
+    --m_running;
+}
+
+void WinSerialLine::postArrival()
+{
+    // Arrivals before the owner's thread came round are told once.
+    if (m_arrivalPosted.exchange(true))
+        return;
+    QMetaObject::invokeMethod(this, [this] {
+        m_arrivalPosted = false;
+        emit dataReady();
+    }, Qt::QueuedConnection);
+}
+
+void WinSerialLine::postLost()
+{
+    if (m_lostPosted.exchange(true))
+        return;
+    QMetaObject::invokeMethod(this, [this] { onLost(); }, Qt::QueuedConnection);
+}
+
+void WinSerialLine::onLost()
+{
+    if (!isReady())
+        return;
+    const qint64 unsent = notOut();
+    close();
+    emit lost(unsent);
+}
