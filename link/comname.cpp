@@ -53,11 +53,13 @@ ComResolution resolveCom(int portNumber, const QString &programDir, const QStrin
 {
     const QString name = QStringLiteral("COM%1").arg(portNumber);
 #ifdef Q_OS_WIN
+    // No links here: a map may still make COMn a device server, else it is the system's COMn.
     Q_UNUSED(programDir);
     Q_UNUSED(devDir);
-    Q_UNUSED(mapFolders);
     Q_UNUSED(userLinks);
-    return {name, name};
+    if (const auto mapped = portmap::lookup(portNumber, mapFolders))
+        return {QStringLiteral("%1: %2=%3").arg(mapped->file, name, mapped->target), mapped->target};
+    return {name, QStringLiteral("\\\\.\\") + name};
 #else
     const QFileInfo beside(QDir(programDir).filePath(name));
     if (beside.isSymLink())

@@ -22,7 +22,8 @@ struct ComResolution
 // installed program's). Empty when XDG_RUNTIME_DIR is unset or not absolute.
 QString userLinkFolder();
 
-// COMn on Windows is the system's own name; elsewhere, in this order: a link named COMn
+// COMn on Windows is what the port maps in `mapFolders` name, else the system's own \\.\COMn;
+// elsewhere, in this order: a link named COMn
 // beside the program, a link named COMn in `userLinks`, the port maps in `mapFolders` (the
 // user's before the machine's), /dev/COMn (a udev rule's SYMLINK), the n-th on-board UART.
 ComResolution resolveCom(int portNumber, const QString &programDir,

@@ -52,6 +52,16 @@ QString readBaudRateText(const QString &path)
 
 QStringList configFolders()
 {
+#ifdef Q_OS_WIN
+    // The user's roaming folder, then the machine's.
+    QStringList folders;
+    for (const char *variable : {"APPDATA", "PROGRAMDATA"}) {
+        const QString base = qEnvironmentVariable(variable);
+        if (QDir::isAbsolutePath(base))
+            folders << QDir(base).filePath(QStringLiteral("terminal-kontrol"));
+    }
+    return folders;
+#else
     // Not QStandardPaths: it takes a relative folder from the environment, which the XDG rules
     // say to ignore (it would depend on where the program was started).
     const QString home = qEnvironmentVariable("XDG_CONFIG_HOME");
@@ -67,6 +77,7 @@ QStringList configFolders()
     for (const QString &base : std::as_const(bases))
         folders << QDir(base).filePath(QStringLiteral("terminal-kontrol"));
     return folders;
+#endif
 }
 
 QString locate(const QString &programDir)

@@ -32,8 +32,9 @@ std::optional<QString> baudRateText(QByteArrayView head);
 QString readBaudRateText(const QString &path);
 
 // The program's configuration folders, the user's first ($XDG_CONFIG_HOME/terminal-kontrol,
-// then each of $XDG_CONFIG_DIRS, /etc/xdg by default): the installed program's own folder
-// belongs to root, so an operator's files live there.
+// then each of $XDG_CONFIG_DIRS, /etc/xdg by default; on Windows %APPDATA%\terminal-kontrol,
+// then %PROGRAMDATA%\terminal-kontrol): the installed program's own folder belongs to root
+// (the administrators), so an operator's files live there.
 QStringList configFolders();
 
 // The settings file in use: the first of beside the program, then each configuration
