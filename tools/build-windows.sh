@@ -8,7 +8,7 @@ set -e
 cd "$(dirname "$0")/.."
 top=$(pwd)
 sh tools/install-deps.sh run g++-mingw-w64-x86-64-posix mingw-w64-tools ninja-build nsis \
-    autoconf automake libtool qt6-base-dev-tools librsvg2-bin icoutils xz-utils curl ca-certificates
+    autoconf automake libtool qt6-base-dev-tools librsvg2-bin icoutils zip xz-utils curl ca-certificates
 
 qt_version=6.4.2
 qt_tarball=qt6-base_$qt_version+dfsg.orig.tar.xz
@@ -150,3 +150,52 @@ build_deps() {
 write_toolchain
 build_deps
 [ "$1" = deps ] && exit 0
+
+# The window and the command line, against the cache's Qt and gensio.
+build=$top/build-win
+cmake -S "$top" -B "$build" -G Ninja -Wno-dev \
+    -DCMAKE_TOOLCHAIN_FILE="$prefix/lib/cmake/Qt6/qt.toolchain.cmake" \
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+    -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$build" -j "$jobs"
+version=$(sed -n 's/.*programVersion\[\] = "\(.*\)";/\1/p' "$build/generated/buildinfo.h")
+
+# The programs with every DLL they load beside them: the portable folder and the installer's.
+stage=$build/stage
+rm -rf "$stage"
+mkdir -p "$stage/platforms" "$stage/styles"
+cp "$build/app/terminal-kontrol.exe" "$build/app/terminal-kontrol-cli.exe" "$stage/"
+for dll in Qt6Core Qt6Gui Qt6Widgets Qt6SerialPort; do
+    cp "$prefix/bin/$dll.dll" "$stage/"
+done
+cp "$prefix/plugins/platforms/qwindows.dll" "$stage/platforms/"
+cp "$prefix"/plugins/styles/*.dll "$stage/styles/" 2>/dev/null || rmdir "$stage/styles"
+cp "$prefix"/bin/libgensio*.dll "$stage/"
+for dll in libstdc++-6.dll libgcc_s_seh-1.dll; do
+    cp "$($host-g++-posix -print-file-name=$dll)" "$stage/"
+done
+cp "/usr/$host/lib/libwinpthread-1.dll" "$stage/"
+find "$stage" -name '*.exe' -o -name '*.dll' | xargs $host-strip --strip-unneeded
+
+zip=$build/terminal-kontrol-$version-win64.zip
+rm -f "$zip"
+(cd "$build" && mv stage terminal-kontrol-$version && zip -qr "$zip" terminal-kontrol-$version &&
+    mv terminal-kontrol-$version stage)
+
+# The Start menu's icon, from the same picture as the Linux menus'.
+icons=$build/icon
+rm -rf "$icons"
+mkdir -p "$icons"
+for size in 16 24 32 48 64 256; do
+    rsvg-convert -w $size -h $size -o "$icons/$size.png" "$top/dist/terminal-kontrol.svg"
+done
+icotool -c -o "$build/terminal-kontrol.ico" "$icons"/*.png
+# The uninstaller removes exactly what was installed, deepest first.
+(cd "$stage" && find . -type f | sed 's|^\./||; s|/|\\|g; s|.*|    Delete "$INSTDIR\\&"|' &&
+    find . -mindepth 1 -type d | sort -r | sed 's|^\./||; s|/|\\|g; s|.*|    RMDir "$INSTDIR\\&"|') \
+    >"$build/installed-files.nsh"
+makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DICON="$build/terminal-kontrol.ico" \
+    -DFILELIST="$build/installed-files.nsh" \
+    -DOUTFILE="$build/terminal-kontrol-$version-setup.exe" "$top/dist/windows/installer.nsi"
+echo "build-windows: $zip"
+echo "build-windows: $build/terminal-kontrol-$version-setup.exe"
