@@ -12,7 +12,8 @@
 
 namespace {
 
-// How long ReadFile waits for a first byte: also how long a close may wait for the reader.
+// How long ReadFile waits for a first byte before it is issued again (an emulation may wait on
+// regardless: close() cancels the read in any case).
 constexpr DWORD readWaitMs = 100;
 // A port that has not opened by then is taken as absent: a window must not wait longer.
 constexpr auto openTimeout = std::chrono::seconds(3);
