@@ -43,8 +43,7 @@ OpenPorts &openPorts()
 
 } // namespace
 
-CommPort::CommPort(QString programDir, QObject *parent)
-    : QObject(parent), m_programDir(std::move(programDir))
+CommPort::CommPort(QString programDir, QObject *parent) : QObject(parent), m_programDir(std::move(programDir))
 {
     m_watch.setInterval(std::chrono::seconds(1));
     connect(&m_watch, &QTimer::timeout, this, &CommPort::reopenWhenBack);

@@ -136,7 +136,7 @@ struct Connection
     bool probing = false;
     qint64 probeMark = 0;
     qint64 confirmed = 0;
-    QObject *owner = nullptr;   // cleared, under the mutex, before the owner goes
+    QObject *owner = nullptr; // cleared, under the mutex, before the owner goes
     std::shared_ptr<Connection> self;
 
     // A connection that never opened still has its timer.
@@ -181,8 +181,7 @@ struct Connection
         return io;
     }
 
-    static int onEvent(gensio *, void *data, int event, int err, unsigned char *buf, gensiods *buflen,
-                       const char *const *)
+    static int onEvent(gensio *, void *data, int event, int err, unsigned char *buf, gensiods *buflen, const char *const *)
     {
         auto *connection = static_cast<Connection *>(data);
         switch (event) {
@@ -280,8 +279,8 @@ struct Connection
             const qint64 held = std::min(serverHold, connection->probeMark - connection->confirmed);
             connection->confirmed = connection->probeMark;
             connection->lineFreeAt =
-                std::max(connection->lineFreeAt,
-                         std::chrono::steady_clock::time_point(std::chrono::steady_clock::now() + held * connection->byteTime));
+                std::max(connection->lineFreeAt, std::chrono::steady_clock::time_point(std::chrono::steady_clock::now()
+                                                                                       + held * connection->byteTime));
         }
         // Unanswered in gensio's time (a hung server): asked again.
         connection->askForProbe();
@@ -387,12 +386,12 @@ struct Connection
             gensio_os_funcs_start_timer(eventLoop(), settleTimer, const_cast<gensio_time *>(&settleRetry));
             return;
         }
-        const bool sent = err == 0 && sergensio_datasize(serial, unsigned(settings.dataBits), &Connection::onAnswered, this) == 0
-                          && sergensio_parity(serial, sergensioParity(settings.parity), &Connection::onAnswered, this) == 0
-                          && sergensio_stopbits(serial, settings.stopBits == QSerialPort::TwoStop ? 2 : 1,
-                                                &Connection::onAnswered, this)
-                                 == 0
-                          && sergensio_flowcontrol(serial, SERGENSIO_FLOWCONTROL_NONE, &Connection::onAnswered, this) == 0;
+        const bool sent =
+            err == 0 && sergensio_datasize(serial, unsigned(settings.dataBits), &Connection::onAnswered, this) == 0
+            && sergensio_parity(serial, sergensioParity(settings.parity), &Connection::onAnswered, this) == 0
+            && sergensio_stopbits(serial, settings.stopBits == QSerialPort::TwoStop ? 2 : 1, &Connection::onAnswered, this)
+                   == 0
+            && sergensio_flowcontrol(serial, SERGENSIO_FLOWCONTROL_NONE, &Connection::onAnswered, this) == 0;
         if (!sent) {
             lock.lock();
             refuse(lock);
@@ -466,8 +465,8 @@ struct Connection
         if (os)
             connection->settleTimer = gensio_os_funcs_alloc_timer(os, &Connection::onSettleTimer, connection.get());
         gensio *io = nullptr;
-        int err = os ? str_to_gensio(connection->description.c_str(), os, &Connection::onEvent, connection.get(), &io)
-                     : GE_NOTSUP;
+        int err =
+            os ? str_to_gensio(connection->description.c_str(), os, &Connection::onEvent, connection.get(), &io) : GE_NOTSUP;
         std::unique_lock lock(connection->mutex);
         if (err == 0 && connection->abandoned) {
             connection->state = State::Closed;
@@ -505,9 +504,8 @@ namespace {
 std::string describe(const portmap::NetworkTarget &target)
 {
     const QString tcp = QStringLiteral("tcp,%1,%2").arg(target.host).arg(target.port);
-    const QString full = target.protocol == portmap::NetworkTarget::Protocol::Rfc2217
-                             ? QStringLiteral("telnet(rfc2217),") + tcp
-                             : tcp;
+    const QString full =
+        target.protocol == portmap::NetworkTarget::Protocol::Rfc2217 ? QStringLiteral("telnet(rfc2217),") + tcp : tcp;
     return full.toStdString();
 }
 

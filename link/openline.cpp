@@ -5,8 +5,7 @@
 #include "portmap.h"
 #include "serialline.h"
 
-std::unique_ptr<Line> openLine(const QString &device, const LineSettings &settings,
-                               std::chrono::milliseconds connectTimeout)
+std::unique_ptr<Line> openLine(const QString &device, const LineSettings &settings, std::chrono::milliseconds connectTimeout)
 {
     if (!portmap::isNetworkUrl(device))
         return SerialLine::open(device, settings);
