@@ -118,9 +118,8 @@ struct Connection
     QByteArray received;
     QByteArray outgoing;
     qsizetype outgoingSent = 0; // the front of `outgoing` already taken
-    // The server's line: one byte's time there, and when it will have carried the last byte
-    // the connection took, each reckoned from the moment it was taken.
-    std::chrono::nanoseconds byteTime{};
+    // When the server's line will have carried the last byte the connection took, each byte
+    // reckoned from the moment it was taken.
     std::chrono::steady_clock::time_point lineFreeAt{};
     qint64 takenTotal = 0;
     // Set when the connection broke: the bytes the line may not have carried by then.
@@ -158,8 +157,9 @@ struct Connection
     qint64 onServerLine(std::chrono::steady_clock::time_point now) const
     {
         const auto left = lineFreeAt + serverMargin - now;
-        if (left <= std::chrono::nanoseconds::zero() || byteTime <= std::chrono::nanoseconds::zero())
+        if (left <= std::chrono::nanoseconds::zero())
             return 0;
+        const auto byteTime = settings.byteTime();
         return std::min<qint64>(takenTotal, (left + byteTime - std::chrono::nanoseconds(1)) / byteTime);
     }
 
@@ -229,7 +229,7 @@ struct Connection
             }
             outgoingSent += qsizetype(taken);
             takenTotal += qint64(taken);
-            lineFreeAt = std::max(lineFreeAt, std::chrono::steady_clock::now()) + qint64(taken) * byteTime;
+            lineFreeAt = std::max(lineFreeAt, std::chrono::steady_clock::now()) + qint64(taken) * settings.byteTime();
             // Drop the sent front now and then, not on every write: a long queue is not moved each time.
             if (outgoingSent > 64 * 1024 && outgoingSent * 2 > outgoing.size()) {
                 outgoing.remove(0, outgoingSent);
@@ -278,9 +278,9 @@ struct Connection
         if (err == 0) {
             const qint64 held = std::min(serverHold, connection->probeMark - connection->confirmed);
             connection->confirmed = connection->probeMark;
-            connection->lineFreeAt =
-                std::max(connection->lineFreeAt, std::chrono::steady_clock::time_point(std::chrono::steady_clock::now()
-                                                                                       + held * connection->byteTime));
+            connection->lineFreeAt = std::max(
+                connection->lineFreeAt, std::chrono::steady_clock::time_point(std::chrono::steady_clock::now()
+                                                                              + held * connection->settings.byteTime()));
         }
         // Unanswered in gensio's time (a hung server): asked again.
         connection->askForProbe();
@@ -512,7 +512,7 @@ std::string describe(const portmap::NetworkTarget &target)
 } // namespace
 
 NetworkLine::NetworkLine(const portmap::NetworkTarget &target, const LineSettings &line, QObject *parent)
-    : Line(parent), m_target(target), m_line(line)
+    : Line(parent), m_target(target), m_settings(line)
 {
     m_connection = makeConnection();
     m_giveUp.setSingleShot(true);
@@ -534,10 +534,9 @@ NetworkLine::NetworkLine(const portmap::NetworkTarget &target, const LineSetting
 std::shared_ptr<Connection> NetworkLine::makeConnection()
 {
     auto connection = std::make_shared<Connection>();
-    connection->byteTime = m_line.byteTime();
     connection->description = describe(m_target);
     connection->target = m_target;
-    connection->settings = m_line;
+    connection->settings = m_settings;
     connection->owner = this;
     return connection;
 }
@@ -630,7 +629,7 @@ std::chrono::milliseconds NetworkLine::timeToLeave() const
     const Connection &c = *m_connection;
     const auto now = std::chrono::steady_clock::now();
     const auto lineBusy = std::max(c.lineFreeAt, now) - now;
-    return std::chrono::ceil<std::chrono::milliseconds>(c.queued() * c.byteTime + lineBusy) + serverMargin;
+    return std::chrono::ceil<std::chrono::milliseconds>(c.queued() * c.settings.byteTime() + lineBusy) + serverMargin;
 }
 
 bool NetworkLine::writeOutNow(QDeadlineTimer deadline)
