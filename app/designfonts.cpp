@@ -74,7 +74,8 @@ QList<WineFace> &facesNotTried()
 void tryWineFace(const QString &family)
 {
     QList<WineFace> &faces = facesNotTried();
-    const auto face = std::find_if(faces.begin(), faces.end(), [&](const WineFace &f) { return family == QLatin1String(f.family); });
+    const auto face =
+        std::find_if(faces.begin(), faces.end(), [&](const WineFace &f) { return family == QLatin1String(f.family); });
     if (face == faces.end())
         return;
     const QStringList files = face->files;

@@ -124,10 +124,9 @@ WindowSide windowSide(Id id)
 } // namespace
 
 Form1::Form1(Module1 &module, QWidget *parent)
-    : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
-                          | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      m_module(module),
-      m_link(module.programDir)
+    : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                          | Qt::WindowCloseButtonHint),
+      m_module(module), m_link(module.programDir)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowIcon(programIcon());
@@ -221,11 +220,11 @@ void Form1::buildControls()
     grey.setColor(QPalette::WindowText, QColor(128, 128, 128));
     makerLabel->setPalette(grey);
 
-    const QList<QWidget *> tabOrder = {accessButton, resetButton, informationButton, counterReadButton,
-                                       counterZeroButton, counterBox, counterAssignButton, dateBox, dateButton,
-                                       timeBox, timeButton, companyBox, companyButton, messageBox, messageButton,
-                                       commandBox, commandButton, phoneNumberBox, dialButton, clearButton, console,
-                                       cardNumberBox, cardReadButton};
+    const QList<QWidget *> tabOrder = {
+        accessButton,        resetButton, informationButton, counterReadButton, counterZeroButton, counterBox,
+        counterAssignButton, dateBox,     dateButton,        timeBox,           timeButton,        companyBox,
+        companyButton,       messageBox,  messageButton,     commandBox,        commandButton,     phoneNumberBox,
+        dialButton,          clearButton, console,           cardNumberBox,     cardReadButton};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
     accessButton->setFocus();
@@ -234,14 +233,16 @@ void Form1::buildControls()
 void Form1::bindEvents()
 {
     connect(&m_returnTimer, &QTimer::timeout, this, &Form1::returnToPortSelection);
-    connect(&m_link, &PortLink::received, this,
-            [this](const QByteArray &bytes) { console->appendBytes(bytes); });
+    connect(&m_link, &PortLink::received, this, [this](const QByteArray &bytes) { console->appendBytes(bytes); });
     connect(console, &ReceiveConsole::saveRequested, this, &Form1::saveReceived);
     // Bytes that never reached the line are a frame the terminal did not get whole.
-    connect(&m_link.port(), &CommPort::deviceLost, this, [this](qint64 unsentBytes) {
-        if (unsentBytes > 0 && !m_unloaded)
-            showPortFailure(CommError(commerror::PortNotOpen));
-    }, Qt::QueuedConnection);
+    connect(
+        &m_link.port(), &CommPort::deviceLost, this,
+        [this](qint64 unsentBytes) {
+            if (unsentBytes > 0 && !m_unloaded)
+                showPortFailure(CommError(commerror::PortNotOpen));
+        },
+        Qt::QueuedConnection);
     connect(&m_link.port(), &CommPort::deviceLost, this, [this] { showLineDown(true); });
     // A device server answers after the load: its failure takes the load's own way back.
     connect(&m_link.port(), &CommPort::openFailed, this, [this](int number) {

@@ -26,8 +26,9 @@ QString ingestResult(const Ingest &run)
     const QString rate = number(run.rate() * 1024, 1) + QStringLiteral(" KB/s");
     if (run.complete)
         return rate;
-    return rate + QStringLiteral(" (stopped after %1 s at %2 MB)")
-                      .arg(number(run.seconds, 0), number(double(run.reached) / megabyte, 2));
+    return rate
+           + QStringLiteral(" (stopped after %1 s at %2 MB)")
+                 .arg(number(run.seconds, 0), number(double(run.reached) / megabyte, 2));
 }
 
 QString sustained(const Ingest &run)
@@ -60,16 +61,16 @@ void addStartupRows(Table &table, const QStringList &others = {})
     for (const QString &other : others)
         commands.append({other});
     const auto runs = startups(commands, startupRuns);
-    const auto row = [&](const QString &measure, const std::vector<double> &times, const QString &target = QStringLiteral("—"),
-                         std::optional<bool> met = std::nullopt) {
+    const auto row = [&](const QString &measure, const std::vector<double> &times,
+                         const QString &target = QStringLiteral("—"), std::optional<bool> met = std::nullopt) {
         const QString result = times.empty() ? QStringLiteral("n/a (no window mapped)")
                                              : QStringLiteral("%1 ms (%2 to %3)")
-                                                   .arg(number(percentile(times, 50), 1),
-                                                        number(percentile(times, 0), 1), number(percentile(times, 100), 1));
+                                                   .arg(number(percentile(times, 50), 1), number(percentile(times, 0), 1),
+                                                        number(percentile(times, 100), 1));
         table.add(measure.arg(times.size()), result, target, met);
     };
-    row(QStringLiteral("Xvfb: start-up, exec to the port window mapped, median of %1"), runs[0],
-        QStringLiteral("≤ 30 ms"), !runs[0].empty() && percentile(runs[0], 50) <= 30);
+    row(QStringLiteral("Xvfb: start-up, exec to the port window mapped, median of %1"), runs[0], QStringLiteral("≤ 30 ms"),
+        !runs[0].empty() && percentile(runs[0], 50) <= 30);
     row(QStringLiteral("Xvfb: start-up of a bare Qt widget (for scale), median of %1"), runs[1]);
     row(QStringLiteral("Xvfb: start-up of a bare Qt label showing \"COM PORT\" (a window with text), median of %1"),
         runs[2]);
@@ -210,8 +211,8 @@ int main(int argc, char *argv[])
                     exact = exact && (!run.complete || run.exact);
                     const QString kind = breaks ? QStringLiteral("CR LF every 80 bytes") : QStringLiteral("no line break");
                     const bool small = size == 16 * megabyte;
-                    table.add(QStringLiteral("ingest %1 MB, %2").arg(size / megabyte).arg(kind),
-                              ingestResult(run), small ? QStringLiteral("< 0.5 s (≥ 32 MB/s)") : QStringLiteral("—"),
+                    table.add(QStringLiteral("ingest %1 MB, %2").arg(size / megabyte).arg(kind), ingestResult(run),
+                              small ? QStringLiteral("< 0.5 s (≥ 32 MB/s)") : QStringLiteral("—"),
                               small ? std::optional<bool>(run.complete && run.rate() >= 32) : std::nullopt);
                     if (!small) {
                         // A faster end is no slowdown; only a slower one counts against the target.
@@ -281,8 +282,8 @@ int main(int argc, char *argv[])
         }
 
         table.add(QStringLiteral("every received byte in the console, in order, once"),
-                  exact ? QStringLiteral("yes, in every completed run") : QStringLiteral("NO"), QStringLiteral("yes"), exact);
-
+                  exact ? QStringLiteral("yes, in every completed run") : QStringLiteral("NO"), QStringLiteral("yes"),
+                  exact);
     }
     if (throughX)
         addXvfbRows(table);

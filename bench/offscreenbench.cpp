@@ -211,12 +211,14 @@ Ingest Bench::ingest(qsizetype size, bool breaks)
         // Let the console take what is still in flight before the next run clears it.
         m_far.discardUnread();
         qsizetype last = -1;
-        runUntil([&] {
-            const qsizetype now = have;
-            const bool settled = now == last;
-            last = now;
-            return settled;
-        }, 30s, 200ms);
+        runUntil(
+            [&] {
+                const qsizetype now = have;
+                const bool settled = now == last;
+                last = now;
+                return settled;
+            },
+            30s, 200ms);
     }
     clearConsole();
     return result;
@@ -333,10 +335,12 @@ std::vector<double> Bench::buttonLatencies(qsizetype floodSize)
     stop = true;
     writer.join();
     operatorHand.join();
-    runUntil([&] {
-        const std::lock_guard guard(lock);
-        return latencies.size() >= pressed.size();
-    }, 5s);
+    runUntil(
+        [&] {
+            const std::lock_guard guard(lock);
+            return latencies.size() >= pressed.size();
+        },
+        5s);
     reader.join();
     m_far.discardUnread();
     runFor(500ms);
@@ -460,4 +464,3 @@ Connecting connecting(const QString &url)
     run.longestGap = std::max(run.longestGap, milliseconds(Steady::now() - last));
     return run;
 }
-

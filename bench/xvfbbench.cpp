@@ -25,9 +25,9 @@ constexpr QRect accessButton = twipsRect(120, 720, 1215, 375);
 XServer::XServer()
 {
     // -displayfd 1: the server picks a free display and names it on its standard output.
-    m_xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
-                                          QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-screen"),
-                                          QStringLiteral("0"), QStringLiteral("1280x1024x24")});
+    m_xvfb.start(QStringLiteral("Xvfb"),
+                 {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"), QStringLiteral("-nolisten"),
+                  QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1280x1024x24")});
     if (!m_xvfb.waitForStarted())
         return;
     const auto deadline = Steady::now() + 10s;
@@ -101,8 +101,8 @@ void XServer::focus(xcb_window_t window)
 
 QPoint XServer::origin(xcb_window_t window)
 {
-    xcb_translate_coordinates_reply_t *reply =
-        xcb_translate_coordinates_reply(m_connection, xcb_translate_coordinates(m_connection, window, m_root, 0, 0), nullptr);
+    xcb_translate_coordinates_reply_t *reply = xcb_translate_coordinates_reply(
+        m_connection, xcb_translate_coordinates(m_connection, window, m_root, 0, 0), nullptr);
     const QPoint point = reply ? QPoint(reply->dst_x, reply->dst_y) : QPoint();
     std::free(reply);
     return point;
@@ -128,8 +128,8 @@ xcb_keycode_t XServer::keycode(xcb_keysym_t keysym)
 
 void XServer::fake(uint8_t type, uint8_t detail, QPoint onScreen)
 {
-    xcb_test_fake_input(m_connection, type, detail, XCB_CURRENT_TIME, m_root, int16_t(onScreen.x()),
-                        int16_t(onScreen.y()), XCB_NONE);
+    xcb_test_fake_input(m_connection, type, detail, XCB_CURRENT_TIME, m_root, int16_t(onScreen.x()), int16_t(onScreen.y()),
+                        XCB_NONE);
 }
 
 Steady::time_point XServer::pressAltT()

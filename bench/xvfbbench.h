@@ -70,8 +70,8 @@ private:
 // What one program costs through the X server: every figure for the table, in one place.
 struct ThroughX
 {
-    double residentAtRest = NAN;  // MB, VmRSS
-    double idleShare = NAN;       // of a core: the program, and the X server beside it
+    double residentAtRest = NAN; // MB, VmRSS
+    double idleShare = NAN;      // of a core: the program, and the X server beside it
     double idleServerShare = NAN;
     double trickleShare = NAN;
     double trickleServerShare = NAN;

@@ -257,9 +257,8 @@ public:
         QElapsedTimer took;
         took.start();
         // Interrupted before its turn: the port is left alone, and says so.
-        const PortResult result = m_context.stop && m_context.stop->stopped()
-                                      ? PortResult::failed(Outcome::Interrupted)
-                                      : run(port);
+        const PortResult result =
+            m_context.stop && m_context.stop->stopped() ? PortResult::failed(Outcome::Interrupted) : run(port);
         if (m_options.json)
             m_printer.finish(m_index, Stream::Out, jsonLine(port, result, took.elapsed(), m_options.hex));
         else if (result.outcome == Outcome::Done)
@@ -467,8 +466,8 @@ Outcome serveAll(const Options &options, const CommandLineContext &context)
 int runCommandLine(const QStringList &arguments, const CommandLineContext &context)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Sends the terminal commands of Terminal Kontrol, byte for byte as the window does."));
+    parser.setApplicationDescription(
+        QStringLiteral("Sends the terminal commands of Terminal Kontrol, byte for byte as the window does."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Shows the version."));
     parser.addOptions({
@@ -488,7 +487,8 @@ int runCommandLine(const QStringList &arguments, const CommandLineContext &conte
          QStringLiteral("Serves up to N ports at once, 1 to %1 (default %2).").arg(mostJobs).arg(defaultJobs),
          QStringLiteral("n")},
         {QStringLiteral("timeout"),
-         QStringLiteral("Gives a device server SECONDS to take the connection and confirm the line settings, at most %1 (default %2).")
+         QStringLiteral(
+             "Gives a device server SECONDS to take the connection and confirm the line settings, at most %1 (default %2).")
              .arg(longestTimeoutSeconds)
              .arg(std::chrono::seconds(defaultTimeout).count()),
          QStringLiteral("seconds")},
@@ -496,8 +496,10 @@ int runCommandLine(const QStringList &arguments, const CommandLineContext &conte
          QStringLiteral("Prints one JSON object a port instead: target, result, error, seconds, received (its "
                         "first MiB) and dropped (the bytes after that).")},
         {{QStringLiteral("b"), QStringLiteral("baud")},
-         QStringLiteral("Baud rate text (default: the first Vxl00.Def found, below; else 4800)."), QStringLiteral("rate")},
-        {{QStringLiteral("w"), QStringLiteral("wait")}, QStringLiteral("Prints what arrives for SECONDS after the command."),
+         QStringLiteral("Baud rate text (default: the first Vxl00.Def found, below; else 4800)."),
+         QStringLiteral("rate")},
+        {{QStringLiteral("w"), QStringLiteral("wait")},
+         QStringLiteral("Prints what arrives for SECONDS after the command."),
          QStringLiteral("seconds")},
         {QStringLiteral("hex"), QStringLiteral("Prints what arrives as hex bytes.")},
         {{QStringLiteral("t"), QStringLiteral("timestamps")}, QStringLiteral("Puts the time of arrival before each line.")},
@@ -506,7 +508,8 @@ int runCommandLine(const QStringList &arguments, const CommandLineContext &conte
                                  QStringLiteral("command [argument]"));
 
     const auto usage = [&](const QString &reason) {
-        *context.err << reason << "\n" << "Try --help.\n";
+        *context.err << reason << "\n"
+                     << "Try --help.\n";
         context.err->flush();
         return int(Outcome::Usage);
     };

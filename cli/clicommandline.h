@@ -11,7 +11,7 @@ class StopSignals;
 // Where a command line run finds its files, its clock and its streams.
 struct CommandLineContext
 {
-    QString programDir;   // Vxl00.Def and the COMn links, as beside the window
+    QString programDir; // Vxl00.Def and the COMn links, as beside the window
     Clock clock = systemNow;
     QTextStream *out = nullptr;
     QTextStream *err = nullptr;

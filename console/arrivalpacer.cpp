@@ -28,8 +28,8 @@ SteadyScrollBar::Look SteadyScrollBar::look() const
 {
     QStyleOptionSlider option;
     initStyleOption(&option);
-    return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
-            value() == minimum(), value() == maximum()};
+    return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this), value() == minimum(),
+            value() == maximum()};
 }
 
 namespace {

@@ -84,7 +84,8 @@ QChar ConsoleBuffer::at(qsizetype position) const
 
 QString ConsoleBuffer::mid(qsizetype position, qsizetype length) const
 {
-    return m_wide ? m_wideText.sliced(position, length) : codepage::toUnicode(QByteArrayView(m_bytes).sliced(position, length));
+    return m_wide ? m_wideText.sliced(position, length)
+                  : codepage::toUnicode(QByteArrayView(m_bytes).sliced(position, length));
 }
 
 void ConsoleBuffer::setText(QStringView text)

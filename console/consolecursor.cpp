@@ -68,9 +68,7 @@ void ConsoleCursor::move(Motion motion, bool extend, qsizetype pageRows)
     const qsizetype line = m_buffer.lineOf(m_position);
     const qsizetype row = m_rows.rowOf(m_position);
     const qsizetype lastRow = m_rows.count() - 1;
-    const auto onRow = [this](qsizetype target) {
-        return m_rows.positionInRow(target, m_column);
-    };
+    const auto onRow = [this](qsizetype target) { return m_rows.positionInRow(target, m_column); };
     switch (motion) {
     case Motion::Left:
         setCaret(hasSelection() && !extend ? selectionStart() : previousPosition(m_position), extend);

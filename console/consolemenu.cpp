@@ -24,8 +24,7 @@ QMenu *createConsoleMenu(ReceiveConsole &console)
     menu->addSeparator();
     add("Cu&t", QKeySequence::Cut, console.hasSelection() && editable, &ReceiveConsole::cut);
     add("&Copy", QKeySequence::Copy, console.hasSelection(), &ReceiveConsole::copy);
-    add("&Paste", QKeySequence::Paste, !QGuiApplication::clipboard()->text().isEmpty() && editable,
-        &ReceiveConsole::paste);
+    add("&Paste", QKeySequence::Paste, !QGuiApplication::clipboard()->text().isEmpty() && editable, &ReceiveConsole::paste);
     add("Delete", QKeySequence::UnknownKey, console.hasSelection() && editable, &ReceiveConsole::deleteSelection);
     menu->addSeparator();
     add("Select All", QKeySequence::SelectAll, console.buffer().size() > 0, &ReceiveConsole::selectAll);

@@ -62,7 +62,7 @@ bool ConsolePainter::dirtyRow(const QRegion &dirty, int top) const
 void ConsolePainter::text(const QRegion &dirty, qsizetype selectedFrom, qsizetype selectedTo, ByteGlyphs &glyphs)
 {
     m_painter.setFont(m_look.font);
-        const double viewRight = m_view.left + m_view.width;
+    const double viewRight = m_view.left + m_view.width;
     const int height = m_view.lineHeight;
     const auto [first, end] = m_view.rowsIn(dirty.boundingRect());
     for (qsizetype line = first; line < end; ++line) {
@@ -102,7 +102,7 @@ void ConsolePainter::text(const QRegion &dirty, qsizetype selectedFrom, qsizetyp
 void ConsolePainter::bytes(const QRegion &dirty, qsizetype selectedFrom, qsizetype selectedTo)
 {
     m_painter.setFont(m_look.byteFont);
-        const auto cell = [&](double column, int top, double columns) {
+    const auto cell = [&](double column, int top, double columns) {
         return QRectF(column * m_rows.cellWidth() - m_view.left, top, columns * m_rows.cellWidth(), m_view.lineHeight);
     };
     const auto [first, end] = m_view.rowsIn(dirty.boundingRect());
@@ -152,6 +152,7 @@ void ConsolePainter::arrivalTimes(const QRect &area)
         const qsizetype line = m_rows.lineOfRow(row);
         const QTime arrived = m_buffer.lineArrival(line);
         if (m_rows.firstRowOf(line) == row && arrived.isValid())
-            m_painter.drawText(QPointF(ConsoleView::margin, top + m_look.ascent), arrived.toString(QStringLiteral("hh:mm:ss.zzz")));
+            m_painter.drawText(QPointF(ConsoleView::margin, top + m_look.ascent),
+                               arrived.toString(QStringLiteral("hh:mm:ss.zzz")));
     }
 }

@@ -29,7 +29,10 @@ inline constexpr qsizetype byteRowTextColumn = hexCells * bytesPerRow + 1;
 QString byteRow(QByteArrayView windows1254);
 // The same row written at `out`, which has room for byteRowLength(windows1254.size()) characters,
 // so that many rows can fill one string made at its final size.
-inline constexpr qsizetype byteRowLength(qsizetype bytes) { return byteRowTextColumn + bytes; }
+inline constexpr qsizetype byteRowLength(qsizetype bytes)
+{
+    return byteRowTextColumn + bytes;
+}
 void writeByteRow(QChar *out, QByteArrayView windows1254);
 
 } // namespace consoletext

@@ -49,7 +49,7 @@ ReceiveConsole::ReceiveConsole(QWidget *parent)
     // The area lays its bars out again on every change of their ranges, which repaints both
     // bars and the frame: in a trickle, once a line. Bars that are always there need no layout.
     for (QScrollBar *bar : {verticalScrollBar(), horizontalScrollBar()})
-        disconnect(bar, SIGNAL(rangeChanged(int,int)), this, SLOT(_q_showOrHideScrollBars()));
+        disconnect(bar, SIGNAL(rangeChanged(int, int)), this, SLOT(_q_showOrHideScrollBars()));
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setCursor(Qt::IBeamCursor);
     m_pacer = new ArrivalPacer(m_verticalBar, [this] { follow(std::exchange(m_arrivals, {})); });
@@ -99,8 +99,8 @@ void ReceiveConsole::noteArrivals()
     m_arrivals.following = vertical->value() == vertical->maximum();
     m_arrivals.changedLine = m_buffer.lineOf(oldEnd);
     // A CR at the old end stops being drawn when its LF arrives.
-    m_arrivals.changedX = m_buffer.x(m_arrivals.changedLine,
-                                     std::max(m_buffer.lineStart(m_arrivals.changedLine), oldEnd - 1));
+    m_arrivals.changedX =
+        m_buffer.x(m_arrivals.changedLine, std::max(m_buffer.lineStart(m_arrivals.changedLine), oldEnd - 1));
     m_arrivals.topLine = m_rows.lineOfRow(vertical->value());
     m_arrivals.topRowInLine = vertical->value() - m_rows.firstRowOf(m_arrivals.topLine);
 }
@@ -295,7 +295,7 @@ void ReceiveConsole::updateScrollBars(qsizetype blankRows)
     const int width = viewport()->width();
     const double widest = m_rows.byteView()
                               ? double(consoletext::byteRowTextColumn + consoletext::bytesPerRow) * m_rows.cellWidth()
-                                     : m_buffer.widestLine();
+                              : m_buffer.widestLine();
     const double offsetRange = std::max(0.0, std::ceil(widest) + 2 * margin + caretWidth - width);
     const double offset = horizontalOffset();
     m_pixelsPerStep = std::max(1.0, std::ceil(offsetRange / std::numeric_limits<int>::max()));
@@ -311,8 +311,8 @@ double ReceiveConsole::horizontalOffset() const
 
 void ReceiveConsole::setHorizontalOffset(double pixels)
 {
-    horizontalScrollBar()->setValue(int(std::clamp(std::round(pixels / m_pixelsPerStep), 0.0,
-                                                   double(horizontalScrollBar()->maximum()))));
+    horizontalScrollBar()->setValue(
+        int(std::clamp(std::round(pixels / m_pixelsPerStep), 0.0, double(horizontalScrollBar()->maximum()))));
 }
 
 int ReceiveConsole::visibleLines() const
@@ -327,8 +327,8 @@ int ReceiveConsole::rowTop(qsizetype row) const
 
 qsizetype ReceiveConsole::positionAt(QPointF point)
 {
-    const qsizetype row = std::clamp<qsizetype>(verticalScrollBar()->value() + qFloor((point.y() - margin) / lineHeight()), 0,
-                                                m_rows.count() - 1);
+    const qsizetype row = std::clamp<qsizetype>(verticalScrollBar()->value() + qFloor((point.y() - margin) / lineHeight()),
+                                                0, m_rows.count() - 1);
     return m_rows.positionInRow(row, point.x() + horizontalOffset() - margin);
 }
 

@@ -66,7 +66,9 @@ std::optional<QString> othersWay(const QString &path, QString &resolved)
         }
         const QString next = done + u'/' + part;
         const QByteArray name = QFile::encodeName(next);
-        struct stat entry {};
+        struct stat entry
+        {
+        };
         if (::lstat(name.constData(), &entry) != 0) {
             // What is missing the save makes, or fails to make.
             resolved = pending.isEmpty() ? next : next + u'/' + pending.join(u'/');

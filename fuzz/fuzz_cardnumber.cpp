@@ -55,8 +55,7 @@ double prefixedReference(QStringView digits, int base)
 
 double referenceValue(QStringView text)
 {
-    static const QRegularExpression decimal(
-        QStringLiteral("^[+-]?(?:[0-9]+\\.?[0-9]*|\\.[0-9]+)(?:[eEdD][+-]?[0-9]+)?"));
+    static const QRegularExpression decimal(QStringLiteral("^[+-]?(?:[0-9]+\\.?[0-9]*|\\.[0-9]+)(?:[eEdD][+-]?[0-9]+)?"));
     static const QRegularExpression hex(QStringLiteral("^&[Hh]([0-9A-Fa-f]*)"));
     static const QRegularExpression octal(QStringLiteral("^&[Oo]([0-7]*)"));
 
@@ -131,8 +130,8 @@ void checkText(const QString &text, QByteArrayView places)
     require(cardnumber::lenientValue(text + u'\r' + text) == value, "reading stops at a carriage return");
 
     const QChar first = firstShown(text);
-    const bool canStart = first == u'&' || first == u'+' || first == u'-' || first == u'.'
-                          || (first >= u'0' && first <= u'9');
+    const bool canStart =
+        first == u'&' || first == u'+' || first == u'-' || first == u'.' || (first >= u'0' && first <= u'9');
     if (!canStart)
         require(value == 0, "a text that starts with no number reads 0");
     if (first == u'.' || (first >= u'0' && first <= u'9')) {

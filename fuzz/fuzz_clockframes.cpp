@@ -15,9 +15,9 @@
 
 namespace {
 
-using fuzzcheck::require;
 using clockframes::firstYear;
 using clockframes::lastYear;
+using fuzzcheck::require;
 
 constexpr qsizetype headerSize = 13;
 constexpr int firstClockYear = 1990;
@@ -27,8 +27,8 @@ constexpr int twoDigitPivot = 30;
 
 const QLocale &localeOf(quint8 byte)
 {
-    static const std::array<QLocale, 3> locales{QLocale(QStringLiteral("tr_TR")),
-                                                QLocale(QStringLiteral("en_US")), QLocale::c()};
+    static const std::array<QLocale, 3> locales{QLocale(QStringLiteral("tr_TR")), QLocale(QStringLiteral("en_US")),
+                                                QLocale::c()};
     return locales[byte % locales.size()];
 }
 
@@ -164,9 +164,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const qint64 terminalDays = first.daysTo(QDate(lastYear, 12, 31)) + 1;
     const QDate date = first.addDays((word(8) | header[10] << 16) % terminalDays);
     const QTime time(header[11] % 24, header[12] % 60);
-    const QString typed = size > headerSize
-        ? QString::fromUtf8(reinterpret_cast<const char *>(data) + headerSize, qsizetype(size - headerSize))
-        : QString();
+    const QString typed = size > headerSize ? QString::fromUtf8(reinterpret_cast<const char *>(data) + headerSize,
+                                                                qsizetype(size - headerSize))
+                                            : QString();
 
     checkTyped(typed, now, locale);
     checkDateReadBack(date, locale);

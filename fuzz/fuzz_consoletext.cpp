@@ -14,9 +14,10 @@ void received(QByteArrayView bytes)
     const QString text = codepage::toUnicode(bytes);
     const QString shown = consoletext::displayText(text);
     fuzzcheck::require(shown.size() == text.size() - text.count(u"\r\n"), "one shown character per byte, CR LF one");
-    fuzzcheck::require(std::none_of(shown.begin(), shown.end(),
-                                     [](QChar c) { return c.category() == QChar::Other_Control && c != consoletext::lineBreak; }),
-                       "every control is drawn as a picture");
+    fuzzcheck::require(
+        std::none_of(shown.begin(), shown.end(),
+                     [](QChar c) { return c.category() == QChar::Other_Control && c != consoletext::lineBreak; }),
+        "every control is drawn as a picture");
     fuzzcheck::require(shown.count(QChar(consoletext::lineBreak)) == text.count(u"\r\n"), "a line break for each CR LF");
 }
 

@@ -10,15 +10,20 @@ QString plainForm(const LineSettings &line)
 {
     const auto parity = [&] {
         switch (line.parity) {
-        case QSerialPort::EvenParity: return u'e';
-        case QSerialPort::OddParity: return u'o';
-        case QSerialPort::MarkParity: return u'm';
-        case QSerialPort::SpaceParity: return u's';
-        default: return u'n';
+        case QSerialPort::EvenParity:
+            return u'e';
+        case QSerialPort::OddParity:
+            return u'o';
+        case QSerialPort::MarkParity:
+            return u'm';
+        case QSerialPort::SpaceParity:
+            return u's';
+        default:
+            return u'n';
         }
     }();
-    const QString stop = line.stopBits == QSerialPort::OneAndHalfStop ? QStringLiteral("1.5")
-                                                                      : QString::number(int(line.stopBits));
+    const QString stop =
+        line.stopBits == QSerialPort::OneAndHalfStop ? QStringLiteral("1.5") : QString::number(int(line.stopBits));
     return QStringLiteral("%1,%2,%3,%4").arg(line.baudRate).arg(QChar(parity)).arg(int(line.dataBits)).arg(stop);
 }
 

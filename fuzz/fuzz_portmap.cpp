@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fuzzcheck::require(c.isLetterOrNumber() || c == u'.' || c == u'-' || c == u':',
                            "nothing in the host but a name or an address");
     const QString host = parsed->host.contains(u':') ? u'[' + parsed->host + u']' : parsed->host;
-    const QString scheme = parsed->protocol == portmap::NetworkTarget::Protocol::Rfc2217 ? QStringLiteral("rfc2217")
-                                                                                        : QStringLiteral("socket");
+    const QString scheme =
+        parsed->protocol == portmap::NetworkTarget::Protocol::Rfc2217 ? QStringLiteral("rfc2217") : QStringLiteral("socket");
     fuzzcheck::require(portmap::parseNetworkTarget(QStringLiteral("%1://%2:%3").arg(scheme, host).arg(parsed->port))
                            == parsed,
                        "the plain form says the same");

@@ -43,8 +43,7 @@ OpenPorts &openPorts()
 
 } // namespace
 
-CommPort::CommPort(QString programDir, QObject *parent)
-    : QObject(parent), m_programDir(std::move(programDir))
+CommPort::CommPort(QString programDir, QObject *parent) : QObject(parent), m_programDir(std::move(programDir))
 {
     m_watch.setInterval(std::chrono::seconds(1));
     connect(&m_watch, &QTimer::timeout, this, &CommPort::reopenWhenBack);
@@ -72,7 +71,7 @@ void CommPort::setSettings(const QString &settings)
     if (!line)
         throw CommError(commerror::InvalidSettings);
     m_settings = settings;
-    m_line = *line;
+    m_lineSettings = *line;
 }
 
 void CommPort::setCommPort(int portNumber)
@@ -116,7 +115,7 @@ ComResolution CommPort::resolution() const
 void CommPort::open(bool reopening)
 {
     const ComResolution com = resolution();
-    m_open = openLine(com.device, m_line, m_connectTimeout);
+    m_open = openLine(com.device, m_lineSettings, m_connectTimeout);
     m_arrived.clear();
     m_openedVia = com.name;
     openPorts().append(this);

@@ -82,7 +82,7 @@ private:
 
     QString m_programDir;
     QString m_settings = QStringLiteral("9600,n,8,1");
-    LineSettings m_line{9600};
+    LineSettings m_lineSettings{9600};
     int m_commPort = 1;
     QString m_route;
     std::unique_ptr<Line> m_open;

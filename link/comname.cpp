@@ -23,7 +23,9 @@ bool simulatorsLine(const QString &target)
     if (!match.hasMatch())
         return true;
     const QString process = QStringLiteral("/proc/") + match.captured(1);
-    struct stat owner {};
+    struct stat owner
+    {
+    };
     QString program = QFileInfo(process + QStringLiteral("/exe")).symLinkTarget();
     program.remove(QRegularExpression(QStringLiteral(" \\(deleted\\)$"))); // rebuilt while it runs
     return ::stat(QFile::encodeName(process).constData(), &owner) == 0 && owner.st_uid == ::geteuid()
@@ -48,8 +50,8 @@ QString userLinkFolder()
     return QDir::isAbsolutePath(runtime) ? QDir(runtime).filePath(QStringLiteral("terminal-kontrol")) : QString();
 }
 
-ComResolution resolveCom(int portNumber, const QString &programDir, const QString &devDir,
-                         const QStringList &mapFolders, const QString &userLinks)
+ComResolution resolveCom(int portNumber, const QString &programDir, const QString &devDir, const QStringList &mapFolders,
+                         const QString &userLinks)
 {
     const QString name = QStringLiteral("COM%1").arg(portNumber);
 #ifdef Q_OS_WIN
@@ -114,7 +116,8 @@ PortFacts portFacts(const QString &device, const QList<QSerialPortInfo> &availab
     facts.manufacturer = info.manufacturer();
     facts.serialNumber = info.serialNumber();
     if (info.hasVendorIdentifier() && info.hasProductIdentifier())
-        facts.usbId = QStringLiteral("%1:%2").arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+        facts.usbId = QStringLiteral("%1:%2")
+                          .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
                           .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
     return facts;
 }

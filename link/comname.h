@@ -26,12 +26,10 @@ QString userLinkFolder();
 // elsewhere, in this order: a link named COMn
 // beside the program, a link named COMn in `userLinks`, the port maps in `mapFolders` (the
 // user's before the machine's), /dev/COMn (a udev rule's SYMLINK), the n-th on-board UART.
-ComResolution resolveCom(int portNumber, const QString &programDir,
-                         const QString &devDir = QStringLiteral("/dev"),
+ComResolution resolveCom(int portNumber, const QString &programDir, const QString &devDir = QStringLiteral("/dev"),
                          const QStringList &mapFolders = settingsfile::configFolders(),
                          const QString &userLinks = userLinkFolder());
-QString comDevicePath(int portNumber, const QString &programDir,
-                      const QString &devDir = QStringLiteral("/dev"));
+QString comDevicePath(int portNumber, const QString &programDir, const QString &devDir = QStringLiteral("/dev"));
 
 // What the system says about a serial device, for telling adapters apart.
 struct PortFacts

@@ -128,9 +128,8 @@ struct Connection
     QByteArray received;
     QByteArray outgoing;
     qsizetype outgoingSent = 0; // the front of `outgoing` already taken
-    // The server's line: one byte's time there, and when it will have carried the last byte
-    // the connection took, each reckoned from the moment it was taken.
-    std::chrono::nanoseconds byteTime{};
+    // When the server's line will have carried the last byte the connection took, each byte
+    // reckoned from the moment it was taken.
     std::chrono::steady_clock::time_point lineFreeAt{};
     qint64 takenTotal = 0;
     // Set when the connection broke: the bytes the line may not have carried by then.
@@ -146,7 +145,7 @@ struct Connection
     bool probing = false;
     qint64 probeMark = 0;
     qint64 confirmed = 0;
-    QObject *owner = nullptr;   // cleared, under the mutex, before the owner goes
+    QObject *owner = nullptr; // cleared, under the mutex, before the owner goes
     std::shared_ptr<Connection> self;
 
     // A connection that never opened still has its timer.
@@ -168,8 +167,9 @@ struct Connection
     qint64 onServerLine(std::chrono::steady_clock::time_point now) const
     {
         const auto left = lineFreeAt + serverMargin - now;
-        if (left <= std::chrono::nanoseconds::zero() || byteTime <= std::chrono::nanoseconds::zero())
+        if (left <= std::chrono::nanoseconds::zero())
             return 0;
+        const auto byteTime = settings.byteTime();
         return std::min<qint64>(takenTotal, (left + byteTime - std::chrono::nanoseconds(1)) / byteTime);
     }
 
@@ -191,8 +191,7 @@ struct Connection
         return io;
     }
 
-    static int onEvent(gensio *, void *data, int event, int err, unsigned char *buf, gensiods *buflen,
-                       const char *const *)
+    static int onEvent(gensio *, void *data, int event, int err, unsigned char *buf, gensiods *buflen, const char *const *)
     {
         auto *connection = static_cast<Connection *>(data);
         switch (event) {
@@ -240,7 +239,7 @@ struct Connection
             }
             outgoingSent += qsizetype(taken);
             takenTotal += qint64(taken);
-            lineFreeAt = std::max(lineFreeAt, std::chrono::steady_clock::now()) + qint64(taken) * byteTime;
+            lineFreeAt = std::max(lineFreeAt, std::chrono::steady_clock::now()) + qint64(taken) * settings.byteTime();
             // Drop the sent front now and then, not on every write: a long queue is not moved each time.
             if (outgoingSent > 64 * 1024 && outgoingSent * 2 > outgoing.size()) {
                 outgoing.remove(0, outgoingSent);
@@ -289,9 +288,9 @@ struct Connection
         if (err == 0) {
             const qint64 held = std::min(serverHold, connection->probeMark - connection->confirmed);
             connection->confirmed = connection->probeMark;
-            connection->lineFreeAt =
-                std::max(connection->lineFreeAt,
-                         std::chrono::steady_clock::time_point(std::chrono::steady_clock::now() + held * connection->byteTime));
+            connection->lineFreeAt = std::max(
+                connection->lineFreeAt, std::chrono::steady_clock::time_point(std::chrono::steady_clock::now()
+                                                                              + held * connection->settings.byteTime()));
         }
         // Unanswered in gensio's time (a hung server): asked again.
         connection->askForProbe();
@@ -397,12 +396,12 @@ struct Connection
             gensio_os_funcs_start_timer(eventLoop(), settleTimer, const_cast<gensio_time *>(&settleRetry));
             return;
         }
-        const bool sent = err == 0 && sergensio_datasize(serial, unsigned(settings.dataBits), &Connection::onAnswered, this) == 0
-                          && sergensio_parity(serial, sergensioParity(settings.parity), &Connection::onAnswered, this) == 0
-                          && sergensio_stopbits(serial, settings.stopBits == QSerialPort::TwoStop ? 2 : 1,
-                                                &Connection::onAnswered, this)
-                                 == 0
-                          && sergensio_flowcontrol(serial, SERGENSIO_FLOWCONTROL_NONE, &Connection::onAnswered, this) == 0;
+        const bool sent =
+            err == 0 && sergensio_datasize(serial, unsigned(settings.dataBits), &Connection::onAnswered, this) == 0
+            && sergensio_parity(serial, sergensioParity(settings.parity), &Connection::onAnswered, this) == 0
+            && sergensio_stopbits(serial, settings.stopBits == QSerialPort::TwoStop ? 2 : 1, &Connection::onAnswered, this)
+                   == 0
+            && sergensio_flowcontrol(serial, SERGENSIO_FLOWCONTROL_NONE, &Connection::onAnswered, this) == 0;
         if (!sent) {
             lock.lock();
             refuse(lock);
@@ -476,8 +475,8 @@ struct Connection
         if (os)
             connection->settleTimer = gensio_os_funcs_alloc_timer(os, &Connection::onSettleTimer, connection.get());
         gensio *io = nullptr;
-        int err = os ? str_to_gensio(connection->description.c_str(), os, &Connection::onEvent, connection.get(), &io)
-                     : GE_NOTSUP;
+        int err =
+            os ? str_to_gensio(connection->description.c_str(), os, &Connection::onEvent, connection.get(), &io) : GE_NOTSUP;
         std::unique_lock lock(connection->mutex);
         if (err == 0 && connection->abandoned) {
             connection->state = State::Closed;
@@ -515,16 +514,15 @@ namespace {
 std::string describe(const portmap::NetworkTarget &target)
 {
     const QString tcp = QStringLiteral("tcp,%1,%2").arg(target.host).arg(target.port);
-    const QString full = target.protocol == portmap::NetworkTarget::Protocol::Rfc2217
-                             ? QStringLiteral("telnet(rfc2217),") + tcp
-                             : tcp;
+    const QString full =
+        target.protocol == portmap::NetworkTarget::Protocol::Rfc2217 ? QStringLiteral("telnet(rfc2217),") + tcp : tcp;
     return full.toStdString();
 }
 
 } // namespace
 
 NetworkLine::NetworkLine(const portmap::NetworkTarget &target, const LineSettings &line, QObject *parent)
-    : Line(parent), m_target(target), m_line(line)
+    : Line(parent), m_target(target), m_settings(line)
 {
     m_connection = makeConnection();
     m_giveUp.setSingleShot(true);
@@ -546,10 +544,9 @@ NetworkLine::NetworkLine(const portmap::NetworkTarget &target, const LineSetting
 std::shared_ptr<Connection> NetworkLine::makeConnection()
 {
     auto connection = std::make_shared<Connection>();
-    connection->byteTime = m_line.byteTime();
     connection->description = describe(m_target);
     connection->target = m_target;
-    connection->settings = m_line;
+    connection->settings = m_settings;
     connection->owner = this;
     return connection;
 }
@@ -642,7 +639,7 @@ std::chrono::milliseconds NetworkLine::timeToLeave() const
     const Connection &c = *m_connection;
     const auto now = std::chrono::steady_clock::now();
     const auto lineBusy = std::max(c.lineFreeAt, now) - now;
-    return std::chrono::ceil<std::chrono::milliseconds>(c.queued() * c.byteTime + lineBusy) + serverMargin;
+    return std::chrono::ceil<std::chrono::milliseconds>(c.queued() * c.settings.byteTime() + lineBusy) + serverMargin;
 }
 
 bool NetworkLine::writeOutNow(QDeadlineTimer deadline)

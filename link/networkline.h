@@ -52,7 +52,7 @@ private:
     void closeConnection();
 
     portmap::NetworkTarget m_target;
-    LineSettings m_line;
+    LineSettings m_settings;
     std::shared_ptr<networkline_detail::Connection> m_connection;
     QTimer m_giveUp;
     // What to report when the time is up: a server that kept saying it is in use is busy.

@@ -11,8 +11,7 @@ using SystemSerialLine = WinSerialLine;
 using SystemSerialLine = SerialLine;
 #endif
 
-std::unique_ptr<Line> openLine(const QString &device, const LineSettings &settings,
-                               std::chrono::milliseconds connectTimeout)
+std::unique_ptr<Line> openLine(const QString &device, const LineSettings &settings, std::chrono::milliseconds connectTimeout)
 {
     if (!portmap::isNetworkUrl(device))
         return SystemSerialLine::open(device, settings);

@@ -102,8 +102,8 @@ PortDrain::Progress PortDrain::progress()
     const auto now = std::chrono::steady_clock::now();
     for (const PortDrain *drain : inThisThread()) {
         progress.bytes += drain->m_line->notOut();
-        progress.timeLeft = std::max(progress.timeLeft,
-                                     std::chrono::ceil<std::chrono::milliseconds>(drain->m_deadline - now));
+        progress.timeLeft =
+            std::max(progress.timeLeft, std::chrono::ceil<std::chrono::milliseconds>(drain->m_deadline - now));
     }
     return progress;
 }

@@ -4,8 +4,7 @@
 
 #include <QTimer>
 
-PortLink::PortLink(QString programDir, QObject *parent)
-    : QObject(parent), m_programDir(programDir), m_port(programDir)
+PortLink::PortLink(QString programDir, QObject *parent) : QObject(parent), m_programDir(programDir), m_port(programDir)
 {
     connect(&m_port, &CommPort::dataReady, this, &PortLink::takeReceived);
 }

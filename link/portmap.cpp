@@ -62,8 +62,8 @@ QMap<int, QString> readMap(const QString &path)
         const int number = comNumber(key);
         const QVariant value = map.value(key);
         // QSettings reads an unquoted comma as a list; a path may hold one.
-        const QString target = value.typeId() == QMetaType::QStringList ? value.toStringList().join(u',')
-                                                                         : value.toString().trimmed();
+        const QString target =
+            value.typeId() == QMetaType::QStringList ? value.toStringList().join(u',') : value.toString().trimmed();
         if (number > 0 && !target.isEmpty() && !ports.contains(number))
             ports.insert(number, target);
     }

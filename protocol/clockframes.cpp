@@ -55,8 +55,7 @@ QDate twoDigitYearDate(const QString &text, const QLocale &locale)
 // Any of the accepted date forms, whatever the year.
 QDate anyDate(const QString &text, const QLocale &locale)
 {
-    if (const QDate date = locale.toDate(text, shortDateFormat(locale, QStringLiteral("yyyy")));
-        date.isValid())
+    if (const QDate date = locale.toDate(text, shortDateFormat(locale, QStringLiteral("yyyy"))); date.isValid())
         return date;
     if (const QDate date = QLocale::c().toDate(text, isoDateFormat); date.isValid())
         return date;
@@ -105,8 +104,7 @@ QByteArray timeFrame(QTime time)
     return commandframes::setTime.toByteArray() + byteField(time.hour()) + byteField(time.minute());
 }
 
-std::optional<QList<QByteArray>> dateWrites(const QString &typed, const QDateTime &now,
-                                            const QLocale &locale)
+std::optional<QList<QByteArray>> dateWrites(const QString &typed, const QDateTime &now, const QLocale &locale)
 {
     const auto today = dateFrame(now.date());
     if (!today || typed.isEmpty())
@@ -115,8 +113,7 @@ std::optional<QList<QByteArray>> dateWrites(const QString &typed, const QDateTim
     return date ? dateFrame(*date) : std::nullopt;
 }
 
-std::optional<QByteArray> timeWrite(const QString &typed, const QDateTime &now,
-                                    const QLocale &locale)
+std::optional<QByteArray> timeWrite(const QString &typed, const QDateTime &now, const QLocale &locale)
 {
     if (typed.isEmpty())
         return timeFrame(now.time());

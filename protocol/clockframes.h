@@ -33,10 +33,8 @@ QByteArray timeFrame(QTime time);
 
 // Everything the date button writes, worked out before the first write. The calendar's
 // date is checked even when a date is typed, so a clock out of range fails either way.
-std::optional<QList<QByteArray>> dateWrites(const QString &typed, const QDateTime &now,
-                                            const QLocale &locale);
+std::optional<QList<QByteArray>> dateWrites(const QString &typed, const QDateTime &now, const QLocale &locale);
 // The time button's one write: the typed time, or the clock's with nothing typed.
-std::optional<QByteArray> timeWrite(const QString &typed, const QDateTime &now,
-                                    const QLocale &locale);
+std::optional<QByteArray> timeWrite(const QString &typed, const QDateTime &now, const QLocale &locale);
 
 } // namespace clockframes

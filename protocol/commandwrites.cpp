@@ -27,20 +27,17 @@ Writes dial(const QString &typed)
 
 Writes assignCardCounter(const QString &typed)
 {
-    return {commandframes::assignCardCounter.toByteArray(),
-            codepage::fromUnicode(commandframes::zeroPadded(typed))};
+    return {commandframes::assignCardCounter.toByteArray(), codepage::fromUnicode(commandframes::zeroPadded(typed))};
 }
 
 Writes messageBeforePause()
 {
-    return {commandframes::messageLoad.toByteArray(), commandframes::byteField(0),
-            commandframes::byteField(1)};
+    return {commandframes::messageLoad.toByteArray(), commandframes::byteField(0), commandframes::byteField(1)};
 }
 
 Writes messageAfterPause(const QString &typed)
 {
-    return {commandframes::messageWrite.toByteArray(), codepage::fromUnicode(typed),
-            commandframes::byteField(0)};
+    return {commandframes::messageWrite.toByteArray(), codepage::fromUnicode(typed), commandframes::byteField(0)};
 }
 
 QString cardReadText(const QString &typed, cardnumber::RandomCards &random)

@@ -19,7 +19,10 @@
 
 namespace {
 
-QString systemReason() { return QString::fromLocal8Bit(std::strerror(errno)); }
+QString systemReason()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 
 // Why COMn may not become the simulator's, or nothing when it may. A link beside the program
 // or in the user's folder names a real adapter (even an unplugged one) or a live simulator;
@@ -42,7 +45,8 @@ QString taken(int number, const QString &programDir, const QString &userLinks)
             return QStringLiteral("cannot remove %1, left by a simulator that is gone: %2").arg(link, systemReason());
     }
     const QString onBoard = QStringLiteral("/dev/ttyS%1").arg(number - 1);
-    const ComResolution com = resolveCom(number, programDir, QStringLiteral("/dev"), settingsfile::configFolders(), userLinks);
+    const ComResolution com =
+        resolveCom(number, programDir, QStringLiteral("/dev"), settingsfile::configFolders(), userLinks);
     if (com.name != onBoard)
         return QStringLiteral("COM%1 is %2 (%3)").arg(number).arg(com.name, com.device);
     for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts()) {
@@ -62,7 +66,8 @@ QString linkFolder(const QString &programDir, const QString &userLinks, QString 
     const QString besideReason = systemReason();
     if (userLinks.isEmpty()) {
         refusal = QStringLiteral("cannot link in %1: %2; and XDG_RUNTIME_DIR, under which the user's own "
-                                 "links go, is not set").arg(programDir, besideReason);
+                                 "links go, is not set")
+                      .arg(programDir, besideReason);
         return {};
     }
     if (::mkdir(QFile::encodeName(userLinks).constData(), 0700) != 0 && errno != EEXIST) {
@@ -81,11 +86,11 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("terminal-kontrol-sim"));
     QCoreApplication::setApplicationVersion(QLatin1String(programVersion));
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "A simulated terminal on a pseudo-terminal, for trying Terminal Kontrol without hardware.\n"
-        "Prints the line's device path first, then one line per frame received (<-) and sent (->).\n"
-        "Each line typed on its input goes to the program whole, with CR LF, as if the terminal sent it.\n"
-        "Answers no program reads are held up to 1 MiB; beyond that the oldest go, counted in the log."));
+    parser.setApplicationDescription(
+        QStringLiteral("A simulated terminal on a pseudo-terminal, for trying Terminal Kontrol without hardware.\n"
+                       "Prints the line's device path first, then one line per frame received (<-) and sent (->).\n"
+                       "Each line typed on its input goes to the program whole, with CR LF, as if the terminal sent it.\n"
+                       "Answers no program reads are held up to 1 MiB; beyond that the oldest go, counted in the log."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption linkOption(

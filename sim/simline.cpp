@@ -169,8 +169,7 @@ void SimLine::flushOutput()
 
 void SimLine::log(const char *direction, const QByteArray &bytes, const QString &note)
 {
-    m_log << QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) << ' ' << direction << ' '
-          << bytes.toHex(' ');
+    m_log << QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) << ' ' << direction << ' ' << bytes.toHex(' ');
     if (!note.isEmpty())
         m_log << "  " << note;
     m_log << '\n';

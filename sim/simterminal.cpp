@@ -128,6 +128,6 @@ QByteArray SimTerminal::information(const QDateTime &hostNow) const
     const QDateTime now = clock(hostNow);
     return line("TARIH", now.toString(QStringLiteral("dd.MM.yyyy")).toLatin1())
            + line("SAAT", now.toString(QStringLiteral("HH:mm:ss")).toLatin1())
-           + line("GUN", QByteArray::number(now.date().dayOfWeek())) + line("FIRMA", m_companyName)
-           + counterLine() + line("MESAJ", m_message);
+           + line("GUN", QByteArray::number(now.date().dayOfWeek())) + line("FIRMA", m_companyName) + counterLine()
+           + line("MESAJ", m_message);
 }

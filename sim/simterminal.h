@@ -17,8 +17,8 @@ public:
 
     struct Reply
     {
-        QByteArray answer;   // what goes back on the line; often nothing
-        QString note;        // what the frame meant, for the log
+        QByteArray answer; // what goes back on the line; often nothing
+        QString note;      // what the frame meant, for the log
     };
 
     Reply handle(const QByteArray &frame, const QDateTime &hostNow);

@@ -44,15 +44,23 @@ void TestCardCommands::cardRead_data()
     QTest::addColumn<QString>("shown");
     QTest::addColumn<QByteArray>("bytes");
 
-    QTest::newRow("one digit padded") << "7" << "0007" << QByteArray("0007");
-    QTest::newRow("three digits padded") << "123" << "0123" << QByteArray("0123");
-    QTest::newRow("four characters unchanged") << "4321" << "4321" << QByteArray("4321");
-    QTest::newRow("five digits unchanged") << "12345" << "12345" << QByteArray("12345");
-    QTest::newRow("six characters unchanged") << "000001" << "000001" << QByteArray("000001");
-    QTest::newRow("letters padded without a digit check") << "AB" << "00AB" << QByteArray("00AB");
-    QTest::newRow("blank counts as a character") << " 5" << "00 5" << QByteArray("00 5");
+    QTest::newRow("one digit padded") << "7"
+                                      << "0007" << QByteArray("0007");
+    QTest::newRow("three digits padded") << "123"
+                                         << "0123" << QByteArray("0123");
+    QTest::newRow("four characters unchanged") << "4321"
+                                               << "4321" << QByteArray("4321");
+    QTest::newRow("five digits unchanged") << "12345"
+                                           << "12345" << QByteArray("12345");
+    QTest::newRow("six characters unchanged") << "000001"
+                                              << "000001" << QByteArray("000001");
+    QTest::newRow("letters padded without a digit check") << "AB"
+                                                          << "00AB" << QByteArray("00AB");
+    QTest::newRow("blank counts as a character") << " 5"
+                                                 << "00 5" << QByteArray("00 5");
     QTest::newRow("Turkish letter in the code page") << QStringLiteral("ğ1") << QStringLiteral("00ğ1")
-                                                    << QByteArray("00\xF0" "1");
+                                                     << QByteArray("00\xF0"
+                                                                   "1");
 }
 
 void TestCardCommands::cardRead()

@@ -148,13 +148,20 @@ void TestCardNumber::normalised_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("normal");
 
-    QTest::newRow("one digit") << "7" << "0007";
-    QTest::newRow("three digits") << "123" << "0123";
-    QTest::newRow("four digits kept") << "1234" << "1234";
-    QTest::newRow("five digits kept") << "12345" << "12345";
-    QTest::newRow("letters padded too") << "AB" << "00AB";
-    QTest::newRow("blank counts") << " 1" << "00 1";
-    QTest::newRow("empty") << "" << "0000";
+    QTest::newRow("one digit") << "7"
+                               << "0007";
+    QTest::newRow("three digits") << "123"
+                                  << "0123";
+    QTest::newRow("four digits kept") << "1234"
+                                      << "1234";
+    QTest::newRow("five digits kept") << "12345"
+                                      << "12345";
+    QTest::newRow("letters padded too") << "AB"
+                                        << "00AB";
+    QTest::newRow("blank counts") << " 1"
+                                  << "00 1";
+    QTest::newRow("empty") << ""
+                           << "0000";
 }
 
 void TestCardNumber::normalised()
@@ -167,8 +174,7 @@ void TestCardNumber::normalised()
 void TestCardNumber::randomCardsFreshRun()
 {
     cardnumber::RandomCards cards;
-    const QStringList expected = {"0353", "0267", "0290", "0145", "0151",
-                                  "0388", "0008", "0381", "0408", "0355"};
+    const QStringList expected = {"0353", "0267", "0290", "0145", "0151", "0388", "0008", "0381", "0408", "0355"};
     QStringList drawn;
     for (qsizetype i = 0; i < expected.size(); ++i)
         drawn.append(cards.nextText());

@@ -71,20 +71,34 @@ void TestClockCommands::dateButton_data()
         row("letters") << "abc" << friday << nothing;
         row("time of day alone") << "10:30" << friday << nothing;
     }
-    QTest::newRow("tr typed Monday on a Friday") << "tr_TR" << "7.12.2026" << friday << dateFrame(0x07, 0x0C, 0x1A, 0x01);
-    QTest::newRow("tr typed with leading zeros") << "tr_TR" << "04.12.2026" << at(2030, 6, 1) << dateFrame(0x04, 0x0C, 0x1A, 0x05);
-    QTest::newRow("tr typed two-digit 00") << "tr_TR" << "1.1.00" << friday << dateFrame(0x01, 0x01, 0x00, 0x06);
-    QTest::newRow("tr typed 2255") << "tr_TR" << "31.12.2255" << friday << dateFrame(0x1F, 0x0C, char(0xFF), 0x01);
-    QTest::newRow("tr typed 1999") << "tr_TR" << "31.12.1999" << friday << nothing;
-    QTest::newRow("tr typed 2256") << "tr_TR" << "1.1.2256" << friday << nothing;
-    QTest::newRow("tr typed 31 February") << "tr_TR" << "31.02.2026" << friday << nothing;
-    QTest::newRow("tr typed American order") << "tr_TR" << "12/7/2026" << friday << nothing;
-    QTest::newRow("en typed Monday on a Friday") << "en_US" << "12/7/2026" << friday << dateFrame(0x07, 0x0C, 0x1A, 0x01);
-    QTest::newRow("en typed two-digit 00") << "en_US" << "1/1/00" << friday << dateFrame(0x01, 0x01, 0x00, 0x06);
-    QTest::newRow("en typed 2255") << "en_US" << "12/31/2255" << friday << dateFrame(0x1F, 0x0C, char(0xFF), 0x01);
-    QTest::newRow("en typed 1999") << "en_US" << "12/31/1999" << friday << nothing;
-    QTest::newRow("en typed 2256") << "en_US" << "1/1/2256" << friday << nothing;
-    QTest::newRow("en typed Turkish order") << "en_US" << "7.12.2026" << friday << nothing;
+    QTest::newRow("tr typed Monday on a Friday") << "tr_TR"
+                                                 << "7.12.2026" << friday << dateFrame(0x07, 0x0C, 0x1A, 0x01);
+    QTest::newRow("tr typed with leading zeros") << "tr_TR"
+                                                 << "04.12.2026" << at(2030, 6, 1) << dateFrame(0x04, 0x0C, 0x1A, 0x05);
+    QTest::newRow("tr typed two-digit 00") << "tr_TR"
+                                           << "1.1.00" << friday << dateFrame(0x01, 0x01, 0x00, 0x06);
+    QTest::newRow("tr typed 2255") << "tr_TR"
+                                   << "31.12.2255" << friday << dateFrame(0x1F, 0x0C, char(0xFF), 0x01);
+    QTest::newRow("tr typed 1999") << "tr_TR"
+                                   << "31.12.1999" << friday << nothing;
+    QTest::newRow("tr typed 2256") << "tr_TR"
+                                   << "1.1.2256" << friday << nothing;
+    QTest::newRow("tr typed 31 February") << "tr_TR"
+                                          << "31.02.2026" << friday << nothing;
+    QTest::newRow("tr typed American order") << "tr_TR"
+                                             << "12/7/2026" << friday << nothing;
+    QTest::newRow("en typed Monday on a Friday") << "en_US"
+                                                 << "12/7/2026" << friday << dateFrame(0x07, 0x0C, 0x1A, 0x01);
+    QTest::newRow("en typed two-digit 00") << "en_US"
+                                           << "1/1/00" << friday << dateFrame(0x01, 0x01, 0x00, 0x06);
+    QTest::newRow("en typed 2255") << "en_US"
+                                   << "12/31/2255" << friday << dateFrame(0x1F, 0x0C, char(0xFF), 0x01);
+    QTest::newRow("en typed 1999") << "en_US"
+                                   << "12/31/1999" << friday << nothing;
+    QTest::newRow("en typed 2256") << "en_US"
+                                   << "1/1/2256" << friday << nothing;
+    QTest::newRow("en typed Turkish order") << "en_US"
+                                            << "7.12.2026" << friday << nothing;
 }
 
 void TestClockCommands::timeButton_data()
@@ -112,8 +126,10 @@ void TestClockCommands::timeButton_data()
         row("typed 7:60") << "7:60" << ten << nothing;
         row("letters") << "abc" << ten << nothing;
     }
-    QTest::newRow("tr typed day and month is midnight") << "tr_TR" << "4.12" << ten << timeFrame(0, 0);
-    QTest::newRow("en typed month and day is midnight") << "en_US" << "12/4" << ten << timeFrame(0, 0);
+    QTest::newRow("tr typed day and month is midnight") << "tr_TR"
+                                                        << "4.12" << ten << timeFrame(0, 0);
+    QTest::newRow("en typed month and day is midnight") << "en_US"
+                                                        << "12/4" << ten << timeFrame(0, 0);
 }
 
 // A failing value shows its message on every click and sends nothing; the box keeps its text.

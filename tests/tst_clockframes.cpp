@@ -46,58 +46,108 @@ void TestClockFrames::typedDate_data()
     QTest::addColumn<QDate>("date");
 
     const QDate none;
-    QTest::newRow("tr leading zeros") << "tr_TR" << "04.12.2026" << QDate(2026, 12, 4);
-    QTest::newRow("tr no leading zeros") << "tr_TR" << "4.12.2026" << QDate(2026, 12, 4);
-    QTest::newRow("tr leading zero on month only") << "tr_TR" << "4.02.2026" << QDate(2026, 2, 4);
-    QTest::newRow("tr two-digit year") << "tr_TR" << "4.12.26" << QDate(2026, 12, 4);
-    QTest::newRow("tr two-digit year 00 is 2000") << "tr_TR" << "01.01.00" << QDate(2000, 1, 1);
-    QTest::newRow("tr 29 February 00 is a leap day") << "tr_TR" << "29.02.00" << QDate(2000, 2, 29);
-    QTest::newRow("tr two-digit year 29 is 2029") << "tr_TR" << "1.1.29" << QDate(2029, 1, 1);
-    QTest::newRow("tr two-digit year 30 is 1930") << "tr_TR" << "1.1.30" << none;
-    QTest::newRow("tr two-digit year 99 is 1999") << "tr_TR" << "31.12.99" << none;
-    QTest::newRow("tr ISO") << "tr_TR" << "2026-12-04" << QDate(2026, 12, 4);
-    QTest::newRow("tr first year") << "tr_TR" << "1.1.2000" << QDate(2000, 1, 1);
-    QTest::newRow("tr last year") << "tr_TR" << "31.12.2255" << QDate(2255, 12, 31);
-    QTest::newRow("tr 1999") << "tr_TR" << "31.12.1999" << none;
-    QTest::newRow("tr 2256") << "tr_TR" << "1.1.2256" << none;
-    QTest::newRow("tr letters") << "tr_TR" << "abc" << none;
-    QTest::newRow("tr 31 February") << "tr_TR" << "31.02.2026" << none;
-    QTest::newRow("tr 29 February, common year") << "tr_TR" << "29.02.2026" << none;
-    QTest::newRow("tr month 13") << "tr_TR" << "1.13.2026" << none;
-    QTest::newRow("tr time of day") << "tr_TR" << "10:30" << none;
-    QTest::newRow("tr day and month alone") << "tr_TR" << "4.12" << none;
-    QTest::newRow("tr three-digit year") << "tr_TR" << "4.12.026" << none;
-    QTest::newRow("tr one-digit year") << "tr_TR" << "4.12.6" << none;
-    QTest::newRow("tr three-digit day") << "tr_TR" << "004.12.2026" << none;
-    QTest::newRow("tr American order") << "tr_TR" << "12/4/2026" << none;
-    QTest::newRow("tr empty") << "tr_TR" << "" << none;
-    QTest::newRow("tr spaces around") << "tr_TR" << " 4.12.2026 " << QDate(2026, 12, 4);
-    QTest::newRow("tr ISO without zeros") << "tr_TR" << "2026-12-4" << none;
-    QTest::newRow("tr ISO with trailing text") << "tr_TR" << "2026-12-04x" << none;
+    QTest::newRow("tr leading zeros") << "tr_TR"
+                                      << "04.12.2026" << QDate(2026, 12, 4);
+    QTest::newRow("tr no leading zeros") << "tr_TR"
+                                         << "4.12.2026" << QDate(2026, 12, 4);
+    QTest::newRow("tr leading zero on month only") << "tr_TR"
+                                                   << "4.02.2026" << QDate(2026, 2, 4);
+    QTest::newRow("tr two-digit year") << "tr_TR"
+                                       << "4.12.26" << QDate(2026, 12, 4);
+    QTest::newRow("tr two-digit year 00 is 2000") << "tr_TR"
+                                                  << "01.01.00" << QDate(2000, 1, 1);
+    QTest::newRow("tr 29 February 00 is a leap day") << "tr_TR"
+                                                     << "29.02.00" << QDate(2000, 2, 29);
+    QTest::newRow("tr two-digit year 29 is 2029") << "tr_TR"
+                                                  << "1.1.29" << QDate(2029, 1, 1);
+    QTest::newRow("tr two-digit year 30 is 1930") << "tr_TR"
+                                                  << "1.1.30" << none;
+    QTest::newRow("tr two-digit year 99 is 1999") << "tr_TR"
+                                                  << "31.12.99" << none;
+    QTest::newRow("tr ISO") << "tr_TR"
+                            << "2026-12-04" << QDate(2026, 12, 4);
+    QTest::newRow("tr first year") << "tr_TR"
+                                   << "1.1.2000" << QDate(2000, 1, 1);
+    QTest::newRow("tr last year") << "tr_TR"
+                                  << "31.12.2255" << QDate(2255, 12, 31);
+    QTest::newRow("tr 1999") << "tr_TR"
+                             << "31.12.1999" << none;
+    QTest::newRow("tr 2256") << "tr_TR"
+                             << "1.1.2256" << none;
+    QTest::newRow("tr letters") << "tr_TR"
+                                << "abc" << none;
+    QTest::newRow("tr 31 February") << "tr_TR"
+                                    << "31.02.2026" << none;
+    QTest::newRow("tr 29 February, common year") << "tr_TR"
+                                                 << "29.02.2026" << none;
+    QTest::newRow("tr month 13") << "tr_TR"
+                                 << "1.13.2026" << none;
+    QTest::newRow("tr time of day") << "tr_TR"
+                                    << "10:30" << none;
+    QTest::newRow("tr day and month alone") << "tr_TR"
+                                            << "4.12" << none;
+    QTest::newRow("tr three-digit year") << "tr_TR"
+                                         << "4.12.026" << none;
+    QTest::newRow("tr one-digit year") << "tr_TR"
+                                       << "4.12.6" << none;
+    QTest::newRow("tr three-digit day") << "tr_TR"
+                                        << "004.12.2026" << none;
+    QTest::newRow("tr American order") << "tr_TR"
+                                       << "12/4/2026" << none;
+    QTest::newRow("tr empty") << "tr_TR"
+                              << "" << none;
+    QTest::newRow("tr spaces around") << "tr_TR"
+                                      << " 4.12.2026 " << QDate(2026, 12, 4);
+    QTest::newRow("tr ISO without zeros") << "tr_TR"
+                                          << "2026-12-4" << none;
+    QTest::newRow("tr ISO with trailing text") << "tr_TR"
+                                               << "2026-12-04x" << none;
 
-    QTest::newRow("en month first") << "en_US" << "12/4/2026" << QDate(2026, 12, 4);
-    QTest::newRow("en leading zeros") << "en_US" << "12/04/2026" << QDate(2026, 12, 4);
-    QTest::newRow("en two-digit year") << "en_US" << "12/4/26" << QDate(2026, 12, 4);
-    QTest::newRow("en 29 February 00 is a leap day") << "en_US" << "2/29/00" << QDate(2000, 2, 29);
-    QTest::newRow("en two-digit year 30 is 1930") << "en_US" << "1/1/30" << none;
-    QTest::newRow("en ISO") << "en_US" << "2026-12-04" << QDate(2026, 12, 4);
-    QTest::newRow("en last year") << "en_US" << "12/31/2255" << QDate(2255, 12, 31);
-    QTest::newRow("en 2256") << "en_US" << "1/1/2256" << none;
-    QTest::newRow("en 1999") << "en_US" << "12/31/1999" << none;
-    QTest::newRow("en day first is month 13") << "en_US" << "13/4/2026" << none;
-    QTest::newRow("en Turkish dots") << "en_US" << "4.12.2026" << none;
-    QTest::newRow("en 29 February, common year") << "en_US" << "2/29/2026" << none;
-    QTest::newRow("en time of day") << "en_US" << "10:30" << none;
-    QTest::newRow("en letters") << "en_US" << "abc" << none;
+    QTest::newRow("en month first") << "en_US"
+                                    << "12/4/2026" << QDate(2026, 12, 4);
+    QTest::newRow("en leading zeros") << "en_US"
+                                      << "12/04/2026" << QDate(2026, 12, 4);
+    QTest::newRow("en two-digit year") << "en_US"
+                                       << "12/4/26" << QDate(2026, 12, 4);
+    QTest::newRow("en 29 February 00 is a leap day") << "en_US"
+                                                     << "2/29/00" << QDate(2000, 2, 29);
+    QTest::newRow("en two-digit year 30 is 1930") << "en_US"
+                                                  << "1/1/30" << none;
+    QTest::newRow("en ISO") << "en_US"
+                            << "2026-12-04" << QDate(2026, 12, 4);
+    QTest::newRow("en last year") << "en_US"
+                                  << "12/31/2255" << QDate(2255, 12, 31);
+    QTest::newRow("en 2256") << "en_US"
+                             << "1/1/2256" << none;
+    QTest::newRow("en 1999") << "en_US"
+                             << "12/31/1999" << none;
+    QTest::newRow("en day first is month 13") << "en_US"
+                                              << "13/4/2026" << none;
+    QTest::newRow("en Turkish dots") << "en_US"
+                                     << "4.12.2026" << none;
+    QTest::newRow("en 29 February, common year") << "en_US"
+                                                 << "2/29/2026" << none;
+    QTest::newRow("en time of day") << "en_US"
+                                    << "10:30" << none;
+    QTest::newRow("en letters") << "en_US"
+                                << "abc" << none;
 
-    QTest::newRow("C month name") << "C" << "4 Dec 2026" << QDate(2026, 12, 4);
-    QTest::newRow("C leading zero") << "C" << "04 Dec 2026" << QDate(2026, 12, 4);
-    QTest::newRow("C two-digit year") << "C" << "4 Dec 26" << QDate(2026, 12, 4);
-    QTest::newRow("C 29 February 00 is a leap day") << "C" << "29 Feb 00" << QDate(2000, 2, 29);
-    QTest::newRow("C last year") << "C" << "31 Dec 2255" << QDate(2255, 12, 31);
-    QTest::newRow("C 2256") << "C" << "1 Jan 2256" << none;
-    QTest::newRow("C month number") << "C" << "4 12 2026" << none;
-    QTest::newRow("C ISO") << "C" << "2026-12-04" << QDate(2026, 12, 4);
+    QTest::newRow("C month name") << "C"
+                                  << "4 Dec 2026" << QDate(2026, 12, 4);
+    QTest::newRow("C leading zero") << "C"
+                                    << "04 Dec 2026" << QDate(2026, 12, 4);
+    QTest::newRow("C two-digit year") << "C"
+                                      << "4 Dec 26" << QDate(2026, 12, 4);
+    QTest::newRow("C 29 February 00 is a leap day") << "C"
+                                                    << "29 Feb 00" << QDate(2000, 2, 29);
+    QTest::newRow("C last year") << "C"
+                                 << "31 Dec 2255" << QDate(2255, 12, 31);
+    QTest::newRow("C 2256") << "C"
+                            << "1 Jan 2256" << none;
+    QTest::newRow("C month number") << "C"
+                                    << "4 12 2026" << none;
+    QTest::newRow("C ISO") << "C"
+                           << "2026-12-04" << QDate(2026, 12, 4);
 }
 
 void TestClockFrames::typedDate()
@@ -141,19 +191,32 @@ void TestClockFrames::typedTime_data()
         row("ISO date alone") << "2026-12-04" << midnight;
         row("empty") << "" << none;
     }
-    QTest::newRow("tr day and month alone") << "tr_TR" << "4.12" << midnight;
-    QTest::newRow("tr 29 February alone") << "tr_TR" << "29.02" << midnight;
-    QTest::newRow("tr 31 February alone") << "tr_TR" << "31.02" << none;
-    QTest::newRow("tr full short date") << "tr_TR" << "04.12.2026" << midnight;
-    QTest::newRow("tr two-digit year date") << "tr_TR" << "4.12.26" << midnight;
-    QTest::newRow("tr date the terminal cannot hold") << "tr_TR" << "4.12.1999" << midnight;
-    QTest::newRow("tr American day and month") << "tr_TR" << "12/4" << none;
-    QTest::newRow("en month and day alone") << "en_US" << "12/4" << midnight;
-    QTest::newRow("en full short date") << "en_US" << "12/4/2026" << midnight;
-    QTest::newRow("en month 13 alone") << "en_US" << "13/4" << none;
-    QTest::newRow("en Turkish day and month") << "en_US" << "4.12" << none;
-    QTest::newRow("C day and month alone") << "C" << "4 Dec" << midnight;
-    QTest::newRow("C full short date") << "C" << "4 Dec 2026" << midnight;
+    QTest::newRow("tr day and month alone") << "tr_TR"
+                                            << "4.12" << midnight;
+    QTest::newRow("tr 29 February alone") << "tr_TR"
+                                          << "29.02" << midnight;
+    QTest::newRow("tr 31 February alone") << "tr_TR"
+                                          << "31.02" << none;
+    QTest::newRow("tr full short date") << "tr_TR"
+                                        << "04.12.2026" << midnight;
+    QTest::newRow("tr two-digit year date") << "tr_TR"
+                                            << "4.12.26" << midnight;
+    QTest::newRow("tr date the terminal cannot hold") << "tr_TR"
+                                                      << "4.12.1999" << midnight;
+    QTest::newRow("tr American day and month") << "tr_TR"
+                                               << "12/4" << none;
+    QTest::newRow("en month and day alone") << "en_US"
+                                            << "12/4" << midnight;
+    QTest::newRow("en full short date") << "en_US"
+                                        << "12/4/2026" << midnight;
+    QTest::newRow("en month 13 alone") << "en_US"
+                                       << "13/4" << none;
+    QTest::newRow("en Turkish day and month") << "en_US"
+                                              << "4.12" << none;
+    QTest::newRow("C day and month alone") << "C"
+                                           << "4 Dec" << midnight;
+    QTest::newRow("C full short date") << "C"
+                                       << "4 Dec 2026" << midnight;
 }
 
 void TestClockFrames::typedTime()
@@ -223,30 +286,37 @@ void TestClockFrames::dateWrites_data()
         };
         row("nothing typed takes the clock") << "" << friday << fridayFrame;
         row("clock in 2000") << "" << QDateTime(QDate(2000, 1, 1), QTime(0, 0))
-                              << QStringList{"40 44", "01", "01", "00", "06"};
+                             << QStringList{"40 44", "01", "01", "00", "06"};
         row("clock in 2255") << "" << QDateTime(QDate(2255, 12, 31), QTime(23, 59))
-                              << QStringList{"40 44", "1f", "0c", "ff", "01"};
+                             << QStringList{"40 44", "1f", "0c", "ff", "01"};
         row("clock in 1999") << "" << QDateTime(QDate(1999, 12, 31), QTime(23, 59)) << failure;
         row("clock in 2256") << "" << QDateTime(QDate(2256, 1, 1), QTime(0, 0)) << failure;
-        row("typed ISO date on a clock in 1999") << "2026-12-04"
-                                                  << QDateTime(QDate(1999, 12, 31), QTime(12, 0)) << failure;
-        row("typed ISO date on a clock in 2256") << "2026-12-04"
-                                                  << QDateTime(QDate(2256, 1, 1), QTime(12, 0)) << failure;
-        row("typed ISO Sunday sends its own weekday") << "2026-12-06" << friday
-                                                       << QStringList{"40 44", "06", "0c", "1a", "07"};
+        row("typed ISO date on a clock in 1999") << "2026-12-04" << QDateTime(QDate(1999, 12, 31), QTime(12, 0)) << failure;
+        row("typed ISO date on a clock in 2256") << "2026-12-04" << QDateTime(QDate(2256, 1, 1), QTime(12, 0)) << failure;
+        row("typed ISO Sunday sends its own weekday")
+            << "2026-12-06" << friday << QStringList{"40 44", "06", "0c", "1a", "07"};
         row("letters") << "abc" << friday << failure;
         row("time of day") << "10:30" << friday << failure;
         row("blank text is not empty") << " " << friday << failure;
     }
-    QTest::newRow("tr typed Monday") << "tr_TR" << "7.12.2026" << friday << QStringList{"40 44", "07", "0c", "1a", "01"};
-    QTest::newRow("tr typed 2000") << "tr_TR" << "01.01.00" << friday << QStringList{"40 44", "01", "01", "00", "06"};
-    QTest::newRow("tr typed 1999") << "tr_TR" << "31.12.1999" << friday << failure;
-    QTest::newRow("tr typed 2256") << "tr_TR" << "1.1.2256" << friday << failure;
-    QTest::newRow("tr typed in 2255") << "tr_TR" << "31.12.2255" << friday << QStringList{"40 44", "1f", "0c", "ff", "01"};
-    QTest::newRow("en typed Monday") << "en_US" << "12/7/2026" << friday << QStringList{"40 44", "07", "0c", "1a", "01"};
-    QTest::newRow("en typed 1999") << "en_US" << "12/31/99" << friday << failure;
-    QTest::newRow("en typed Turkish date") << "en_US" << "7.12.2026" << friday << failure;
-    QTest::newRow("C typed Monday") << "C" << "7 Dec 2026" << friday << QStringList{"40 44", "07", "0c", "1a", "01"};
+    QTest::newRow("tr typed Monday") << "tr_TR"
+                                     << "7.12.2026" << friday << QStringList{"40 44", "07", "0c", "1a", "01"};
+    QTest::newRow("tr typed 2000") << "tr_TR"
+                                   << "01.01.00" << friday << QStringList{"40 44", "01", "01", "00", "06"};
+    QTest::newRow("tr typed 1999") << "tr_TR"
+                                   << "31.12.1999" << friday << failure;
+    QTest::newRow("tr typed 2256") << "tr_TR"
+                                   << "1.1.2256" << friday << failure;
+    QTest::newRow("tr typed in 2255") << "tr_TR"
+                                      << "31.12.2255" << friday << QStringList{"40 44", "1f", "0c", "ff", "01"};
+    QTest::newRow("en typed Monday") << "en_US"
+                                     << "12/7/2026" << friday << QStringList{"40 44", "07", "0c", "1a", "01"};
+    QTest::newRow("en typed 1999") << "en_US"
+                                   << "12/31/99" << friday << failure;
+    QTest::newRow("en typed Turkish date") << "en_US"
+                                           << "7.12.2026" << friday << failure;
+    QTest::newRow("C typed Monday") << "C"
+                                    << "7 Dec 2026" << friday << QStringList{"40 44", "07", "0c", "1a", "01"};
 }
 
 void TestClockFrames::dateWrites()
@@ -271,16 +341,17 @@ void TestClockFrames::timeWrite_data()
             return QTest::addRow("%s %s", qPrintable(locale.left(2)), name) << locale;
         };
         row("nothing typed at midnight") << "" << QDateTime(QDate(2026, 12, 4), QTime(0, 0)) << "40 54 00 00";
-        row("nothing typed, seconds dropped") << "" << QDateTime(QDate(2026, 12, 4), QTime(23, 59, 59))
-                                               << "40 54 17 3b";
+        row("nothing typed, seconds dropped") << "" << QDateTime(QDate(2026, 12, 4), QTime(23, 59, 59)) << "40 54 17 3b";
         row("clock year does not matter") << "" << QDateTime(QDate(1999, 12, 31), QTime(8, 30)) << "40 54 08 1e";
         row("typed 07:05 whatever the clock") << "07:05" << ten << "40 54 07 05";
         row("typed 7:5") << "7:5" << ten << "40 54 07 05";
         row("typed 24:00") << "24:00" << ten << "failure";
         row("letters") << "abc" << ten << "failure";
     }
-    QTest::newRow("tr typed date alone is midnight") << "tr_TR" << "4.12" << ten << "40 54 00 00";
-    QTest::newRow("en typed date alone is midnight") << "en_US" << "12/4" << ten << "40 54 00 00";
+    QTest::newRow("tr typed date alone is midnight") << "tr_TR"
+                                                     << "4.12" << ten << "40 54 00 00";
+    QTest::newRow("en typed date alone is midnight") << "en_US"
+                                                     << "12/4" << ten << "40 54 00 00";
 }
 
 void TestClockFrames::timeWrite()

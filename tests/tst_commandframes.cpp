@@ -49,28 +49,67 @@ void TestCommandFrames::buttonFrames_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QByteArray>("bytes");
 
-    QTest::newRow("access") << "Command17" << "" << "" << QByteArray("@A");
-    QTest::newRow("reset") << "Command19" << "" << "" << QByteArray("@V");
-    QTest::newRow("information") << "Command10" << "" << "" << QByteArray("@S");
-    QTest::newRow("card counter read") << "Command11" << "" << "" << QByteArray("@K");
-    QTest::newRow("card counter zero") << "Command5" << "" << "" << QByteArray("@Z");
-    QTest::newRow("company name empty") << "Command1" << "Text6" << "" << QByteArray("@F");
-    QTest::newRow("company name Turkish") << "Command1" << "Text6" << QStringLiteral("Şeker Ağ") << QByteArray("@F\xDE" "eker A\xF0");
-    QTest::newRow("company name full length") << "Command1" << "Text6" << QString(20, u'Z') << QByteArray("@F") + QByteArray(20, 'Z');
-    QTest::newRow("company name unrepresentable") << "Command1" << "Text6" << QStringLiteral("a\u4E2Db") << QByteArray("@Fa?b");
-    QTest::newRow("counter empty") << "Command14" << "Text11" << "" << QByteArray("@I0000");
-    QTest::newRow("counter 7") << "Command14" << "Text11" << "7" << QByteArray("@I0007");
-    QTest::newRow("counter letters") << "Command14" << "Text11" << "ab" << QByteArray("@I00ab");
-    QTest::newRow("counter four characters") << "Command14" << "Text11" << "1234" << QByteArray("@I1234");
-    QTest::newRow("dial empty") << "Command18" << "Text10" << "" << QByteArray("ATDT\r\n");
-    QTest::newRow("dial number") << "Command18" << "Text10" << "0,2125551234" << QByteArray("ATDT0,2125551234\r\n");
-    QTest::newRow("free command empty") << "Command9" << "Text3" << "" << QByteArray("@");
-    QTest::newRow("free command S") << "Command9" << "Text3" << "S" << QByteArray("@S");
-    QTest::newRow("free command long") << "Command9" << "Text3" << QString(300, u'ü') << QByteArray("@") + QByteArray(300, '\xFC');
-    QTest::newRow("free command past 32767") << "Command9" << "Text3" << QString(40000, u'y') << QByteArray("@") + QByteArray(40000, 'y');
-    QTest::newRow("dial past 32767") << "Command18" << "Text10" << QString(40000, u'9') << "ATDT" + QByteArray(40000, '9') + "\r\n";
-    QTest::newRow("message empty") << "Command6" << "Text4" << "" << firstHalf + secondHalf("");
-    QTest::newRow("message full length") << "Command6" << "Text4" << QStringLiteral("İYİ GÜNLER ÇÖŞ")
+    QTest::newRow("access") << "Command17"
+                            << ""
+                            << "" << QByteArray("@A");
+    QTest::newRow("reset") << "Command19"
+                           << ""
+                           << "" << QByteArray("@V");
+    QTest::newRow("information") << "Command10"
+                                 << ""
+                                 << "" << QByteArray("@S");
+    QTest::newRow("card counter read") << "Command11"
+                                       << ""
+                                       << "" << QByteArray("@K");
+    QTest::newRow("card counter zero") << "Command5"
+                                       << ""
+                                       << "" << QByteArray("@Z");
+    QTest::newRow("company name empty") << "Command1"
+                                        << "Text6"
+                                        << "" << QByteArray("@F");
+    QTest::newRow("company name Turkish") << "Command1"
+                                          << "Text6" << QStringLiteral("Şeker Ağ")
+                                          << QByteArray("@F\xDE"
+                                                        "eker A\xF0");
+    QTest::newRow("company name full length") << "Command1"
+                                              << "Text6" << QString(20, u'Z') << QByteArray("@F") + QByteArray(20, 'Z');
+    QTest::newRow("company name unrepresentable") << "Command1"
+                                                  << "Text6" << QStringLiteral("a\u4E2Db") << QByteArray("@Fa?b");
+    QTest::newRow("counter empty") << "Command14"
+                                   << "Text11"
+                                   << "" << QByteArray("@I0000");
+    QTest::newRow("counter 7") << "Command14"
+                               << "Text11"
+                               << "7" << QByteArray("@I0007");
+    QTest::newRow("counter letters") << "Command14"
+                                     << "Text11"
+                                     << "ab" << QByteArray("@I00ab");
+    QTest::newRow("counter four characters") << "Command14"
+                                             << "Text11"
+                                             << "1234" << QByteArray("@I1234");
+    QTest::newRow("dial empty") << "Command18"
+                                << "Text10"
+                                << "" << QByteArray("ATDT\r\n");
+    QTest::newRow("dial number") << "Command18"
+                                 << "Text10"
+                                 << "0,2125551234" << QByteArray("ATDT0,2125551234\r\n");
+    QTest::newRow("free command empty") << "Command9"
+                                        << "Text3"
+                                        << "" << QByteArray("@");
+    QTest::newRow("free command S") << "Command9"
+                                    << "Text3"
+                                    << "S" << QByteArray("@S");
+    QTest::newRow("free command long") << "Command9"
+                                       << "Text3" << QString(300, u'ü') << QByteArray("@") + QByteArray(300, '\xFC');
+    QTest::newRow("free command past 32767") << "Command9"
+                                             << "Text3" << QString(40000, u'y') << QByteArray("@") + QByteArray(40000, 'y');
+    QTest::newRow("dial past 32767") << "Command18"
+                                     << "Text10" << QString(40000, u'9') << "ATDT" + QByteArray(40000, '9') + "\r\n";
+    QTest::newRow("message empty") << "Command6"
+                                   << "Text4"
+                                   << "" << firstHalf + secondHalf("");
+    QTest::newRow("message full length") << "Command6"
+                                         << "Text4" << QStringLiteral("İYİ GÜNLER ÇÖŞ")
                                          << firstHalf + secondHalf("\xDDY\xDD G\xDCNLER \xC7\xD6\xDE");
 }
 
@@ -106,9 +145,12 @@ void TestCommandFrames::counterBoxShowsPaddedValue_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("empty") << "" << "0000";
-    QTest::newRow("one digit") << "7" << "0007";
-    QTest::newRow("four characters unchanged") << "9876" << "9876";
+    QTest::newRow("empty") << ""
+                           << "0000";
+    QTest::newRow("one digit") << "7"
+                               << "0007";
+    QTest::newRow("four characters unchanged") << "9876"
+                                               << "9876";
 }
 
 void TestCommandFrames::counterBoxShowsPaddedValue()
@@ -199,8 +241,7 @@ void TestCommandFrames::secondMessageInsideTheFirst()
     });
     h.click(h.form->messageButton);
     // The inner sequence runs whole inside the outer one's wait; both then send the box as it is.
-    QCOMPARE(hexDump(h.far.readWithExtras(16)),
-             hexDump(firstHalf + firstHalf + secondHalf("2") + secondHalf("2")));
+    QCOMPARE(hexDump(h.far.readWithExtras(16)), hexDump(firstHalf + firstHalf + secondHalf("2") + secondHalf("2")));
 }
 
 void TestCommandFrames::messageClickStorm()

@@ -55,8 +55,8 @@ CliRun runCli(const QStringList &arguments, const Clock &clock = systemNow, bool
 QByteArray information(const char *date, const char *time, const char *weekday, const QByteArray &company = {},
                        const char *counter = "0000", const QByteArray &message = {})
 {
-    return QByteArray("TARIH ") + date + "\r\nSAAT " + time + "\r\nGUN " + weekday + "\r\nFIRMA " + company
-           + "\r\nSAYAC " + counter + "\r\nMESAJ " + message + "\r\n";
+    return QByteArray("TARIH ") + date + "\r\nSAAT " + time + "\r\nGUN " + weekday + "\r\nFIRMA " + company + "\r\nSAYAC "
+           + counter + "\r\nMESAJ " + message + "\r\n";
 }
 
 } // namespace
@@ -108,36 +108,79 @@ void TestCompanions::sameBytesAsTheWindow_data()
         named << QLatin1String(command);
         return QTest::newRow(tag) << QString(QLatin1String(command));
     };
-    row("access", "access") << "" << "Command17" << "" << QByteArray("@A") << 0;
-    row("reset", "reset") << "" << "Command19" << "" << QByteArray("@V") << 0;
-    row("information", "info") << "" << "Command10" << "" << QByteArray("@S") << 0;
-    row("counter read", "counter-read") << "" << "Command11" << "" << QByteArray("@K") << 0;
-    row("counter zero", "counter-zero") << "" << "Command5" << "" << QByteArray("@Z") << 0;
-    row("counter 7", "counter-assign") << "7" << "Command14" << "Text11" << QByteArray("@I0007") << 0;
-    row("counter empty", "counter-assign") << "" << "Command14" << "Text11" << QByteArray("@I0000") << 0;
-    row("card read padded", "card-read") << "12" << "Command4" << "Text1" << QByteArray("0012") << 0;
-    row("card read drawn", "card-read") << "" << "Command4" << "Text1"
-                                        << cardnumber::RandomCards().nextText().toLatin1() << 0;
-    row("date from the clock", "date") << "" << "Command2" << "Text2" << QByteArray("@D\x04\x0C\x1A\x05") << 0;
-    row("date typed Sunday", "date") << "2026-12-06" << "Command2" << "Text2" << QByteArray("@D\x06\x0C\x1A\x07") << 0;
-    row("date letters", "date") << "abc" << "Command2" << "Text2" << nothing << 3;
-    row("time from the clock", "time") << "" << "Command3" << "Text7" << QByteArray("@T\x0A\x14") << 0;
-    row("time typed", "time") << "07:05" << "Command3" << "Text7" << QByteArray("@T\x07\x05") << 0;
-    row("time 25:00", "time") << "25:00" << "Command3" << "Text7" << nothing << 4;
-    row("company Turkish", "company") << QStringLiteral("Şeker Ağ") << "Command1" << "Text6"
-                                      << QByteArray("@F\xDE" "eker A\xF0") << 0;
-    row("message", "message") << QStringLiteral("İYİ") << "Command6" << "Text4"
-                              << QByteArray("@L\0\1@W\xDDY\xDD\0", 10) << 0;
-    row("free command", "command") << "S" << "Command9" << "Text3" << QByteArray("@S") << 0;
-    row("dial", "dial") << "0,2125551234" << "Command18" << "Text10" << QByteArray("ATDT0,2125551234\r\n") << 0;
-    row("card frame 1000", "card-frame") << "1000" << "Label3" << "Text1"
-                                         << QByteArray("@P\x03\xE8") + QByteArray(21, '\0') << 0;
-    row("card frame 65536", "card-frame") << "65536" << "Label3" << "Text1" << nothing << 5;
-    row("monitor", "monitor") << "0" << "" << "" << nothing << 0;
+    row("access", "access") << ""
+                            << "Command17"
+                            << "" << QByteArray("@A") << 0;
+    row("reset", "reset") << ""
+                          << "Command19"
+                          << "" << QByteArray("@V") << 0;
+    row("information", "info") << ""
+                               << "Command10"
+                               << "" << QByteArray("@S") << 0;
+    row("counter read", "counter-read") << ""
+                                        << "Command11"
+                                        << "" << QByteArray("@K") << 0;
+    row("counter zero", "counter-zero") << ""
+                                        << "Command5"
+                                        << "" << QByteArray("@Z") << 0;
+    row("counter 7", "counter-assign") << "7"
+                                       << "Command14"
+                                       << "Text11" << QByteArray("@I0007") << 0;
+    row("counter empty", "counter-assign") << ""
+                                           << "Command14"
+                                           << "Text11" << QByteArray("@I0000") << 0;
+    row("card read padded", "card-read") << "12"
+                                         << "Command4"
+                                         << "Text1" << QByteArray("0012") << 0;
+    row("card read drawn", "card-read") << ""
+                                        << "Command4"
+                                        << "Text1" << cardnumber::RandomCards().nextText().toLatin1() << 0;
+    row("date from the clock", "date") << ""
+                                       << "Command2"
+                                       << "Text2" << QByteArray("@D\x04\x0C\x1A\x05") << 0;
+    row("date typed Sunday", "date") << "2026-12-06"
+                                     << "Command2"
+                                     << "Text2" << QByteArray("@D\x06\x0C\x1A\x07") << 0;
+    row("date letters", "date") << "abc"
+                                << "Command2"
+                                << "Text2" << nothing << 3;
+    row("time from the clock", "time") << ""
+                                       << "Command3"
+                                       << "Text7" << QByteArray("@T\x0A\x14") << 0;
+    row("time typed", "time") << "07:05"
+                              << "Command3"
+                              << "Text7" << QByteArray("@T\x07\x05") << 0;
+    row("time 25:00", "time") << "25:00"
+                              << "Command3"
+                              << "Text7" << nothing << 4;
+    row("company Turkish", "company") << QStringLiteral("Şeker Ağ") << "Command1"
+                                      << "Text6"
+                                      << QByteArray("@F\xDE"
+                                                    "eker A\xF0")
+                                      << 0;
+    row("message", "message") << QStringLiteral("İYİ") << "Command6"
+                              << "Text4" << QByteArray("@L\0\1@W\xDDY\xDD\0", 10) << 0;
+    row("free command", "command") << "S"
+                                   << "Command9"
+                                   << "Text3" << QByteArray("@S") << 0;
+    row("dial", "dial") << "0,2125551234"
+                        << "Command18"
+                        << "Text10" << QByteArray("ATDT0,2125551234\r\n") << 0;
+    row("card frame 1000", "card-frame") << "1000"
+                                         << "Label3"
+                                         << "Text1" << QByteArray("@P\x03\xE8") + QByteArray(21, '\0') << 0;
+    row("card frame 65536", "card-frame") << "65536"
+                                          << "Label3"
+                                          << "Text1" << nothing << 5;
+    row("monitor", "monitor") << "0"
+                              << ""
+                              << "" << nothing << 0;
     // A command without a row fails: its button and subcommand could drift apart unseen.
     for (const commandcatalogue::Command &c : commandcatalogue::all()) {
         if (!named.contains(QLatin1String(c.name)))
-            row(c.name, c.name) << "" << "" << "" << nothing << -1;
+            row(c.name, c.name) << ""
+                                << ""
+                                << "" << nothing << -1;
     }
 }
 
@@ -184,7 +227,8 @@ void TestCompanions::severalPorts_data()
 
     const QStringList wait{"-p", "%1", "-p", "COM200", "-p", "%2", "-p", "%3", "-w", "1"};
     QTest::newRow("a port that fails at once waits for the slow one before it")
-        << wait << "ŞA\r\n%1: OK\nCOM200: PORT Hatası 8002\nB\r\n%2: OK\n%3: OK\n" << 1;
+        << wait << "ŞA\r\n%1: OK\nCOM200: PORT Hatası 8002\nB\r\n%2: OK\n%3: OK\n"
+        << 1;
     const QString json(R"({"dropped":0,"error":0,"received":"{A}","result":"OK","target":"%1"}
 {"dropped":0,"error":8002,"received":"","result":"PORT Hatası 8002","target":"COM200"}
 {"dropped":0,"error":0,"received":"{B}","result":"OK","target":"%2"}
@@ -194,24 +238,33 @@ void TestCompanions::severalPorts_data()
                           << QString(json).replace("{A}", "ŞA\\r\\n").replace("{B}", "B\\r\\n") << 1;
     QTest::newRow("JSON in hex") << QStringList{"--json", "--hex"} + wait
                                  << QString(json).replace("{A}", "de 41 0d 0a").replace("{B}", "42 0d 0a") << 1;
-    QTest::newRow("--port, then the ports file, then --all")
-        << QStringList{"--all", "--ports-file", "%4", "-p", "COM200"}
-        << "COM200: PORT Hatası 8002\n%3: OK\nCOM3: OK\nCOM12: OK\n" << 1;
-    QTest::newRow("the same port by its path and its COMn") << QStringList{"-p", "%1", "-p", "COM12"}
-                                                           << "%1 and COM12 are the same port (%1): give it once\nTry --help.\n" << 2;
+    QTest::newRow("--port, then the ports file, then --all") << QStringList{"--all", "--ports-file", "%4", "-p", "COM200"}
+                                                             << "COM200: PORT Hatası 8002\n%3: OK\nCOM3: OK\nCOM12: OK\n"
+                                                             << 1;
+    QTest::newRow("the same port by its path and its COMn")
+        << QStringList{"-p", "%1", "-p", "COM12"} << "%1 and COM12 are the same port (%1): give it once\nTry --help.\n"
+        << 2;
     QTest::newRow("COM03 is no name of the map's COM3") << QStringList{"-p", "COM03", "-p", "%1", "-p", "%2", "-p", "%3"}
-                                                       << "COM03: PORT Hatası 8002\n%1: OK\n%2: OK\n%3: OK\n" << 1;
-    QTest::newRow("--list names them, sends nothing") << QStringList{"--list", "--all", "-p", "COM200"} << "COM200\nCOM3\nCOM12\n" << 0;
+                                                        << "COM03: PORT Hatası 8002\n%1: OK\n%2: OK\n%3: OK\n"
+                                                        << 1;
+    QTest::newRow("--list names them, sends nothing")
+        << QStringList{"--list", "--all", "-p", "COM200"} << "COM200\nCOM3\nCOM12\n"
+        << 0;
     QTest::newRow("missing ports file") << QStringList{"--ports-file", "%5/none", "-p", "%1"}
-                                        << "cannot read the ports file %5/none: No such file or directory\nTry --help.\n" << 2;
+                                        << "cannot read the ports file %5/none: No such file or directory\nTry --help.\n"
+                                        << 2;
     QTest::newRow("--jobs 0") << QStringList{"-j", "0", "-p", "%1"}
-                              << "--jobs takes a whole number from 1 to 256\nTry --help.\n" << 2;
+                              << "--jobs takes a whole number from 1 to 256\nTry --help.\n"
+                              << 2;
     QTest::newRow("--timeout -1") << QStringList{"--timeout", "-1", "-p", "%1"}
-                                  << "--timeout takes a number of seconds above 0, at most 3600\nTry --help.\n" << 2;
+                                  << "--timeout takes a number of seconds above 0, at most 3600\nTry --help.\n"
+                                  << 2;
     QTest::newRow("a wait no timer holds") << QStringList{"--wait", "2147484", "-p", "%1"}
-                                           << "not a number of seconds from 0 to 2147483: 2147484\nTry --help.\n" << 2;
+                                           << "not a number of seconds from 0 to 2147483: 2147484\nTry --help.\n"
+                                           << 2;
     QTest::newRow("an endless wait") << QStringList{"--wait", "inf", "-p", "%1"}
-                                     << "not a number of seconds from 0 to 2147483: inf\nTry --help.\n" << 2;
+                                     << "not a number of seconds from 0 to 2147483: inf\nTry --help.\n"
+                                     << 2;
 }
 
 void TestCompanions::stoppedWhileBytesWait()
@@ -244,7 +297,8 @@ void TestCompanions::monitorOfSeveralPorts()
     QTimer::singleShot(500, [&] { first.write("A1\r\n"); });
     QTimer::singleShot(700, [&] { second.write("2\r\n"); });
     CliRun run = runCli({"-p", first.devicePath(), "-p", second.devicePath(), "monitor", "1"});
-    QCOMPARE(run.out, QString("%2: B1\r\n%1: A1\r\n%2: B2\r\n%1: OK\n%2: OK\n").arg(first.devicePath(), second.devicePath()));
+    QCOMPARE(run.out,
+             QString("%2: B1\r\n%1: A1\r\n%2: B2\r\n%1: OK\n%2: OK\n").arg(first.devicePath(), second.devicePath()));
     // A JSON result keeps the first MiB of what arrived and counts the rest.
     QTimer::singleShot(200, [&] { first.write(QByteArray((1 << 20) + 1000, 'a')); });
     run = runCli({"--json", "-p", first.devicePath(), "monitor", "1.5"});
@@ -282,8 +336,11 @@ void TestCompanions::severalPorts()
     Pty first, second, third;
     const QString ports = m_config.filePath("ports");
     const auto fill = [&](QString text) {
-        return text.replace("%1", first.devicePath()).replace("%2", second.devicePath())
-            .replace("%3", third.devicePath()).replace("%4", ports).replace("%5", m_config.path());
+        return text.replace("%1", first.devicePath())
+            .replace("%2", second.devicePath())
+            .replace("%3", third.devicePath())
+            .replace("%4", ports)
+            .replace("%5", m_config.path());
     };
     const auto write = [&](const QString &path, const QString &text) {
         QFile file(path);
@@ -296,7 +353,8 @@ void TestCompanions::severalPorts()
         argument = fill(argument);
     if (arguments.contains("-w")) {
         QTimer::singleShot(300, [&] {
-            first.write("\xDE" "A\r\n");
+            first.write("\xDE"
+                        "A\r\n");
             second.write("B\r\n");
         });
     }
@@ -327,23 +385,26 @@ void TestCompanions::simulatorAnswers_data()
     QTest::addColumn<QByteArray>("answers");
 
     const QByteArray card = QByteArray("@P\x03\xE8") + QByteArray(21, '\0');
-    QTest::newRow("the clock starts at the computer's") << QByteArrayList{"@S"} << information("01.01.2030", "12:00:00", "2");
+    QTest::newRow("the clock starts at the computer's")
+        << QByteArrayList{"@S"} << information("01.01.2030", "12:00:00", "2");
     QTest::newRow("date and time frames set the clock")
         << QByteArrayList{"@D\x04\x0C\x1A\x05", "@T\x07\x05", "@S"} << information("04.12.2026", "07:05:00", "5");
     QTest::newRow("date and time in one burst, each write apart")
         << QByteArrayList{"@D\x04\x0C\x1A\x05@T\x07\x05@S"} << information("04.12.2026", "07:05:00", "5");
     QTest::newRow("31 February leaves the clock")
         << QByteArrayList{"@D\x1F\x02\x1A\x05@S"} << information("01.01.2030", "12:00:00", "2");
-    QTest::newRow("counter assigned, read, zeroed") << QByteArrayList{"@I0042@K@Z@K"} << QByteArray("SAYAC 0042\r\nSAYAC 0000\r\n");
+    QTest::newRow("counter assigned, read, zeroed")
+        << QByteArrayList{"@I0042@K@Z@K"} << QByteArray("SAYAC 0042\r\nSAYAC 0000\r\n");
     QTest::newRow("counter refuses letters") << QByteArrayList{"@I00ab@K"} << QByteArray("SAYAC 0000\r\n");
-    QTest::newRow("a card read and a card frame count") << QByteArrayList{"@I0009", "0123", card, "@K"}
-                                                        << QByteArray("SAYAC 0011\r\n");
+    QTest::newRow("a card read and a card frame count")
+        << QByteArrayList{"@I0009", "0123", card, "@K"} << QByteArray("SAYAC 0011\r\n");
     QTest::newRow("company name and loaded message")
         << QByteArrayList{"@FAcme", QByteArray("@L\0\1", 4), QByteArray("@WHi\0", 5), "@S"}
         << information("01.01.2030", "12:00:00", "2", "Acme", "0000", "Hi");
     QTest::newRow("company name ends where a command begins")
         << QByteArrayList{"@FAcme@S"} << information("01.01.2030", "12:00:00", "2", "Acme");
-    QTest::newRow("message without its load") << QByteArrayList{QByteArray("@WHi\0@S", 7)} << information("01.01.2030", "12:00:00", "2");
+    QTest::newRow("message without its load")
+        << QByteArrayList{QByteArray("@WHi\0@S", 7)} << information("01.01.2030", "12:00:00", "2");
     QTest::newRow("dial, access, reset, unknown say nothing") << QByteArrayList{"ATDT123\r\n@A@V@X"} << QByteArray();
 }
 
@@ -391,20 +452,24 @@ void TestCompanions::simulatorThroughTheCommandLine()
     const CliRun info = runCli(port + QStringList{QStringLiteral("-w"), QStringLiteral("1"), QStringLiteral("info")});
     QVERIFY2(info.out.contains(QStringLiteral("TARIH 04.12.2026\r\nSAAT 07:05:")), qPrintable(info.out));
     QVERIFY2(info.out.contains(QStringLiteral("GUN 5\r\n")), qPrintable(info.out));
-    const CliRun counter = runCli(port + QStringList{QStringLiteral("-w"), QStringLiteral("1"), QStringLiteral("--hex"),
-                                                     QStringLiteral("counter-read")});
+    const CliRun counter = runCli(
+        port
+        + QStringList{QStringLiteral("-w"), QStringLiteral("1"), QStringLiteral("--hex"), QStringLiteral("counter-read")});
     QCOMPARE(counter.out, QStringLiteral("53 41 59 41 43 20 30 30 30 30 0d 0a\n") + line + QStringLiteral(": OK\n"));
 
     if (!route.isEmpty()) {
         // Another user holds the server's line: a date that cannot be written is the port's fault.
         QProcess holder;
         QByteArray logged;
-        QVERIFY(waitUntil([&] { // the server may still be parting from the last user
-            if (holder.state() == QProcess::NotRunning)
-                holder.start(QStringLiteral(TK_CLI_PATH), port + QStringList{"-w", "30", "command", "HOLD"});
-            return (logged += sim.readAll()).contains("<- 40 48 4f 4c 44");
-        }, std::chrono::seconds(20)));
-        const CliRun held = runCli(port + QStringList{QStringLiteral("--timeout"), QStringLiteral("1"), QStringLiteral("date")});
+        QVERIFY(waitUntil(
+            [&] { // the server may still be parting from the last user
+                if (holder.state() == QProcess::NotRunning)
+                    holder.start(QStringLiteral(TK_CLI_PATH), port + QStringList{"-w", "30", "command", "HOLD"});
+                return (logged += sim.readAll()).contains("<- 40 48 4f 4c 44");
+            },
+            std::chrono::seconds(20)));
+        const CliRun held =
+            runCli(port + QStringList{QStringLiteral("--timeout"), QStringLiteral("1"), QStringLiteral("date")});
         QCOMPARE(held.err, line + QStringLiteral(": PORT Hatası 8005\n"));
         QCOMPARE(held.status, 1);
         holder.terminate();
@@ -506,9 +571,11 @@ void TestCompanions::simulatorLinksForItsUser()
     QTemporaryDir program, own;
     const QByteArray folder = QFile::encodeName(program.path()), why = ::strerror(::geteuid() ? EACCES : EROFS);
     QVERIFY(QFile::copy(QStringLiteral(TK_SIM_PATH), program.filePath("terminal-kontrol-sim")));
-    QVERIFY(::geteuid() ? ::chmod(folder, 0555) == 0 : ::mount(folder, folder, nullptr, MS_BIND, nullptr) == 0
-                && ::mount(nullptr, folder, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0);
-    const auto writable = qScopeGuard([&] { ::geteuid() ? ::chmod(folder, 0755) : ::umount(folder), qunsetenv("XDG_RUNTIME_DIR"); });
+    QVERIFY(::geteuid() ? ::chmod(folder, 0555) == 0
+                        : ::mount(folder, folder, nullptr, MS_BIND, nullptr) == 0
+                              && ::mount(nullptr, folder, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0);
+    const auto writable =
+        qScopeGuard([&] { ::geteuid() ? ::chmod(folder, 0755) : ::umount(folder), qunsetenv("XDG_RUNTIME_DIR"); });
     QProcess sim;
     qputenv("XDG_RUNTIME_DIR", "");
     sim.start(program.filePath("terminal-kontrol-sim"), {"--link", "COM250"});

@@ -78,7 +78,8 @@ void TestConsole::trimKeepsViewAndSelection()
     QVERIFY(console.text().startsWith(QStringLiteral("line 040")));
     QCOMPARE(console.selectedText(), selected);
     QCOMPARE(console.caretPosition(), console.text().indexOf(QStringLiteral("line 075")) + 3);
-    QCOMPARE(console.text().mid(console.buffer().lineStart(console.verticalScrollBar()->value()), 8), QStringLiteral("line 060"));
+    QCOMPARE(console.text().mid(console.buffer().lineStart(console.verticalScrollBar()->value()), 8),
+             QStringLiteral("line 060"));
 
     console.select(5, 5);
     console.appendText(lines);
@@ -129,9 +130,11 @@ void TestConsole::trickleMovesTheViewInSteps()
         console.showArrivals();
         const qsizetype lastRow = console.buffer().lineCount() - 1;
         QCOMPARE(vertical->value(), vertical->maximum());
-        QVERIFY2(vertical->value() <= lastRow && lastRow < vertical->value() + vertical->pageStep(), qPrintable(QString::number(i)));
+        QVERIFY2(vertical->value() <= lastRow && lastRow < vertical->value() + vertical->pageStep(),
+                 qPrintable(QString::number(i)));
     }
-    QVERIFY2(moves <= lines / std::max(1, vertical->pageStep() / 3) + 1 && moves < lines / 2, qPrintable(QString::number(moves)));
+    QVERIFY2(moves <= lines / std::max(1, vertical->pageStep() / 3) + 1 && moves < lines / 2,
+             qPrintable(QString::number(moves)));
 }
 
 void TestConsole::appendKeepsExactText_data()
@@ -287,7 +290,9 @@ void TestConsole::followingViewShowsWhatAFreshPaintShows()
         QTest::qWait(line % 2 ? 0 : 20);
     }
     // The scroll bar follows at a slower pace than the lines, and slower still on a busy machine.
-    const auto shown = [&] { return console.screen()->grabWindow(console.winId()).toImage().convertToFormat(QImage::Format_RGB32); };
+    const auto shown = [&] {
+        return console.screen()->grabWindow(console.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    };
     QTRY_COMPARE_WITH_TIMEOUT(shown(), console.grab().toImage().convertToFormat(QImage::Format_RGB32), 5000);
 }
 

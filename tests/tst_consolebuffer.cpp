@@ -36,15 +36,24 @@ QString indexFault(const ConsoleBuffer &buffer, const QString &text)
         const QString &line = lines[i];
         if (buffer.lineStart(i) != start || buffer.lineEnd(i) != start + line.size())
             return QStringLiteral("line %1 spans %2..%3, expected %4..%5")
-                .arg(i).arg(buffer.lineStart(i)).arg(buffer.lineEnd(i)).arg(start).arg(start + line.size());
+                .arg(i)
+                .arg(buffer.lineStart(i))
+                .arg(buffer.lineEnd(i))
+                .arg(start)
+                .arg(start + line.size());
         double x = 0;
         for (qsizetype k = 0; k <= line.size(); ++k) {
             if (buffer.x(i, start + k) != x)
                 return QStringLiteral("line %1 position %2 at x %3, expected %4")
-                    .arg(i).arg(k).arg(buffer.x(i, start + k)).arg(x);
+                    .arg(i)
+                    .arg(k)
+                    .arg(buffer.x(i, start + k))
+                    .arg(x);
             if (buffer.lineOf(start + k) != i)
                 return QStringLiteral("position %1 on line %2, expected %3")
-                    .arg(start + k).arg(buffer.lineOf(start + k)).arg(i);
+                    .arg(start + k)
+                    .arg(buffer.lineOf(start + k))
+                    .arg(i);
             if (k < line.size())
                 x += testAdvance(line[k]);
         }
@@ -226,7 +235,8 @@ void TestConsoleBuffer::bufferTrim_data()
     QTest::newRow("whole oldest lines go") << "aaaa\r\nbbbb\r\ncccc\r\n" << 8 << "bbbb\r\ncccc\r\n";
     QTest::newRow("a line that is partly needed stays") << "aaaa\r\nbbbb\r\ncc" << 9 << "aaaa\r\nbbbb\r\ncc";
     QTest::newRow("one long line loses whole mark spans") << longLine() << 300 << longLine().mid(256);
-    QTest::newRow("a long first line loses spans, then lines") << longLine() + "\r\nab" << 300 << longLine().mid(256) + "\r\nab";
+    QTest::newRow("a long first line loses spans, then lines")
+        << longLine() + "\r\nab" << 300 << longLine().mid(256) + "\r\nab";
     QTest::newRow("a long line after the dropped ones keeps its marks") << "aaaa\r\n" + longLine() << 600 << longLine();
 }
 

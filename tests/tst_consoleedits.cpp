@@ -54,14 +54,17 @@ void TestConsoleEdits::operatorEdits_data()
     QTest::addColumn<int>("caretAfter");
 
     QTest::newRow("typing inserts at the caret") << "ac" << 1 << QStringList{"type:b"} << "abc" << 2;
-    QTest::newRow("typing Turkish letters") << "a" << 1 << QStringList{"type:\u015F\u011F\u0131"} << "a\u015F\u011F\u0131" << 4;
+    QTest::newRow("typing Turkish letters")
+        << "a" << 1 << QStringList{"type:\u015F\u011F\u0131"} << "a\u015F\u011F\u0131" << 4;
     QTest::newRow("Backspace deletes one character") << "abc" << 2 << QStringList{"Backspace"} << "ac" << 1;
     QTest::newRow("Backspace at the start does nothing") << "abc" << 0 << QStringList{"Backspace"} << "abc" << 0;
     QTest::newRow("Backspace at a line start joins the lines") << "ab\r\ncd" << 4 << QStringList{"Backspace"} << "abcd" << 2;
-    QTest::newRow("Backspace after a lone LF deletes only it") << "a\r\n\nb" << 4 << QStringList{"Backspace"} << "a\r\nb" << 3;
+    QTest::newRow("Backspace after a lone LF deletes only it")
+        << "a\r\n\nb" << 4 << QStringList{"Backspace"} << "a\r\nb" << 3;
     QTest::newRow("Delete at a line end joins the lines") << "ab\r\ncd" << 2 << QStringList{"Del"} << "abcd" << 2;
     QTest::newRow("Enter inserts CR LF") << "abcd" << 2 << QStringList{"Return"} << "ab\r\ncd" << 4;
-    QTest::newRow("typing replaces a selection") << "abcd" << 1 << QStringList{"Shift+Right", "Shift+Right", "type:X"} << "aXd" << 2;
+    QTest::newRow("typing replaces a selection")
+        << "abcd" << 1 << QStringList{"Shift+Right", "Shift+Right", "type:X"} << "aXd" << 2;
     QTest::newRow("Backspace removes a selection") << "ab\r\ncd" << 1 << QStringList{"Shift+Down", "Backspace"} << "ad" << 1;
     QTest::newRow("Right steps over a line break") << "ab\r\ncd" << 2 << QStringList{"Right", "type:X"} << "ab\r\nXcd" << 5;
     QTest::newRow("Left steps over a line break") << "ab\r\ncd" << 4 << QStringList{"Left", "type:X"} << "abX\r\ncd" << 3;
@@ -71,7 +74,8 @@ void TestConsoleEdits::operatorEdits_data()
     QTest::newRow("Ctrl+A selects all") << "ab\r\ncd" << 1 << QStringList{"Ctrl+A", "type:z"} << "z" << 1;
     QTest::newRow("Ctrl+Home and Ctrl+End")
         << "ab\r\ncd" << 3 << QStringList{"Ctrl+Home", "type:[", "Ctrl+End", "type:]"} << "[ab\r\ncd]" << 8;
-    QTest::newRow("PageDown goes to the last line") << "a\r\nb\r\nc" << 0 << QStringList{"PgDown", "type:!"} << "a\r\nb\r\n!c" << 7;
+    QTest::newRow("PageDown goes to the last line")
+        << "a\r\nb\r\nc" << 0 << QStringList{"PgDown", "type:!"} << "a\r\nb\r\n!c" << 7;
     QTest::newRow("Ctrl with a letter types nothing") << "ab" << 1 << QStringList{"Ctrl+K"} << "ab" << 1;
 }
 
@@ -148,7 +152,8 @@ void TestConsoleEdits::copyCutPaste()
     // The console keeps no edit history: Undo cannot act.
     const QList<QAction *> items = createConsoleMenu(console)->actions();
     QCOMPARE(items.value(0)->text() + items.value(6)->text(),
-             QCoreApplication::translate("QWidgetTextControl", "&Undo") + QCoreApplication::translate("QWidgetTextControl", "Delete"));
+             QCoreApplication::translate("QWidgetTextControl", "&Undo")
+                 + QCoreApplication::translate("QWidgetTextControl", "Delete"));
     QCOMPARE(QList<bool>({items[0]->isEnabled(), items[6]->isEnabled()}), QList<bool>({false, true}));
 
     act(&console, {QStringLiteral("Ctrl+X")});
@@ -195,14 +200,17 @@ void TestConsoleEdits::byteView_data()
     for (int b = 0x80; b < 0x90; ++b)
         high.append(char(b));
     high.append("\xF0\xFE\xFF");
-    QTest::newRow("CR LF split across reads") << QList<QByteArray>{"AB\r", "\nCD"}
-                                              << QStringList{"41 42 0D 0A|AB..", "43 44|CD"};
+    QTest::newRow("CR LF split across reads")
+        << QList<QByteArray>{"AB\r", "\nCD"} << QStringList{"41 42 0D 0A|AB..", "43 44|CD"};
     QTest::newRow("NUL") << QList<QByteArray>{QByteArray("A\0B", 3)} << QStringList{"41 00 42|A.B"};
     QTest::newRow("0x80 to 0xFF")
         << QList<QByteArray>{high}
-        << QStringList{"80 81 82 83 84 85 86 87 88 89 8A 8B 8C 8D 8E 8F|\u20AC.\u201A\u0192\u201E\u2026\u2020\u2021\u02C6\u2030\u0160\u2039\u0152...",
-                       "F0 FE FF|\u011F\u015F\u00FF"};
-    const auto full = [](char byte) { return QString::fromLatin1(QByteArray(16, byte).toHex(' ').toUpper()) + u'|' + QString(16, QLatin1Char(byte)); };
+        << QStringList{
+               "80 81 82 83 84 85 86 87 88 89 8A 8B 8C 8D 8E 8F|\u20AC.\u201A\u0192\u201E\u2026\u2020\u2021\u02C6\u2030\u0160\u2039\u0152...",
+               "F0 FE FF|\u011F\u015F\u00FF"};
+    const auto full = [](char byte) {
+        return QString::fromLatin1(QByteArray(16, byte).toHex(' ').toUpper()) + u'|' + QString(16, QLatin1Char(byte));
+    };
     QTest::newRow("a long line, 16 bytes a row, a break in a row of its own")
         << QList<QByteArray>{QByteArray(35, 'a') + "\r\n" + QByteArray(16, 'b') + "\r\n"}
         << QStringList{full('a'), full('a'), "61 61 61 0D 0A|aaa..", full('b'), "0D 0A|.."};
@@ -250,7 +258,8 @@ void TestConsoleEdits::byteViewKeys()
     act(&console, {QStringLiteral("End")});
     QCOMPARE(console.caretPosition(), 40);
     // It takes no edits.
-    act(&console, {QStringLiteral("type:x"), QStringLiteral("Backspace"), QStringLiteral("Return"), QStringLiteral("Shift+Home")});
+    act(&console,
+        {QStringLiteral("type:x"), QStringLiteral("Backspace"), QStringLiteral("Return"), QStringLiteral("Shift+Home")});
     QCOMPARE(console.text(), QString(40, u'a') + QStringLiteral("\r\nbc"));
     console.cut();
     console.paste();
@@ -276,10 +285,12 @@ void TestConsoleEdits::refusals()
     QTemporaryDir shared, own;
     const QString victim = own.filePath(QStringLiteral("victim.txt"));
     const QByteArray theirs = QFile::encodeName(shared.filePath(QStringLiteral("theirs")));
-    QVERIFY2(::mkdir(theirs.constData(), 0755) == 0 && ::chown(theirs.constData(), 65534, 65534) == 0, "the tests run as root");
-    for (const auto &[link, mode, saved, refused] :
-         {std::tuple{"x.txt", 01777, "x.txt", "sembolik bağlantısı: %1/x.txt"}, {"theirs/x.txt", 0755, "theirs/x.txt", "klasörü: %1/theirs"},
-          {"theirs/x.txt", 01777, "theirs/x.txt", "klasörü: %1/theirs"}, {"way", 0755, "way/victim.txt", "sembolik bağlantısı: %1/way"}}) {
+    QVERIFY2(::mkdir(theirs.constData(), 0755) == 0 && ::chown(theirs.constData(), 65534, 65534) == 0,
+             "the tests run as root");
+    for (const auto &[link, mode, saved, refused] : {std::tuple{"x.txt", 01777, "x.txt", "sembolik bağlantısı: %1/x.txt"},
+                                                     {"theirs/x.txt", 0755, "theirs/x.txt", "klasörü: %1/theirs"},
+                                                     {"theirs/x.txt", 01777, "theirs/x.txt", "klasörü: %1/theirs"},
+                                                     {"way", 0755, "way/victim.txt", "sembolik bağlantısı: %1/way"}}) {
         const QByteArray at = QFile::encodeName(shared.filePath(QLatin1String(link)));
         QVERIFY(::chmod(QFile::encodeName(shared.path()).constData(), mode) == 0 && ::chmod(theirs.constData(), mode) == 0
                 && ::symlink(QFile::encodeName(qstrcmp(saved, link) ? own.path() : victim).constData(), at.constData()) == 0

@@ -113,7 +113,8 @@ void TestLink::settingsFileGivesBaudRate_data()
     QTest::newRow("empty file") << true << QByteArray() << 4800 << "Baud Rate : 4800\r\n";
     QTest::newRow("one line") << true << QByteArray("9600\r\n") << 9600 << "Baud Rate : 9600\r\n";
     QTest::newRow("second line wins") << true << QByteArray("9600\r\n19200\r\n") << 19200 << "Baud Rate : 19200\r\n";
-    QTest::newRow("third line never read") << true << QByteArray("1200\r\n2400\r\n9600\r\n") << 2400 << "Baud Rate : 2400\r\n";
+    QTest::newRow("third line never read")
+        << true << QByteArray("1200\r\n2400\r\n9600\r\n") << 2400 << "Baud Rate : 2400\r\n";
     QTest::newRow("spaces kept in the console") << true << QByteArray(" 9600 \r\n") << 9600 << "Baud Rate :  9600 \r\n";
 }
 
@@ -141,12 +142,16 @@ void TestLink::failedOpeningReturnsToPortWindow_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("firstLine");
 
-    QTest::newRow("port does not exist") << QByteArray() << false << "PORT Hatası 8002" << "Baud Rate : 4800\r\n";
-    QTest::newRow("letters for a baud rate") << QByteArray("abc\r\n") << true << "PORT Hatası 380" << "Baud Rate : abc\r\n";
-    QTest::newRow("empty second line") << QByteArray("9600\r\n\r\n") << true << "PORT Hatası 380" << "Baud Rate : \r\n";
+    QTest::newRow("port does not exist") << QByteArray() << false << "PORT Hatası 8002"
+                                         << "Baud Rate : 4800\r\n";
+    QTest::newRow("letters for a baud rate") << QByteArray("abc\r\n") << true << "PORT Hatası 380"
+                                             << "Baud Rate : abc\r\n";
+    QTest::newRow("empty second line") << QByteArray("9600\r\n\r\n") << true << "PORT Hatası 380"
+                                       << "Baud Rate : \r\n";
     QTest::newRow("settings line in the file") << QByteArray("9600,e,7,2\r\n") << true << "PORT Hatası 380"
                                                << "Baud Rate : 9600,e,7,2\r\n";
-    QTest::newRow("baud rate 0") << QByteArray("0\r\n") << true << "PORT Hatası 380" << "Baud Rate : 0\r\n";
+    QTest::newRow("baud rate 0") << QByteArray("0\r\n") << true << "PORT Hatası 380"
+                                 << "Baud Rate : 0\r\n";
     QTest::newRow("binary file handed over") << QByteArray("\x01\x02\0\xff", 4) << true << "PORT Hatası 380"
                                              << QString::fromLatin1("Baud Rate : \x01\x02\0\xff\r\n", 18);
 }
@@ -516,8 +521,10 @@ void TestLink::unreachableServerReturnsToPortWindow_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("nothing listens") << QStringLiteral("socket://127.0.0.1:%1").arg(Ser2net::closedPort())
                                      << "PORT Hatası 8002";
-    QTest::newRow("name does not resolve") << "rfc2217://no-such-host.invalid:2217" << "PORT Hatası 8002";
-    QTest::newRow("a host that would add connection options") << "rfc2217://a,b:2217" << "PORT Hatası 8002";
+    QTest::newRow("name does not resolve") << "rfc2217://no-such-host.invalid:2217"
+                                           << "PORT Hatası 8002";
+    QTest::newRow("a host that would add connection options") << "rfc2217://a,b:2217"
+                                                              << "PORT Hatası 8002";
 }
 
 void TestLink::unreachableServerReturnsToPortWindow()

@@ -120,7 +120,10 @@ void TestPacedWait::arrivalStampsReadTheClockOnceASecond()
     FakeClock fake(QDateTime(someDay, QTime(10, 20, 30)));
     fake.freeze();
     int reads = 0;
-    TimeOfDayStamp stamp([&] { ++reads; return fake.clock()(); });
+    TimeOfDayStamp stamp([&] {
+        ++reads;
+        return fake.clock()();
+    });
     QTime last = stamp.now();
     QCOMPARE(last, QTime(10, 20, 30));
     for (int i = 0; i < 1000; ++i) {

@@ -93,9 +93,9 @@ QString TestProgram::waitForWindow(const QString &title, const QString &notId)
     QString found;
     waitUntil(
         [&] {
-            const QStringList ids = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                             QStringLiteral("--name"), title})
-                                        .split(u'\n', Qt::SkipEmptyParts);
+            const QStringList ids =
+                xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), title})
+                    .split(u'\n', Qt::SkipEmptyParts);
             for (const QString &id : ids) {
                 if (id != notId)
                     found = id;

@@ -58,13 +58,15 @@ void TestUnits::settingsFileRules_data()
     QTest::newRow("LF line ends") << QByteArray("1200\n2400\n") << "2400";
     QTest::newRow("CR only line ends") << QByteArray("1200\r2400\r") << "2400";
     QTest::newRow("blank lines with LF") << QByteArray("\n\n9600") << "";
-    QTest::newRow("long third line ignored")
-        << QByteArray("1200\r\n2400\r\n") + QByteArray(5000, 'x') << "2400";
+    QTest::newRow("long third line ignored") << QByteArray("1200\r\n2400\r\n") + QByteArray(5000, 'x') << "2400";
     QTest::newRow("NUL in the first line, good second line") << QByteArray("\0\r\n9600\r\n", 8) << "9600";
-    QTest::newRow("long first line, good second line") << QByteArray(2000, 'x') + "\r\n9600\r\n" << "9600";
+    QTest::newRow("long first line, good second line") << QByteArray(2000, 'x') + "\r\n9600\r\n"
+                                                       << "9600";
     QTest::newRow("DOS end-of-file mark ends the file") << QByteArray("9600\r\n\x1a") << "9600";
     QTest::newRow("nothing after the end-of-file mark") << QByteArray("9600\x1a\r\n19200\r\n") << "9600";
-    QTest::newRow("UTF-8 byte-order mark skipped") << QByteArray("\xEF\xBB\xBF" "9600\r\n") << "9600";
+    QTest::newRow("UTF-8 byte-order mark skipped") << QByteArray("\xEF\xBB\xBF"
+                                                                 "9600\r\n")
+                                                   << "9600";
 }
 
 void TestUnits::settingsFileRules()
@@ -87,8 +89,12 @@ void TestUnits::settingsFileOnDisk()
     };
     writeFile("19200\r\n");
     QCOMPARE(settingsfile::readBaudRateText(path), QStringLiteral("19200"));
-    writeFile(QByteArray("96\0" "00\r\n", 7));
-    QCOMPARE(settingsfile::readBaudRateText(path), QString::fromLatin1("96\0" "00", 5)); // for the port to refuse
+    writeFile(QByteArray("96\0"
+                         "00\r\n",
+                         7));
+    QCOMPARE(settingsfile::readBaudRateText(path), QString::fromLatin1("96\0"
+                                                                       "00",
+                                                                       5)); // for the port to refuse
     writeFile(QByteArray(3 * 1024 * 1024, '9'));
     QCOMPARE(settingsfile::readBaudRateText(path), QStringLiteral("4800")); // one huge line
     writeFile("1200\r\n" + QByteArray(2000, '9') + "\r\n");
@@ -173,7 +179,8 @@ void TestUnits::settingsAndMapsInConfigFolders()
     // As the XDG rules say, a relative folder is ignored, as if it were not set (UserConfig sets both anew).
     qputenv("XDG_CONFIG_HOME", "relative");
     qputenv("XDG_CONFIG_DIRS", "also/relative:/abs:");
-    QCOMPARE(settingsfile::configFolders(), QStringList({QDir::homePath() + "/.config/terminal-kontrol", "/abs/terminal-kontrol"}));
+    QCOMPARE(settingsfile::configFolders(),
+             QStringList({QDir::homePath() + "/.config/terminal-kontrol", "/abs/terminal-kontrol"}));
     UserConfig config("COM2=rfc2217://gate2:2217\ncom7 = /dev/serial/by-id/usb-x\nCOM0=x\nCOM256=y\nCOM9=\n"
                       "COM2=socket://second:1\n");
     const QStringList folders = settingsfile::configFolders();
@@ -197,8 +204,9 @@ void TestUnits::settingsAndMapsInConfigFolders()
     QCOMPARE(settingsfile::locate(beside.path()), besideFile);
 
     // COMn: a link beside the program, the user's map, the machine's map, then /dev/COMn.
-    write(folders[1], portmap::fileName, "[ports]\nCOM2=socket://old:1\nCOM3=socket://gate3:3\n"
-                                         "COM8=socket://gate8:4001\n");
+    write(folders[1], portmap::fileName,
+          "[ports]\nCOM2=socket://old:1\nCOM3=socket://gate3:3\n"
+          "COM8=socket://gate8:4001\n");
     QVERIFY(QFile::link(besideFile, beside.filePath(QStringLiteral("COM3"))));
     QVERIFY(QFile::link(besideFile, dev.filePath(QStringLiteral("COM8"))));
     const auto device = [&](int n) { return resolveCom(n, beside.path(), dev.path(), folders).device; };
@@ -274,7 +282,8 @@ void TestUnits::consoleDisplay_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("shown");
 
-    QTest::newRow("CR LF is one line break") << "AB\r\nC" << "AB\nC";
+    QTest::newRow("CR LF is one line break") << "AB\r\nC"
+                                             << "AB\nC";
     QTest::newRow("lone CR is visible") << "A\rB" << QStringLiteral("A\u240DB");
     QTest::newRow("lone LF is visible") << "A\nB" << QStringLiteral("A\u240AB");
     QTest::newRow("LF CR is two pictures") << "\n\r" << QStringLiteral("\u240A\u240D");

@@ -159,8 +159,9 @@ void TestWindows::portWindowToolTips()
     form.portList->showPopup();
     QCOMPARE(tip(4), QStringLiteral("COM5: %1\nŞu anda bu adda bir aygıt yok.").arg(far.devicePath()));
 
-    const PortFacts adapter{QStringLiteral("/dev/ttyUSB0"), true, QStringLiteral("FT232R USB UART"),
-                            QStringLiteral("FTDI"), QStringLiteral("A50285BI"), QStringLiteral("0403:6001")};
+    const PortFacts adapter{QStringLiteral("/dev/ttyUSB0"),    true,
+                            QStringLiteral("FT232R USB UART"), QStringLiteral("FTDI"),
+                            QStringLiteral("A50285BI"),        QStringLiteral("0403:6001")};
     QCOMPARE(portToolTip(3, adapter), QStringLiteral("COM3: /dev/ttyUSB0\nAçıklama: FT232R USB UART\nÜretici: FTDI\n"
                                                      "USB kimliği: 0403:6001\nSeri numarası: A50285BI"));
     // A device server is named, not reached, while the list is browsed.
@@ -250,12 +251,14 @@ void TestWindows::mainWindowLayout_data()
     QTest::newRow("Command6") << "Command6" << QRect(96, 336, 81, 25) << "&Mesaj Yaz" << t << 11 << true;
     QTest::newRow("Text3") << "Text3" << QRect(8, 368, 81, 25) << "" << t << 11 << true;
     QTest::newRow("Command9") << "Command9" << QRect(96, 368, 81, 25) << "Komut &Yaz" << t << 11 << true;
-    QTest::newRow("Text10") << "Text10" << QRect(8, 400, 81, 25) << "" << "MS Sans Serif" << 11 << false;
+    QTest::newRow("Text10") << "Text10" << QRect(8, 400, 81, 25) << ""
+                            << "MS Sans Serif" << 11 << false;
     QTest::newRow("Command18") << "Command18" << QRect(96, 400, 81, 25) << "&Dial" << t << 11 << true;
     QTest::newRow("Label1") << "Label1" << QRect(208, 8, 225, 25) << "Alınan Mesajlar" << t << 13 << true;
     QTest::newRow("Command15") << "Command15" << QRect(392, 8, 41, 25) << "Si&l" << t << 11 << true;
     QTest::newRow("Text8") << "Text8" << QRect(208, 48, 225, 377) << "" << t << 11 << false;
-    QTest::newRow("Label2") << "Label2" << QRect(403, 427, 31, 13) << "Kurvi" << "Verdana" << 11 << true;
+    QTest::newRow("Label2") << "Label2" << QRect(403, 427, 31, 13) << "Kurvi"
+                            << "Verdana" << 11 << true;
 }
 
 void TestWindows::mainWindowLayout()
@@ -322,13 +325,12 @@ void TestWindows::tabOrderAndFocus()
     QVERIFY(QTest::qWaitForWindowActive(&form));
     QCOMPARE(QApplication::focusWidget(), form.accessButton);
 
-    const QList<QWidget *> expected = {form.accessButton, form.resetButton, form.informationButton,
-                                       form.counterReadButton, form.counterZeroButton, form.counterBox,
-                                       form.counterAssignButton, form.dateBox, form.dateButton, form.timeBox,
-                                       form.timeButton, form.companyBox, form.companyButton, form.messageBox,
-                                       form.messageButton, form.commandBox, form.commandButton, form.phoneNumberBox,
-                                       form.dialButton, form.clearButton, form.console, form.cardNumberBox,
-                                       form.cardReadButton, form.accessButton};
+    const QList<QWidget *> expected = {
+        form.accessButton, form.resetButton,         form.informationButton, form.counterReadButton, form.counterZeroButton,
+        form.counterBox,   form.counterAssignButton, form.dateBox,           form.dateButton,        form.timeBox,
+        form.timeButton,   form.companyBox,          form.companyButton,     form.messageBox,        form.messageButton,
+        form.commandBox,   form.commandButton,       form.phoneNumberBox,    form.dialButton,        form.clearButton,
+        form.console,      form.cardNumberBox,       form.cardReadButton,    form.accessButton};
     for (qsizetype i = 1; i < expected.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QVERIFY2(QApplication::focusWidget() == expected[i],
@@ -440,7 +442,8 @@ void TestWindows::boldDrawsBoldAtItsSize()
         painter.setFont(font);
         painter.drawText(2, 30, QStringLiteral("Kart Sayacını Okuma"));
         painter.end();
-        return image.sizeInBytes() * 255 - std::accumulate(image.constBits(), image.constBits() + image.sizeInBytes(), qint64(0));
+        return image.sizeInBytes() * 255
+               - std::accumulate(image.constBits(), image.constBits() + image.sizeInBytes(), qint64(0));
     };
     const QFont bold = designfonts::font(family, pixelSize, true);
     QCOMPARE(QFontInfo(bold).pixelSize(), pixelSize);

@@ -110,7 +110,8 @@ int ends(int rounds)
         const qsizetype delivered = full.readAll().size();
         std::printf("ends round %d: %d bytes queued to a line that read none, %lld delivered: %s", round, queued + 1,
                     qlonglong(delivered), qPrintable(said));
-        tally.check(undelivered.exitCode() == 1 && said.contains(QStringLiteral("of %1 bytes did not leave").arg(queued + 1)),
+        tally.check(undelivered.exitCode() == 1
+                        && said.contains(QStringLiteral("of %1 bytes did not leave").arg(queued + 1)),
                     QStringLiteral("round %1: undelivered bytes reported").arg(round));
         const QByteArray notServed = interrupted.readAllStandardError();
         tally.check(interrupted.exitCode() == 130 && notServed.count("not served: interrupted") == 2,
@@ -130,7 +131,8 @@ int ends(int rounds)
         finished(stopped);
         std::printf("ends round %d: two SIGINTs during a drain: status %d after %lld ms\n", round, stopped.exitCode(),
                     took.elapsed());
-        tally.check(stopped.exitCode() == 130 && took.elapsed() < 3000, QStringLiteral("round %1: drain stopped").arg(round));
+        tally.check(stopped.exitCode() == 130 && took.elapsed() < 3000,
+                    QStringLiteral("round %1: drain stopped").arg(round));
 
         // The window's bytes, stopped from the progress window.
         Form1Harness h(14);

@@ -35,8 +35,8 @@ int cycles(int count, qsizetype bytesPerCycle, bool window)
                 h.click(h.form->informationButton);
                 tally.compareStream("@S", h.far.read(2), false, name + QStringLiteral(": @S on the line"));
             };
-            streamThenHangUp(tally, h.far, data, polled, [&] { return h.form->link().port().isOpen(); }, midStream,
-                             name, figures);
+            streamThenHangUp(
+                tally, h.far, data, polled, [&] { return h.form->link().port().isOpen(); }, midStream, name, figures);
             tally.check(h.form->console->text().startsWith(baudLine4800), name + QStringLiteral(": baud rate line kept"));
             tally.compareStream(polled, consoleBytes(*h.form, baudLine4800), false, name + QStringLiteral(": console"));
         } else {
@@ -55,7 +55,8 @@ int cycles(int count, qsizetype bytesPerCycle, bool window)
                 link.send("@S");
                 tally.compareStream("@S", far.read(2), false, name + QStringLiteral(": @S on the line"));
             };
-            streamThenHangUp(tally, far, data, polled, [&] { return link.port().isOpen(); }, midStream, name, figures);
+            streamThenHangUp(
+                tally, far, data, polled, [&] { return link.port().isOpen(); }, midStream, name, figures);
             link.close();
         }
     }
@@ -96,8 +97,9 @@ int memory(int rounds)
     const qint64 end = liveHeap();
     tally.check(end - warm < allowedGrowth,
                 QStringLiteral("heap grew by %1 bytes over %2 rounds").arg(end - warm).arg(rounds - warmRounds));
-    std::printf("memory: %d rounds of 8 KB then a clear; heap in use %.1f MB after %d rounds, %.1f MB after %d (%+lld bytes)\n",
-                rounds, warm / 1048576.0, warmRounds, end / 1048576.0, rounds, qlonglong(end - warm));
+    std::printf(
+        "memory: %d rounds of 8 KB then a clear; heap in use %.1f MB after %d rounds, %.1f MB after %d (%+lld bytes)\n",
+        rounds, warm / 1048576.0, warmRounds, end / 1048576.0, rounds, qlonglong(end - warm));
     return tally.finish("memory");
 }
 
@@ -138,7 +140,8 @@ int trickle(int lineKilobytes, int seconds)
     waitUntil([&] { return h.form->console->text().size() >= baudLine4800.size() + line.size() + at; });
     tally.compareStream(line + stream.first(at), consoleBytes(*h.form, baudLine4800), false, QStringLiteral("trickle"));
     tally.check(load < 0.5, QStringLiteral("at 4800 baud onto a %1 KB line the program takes %2% of a core")
-                                .arg(lineKilobytes).arg(load * 100, 0, 'f', 1));
+                                .arg(lineKilobytes)
+                                .arg(load * 100, 0, 'f', 1));
     std::printf("trickle: 480 bytes/s for %d s onto a %d KB line without line ends: %.1f%% of a core\n", seconds,
                 lineKilobytes, load * 100);
     return tally.finish("trickle");
@@ -163,9 +166,10 @@ int afterHangUp()
         tally.check(catcher.texts == QStringList{QStringLiteral("PORT Hatası 8018")},
                     QStringLiteral("a command after hang-up: %1").arg(catcher.texts.join(u'|')));
     }
-    tally.check(h.form->console->text() == baudLine4800 + QStringLiteral("before"), QStringLiteral("console kept what came"));
-    std::printf("processor use: %.1f%% of a core idle with the port open, %.1f%% after the far end closed\n",
-                openIdle * 100, goneIdle * 100);
+    tally.check(h.form->console->text() == baudLine4800 + QStringLiteral("before"),
+                QStringLiteral("console kept what came"));
+    std::printf("processor use: %.1f%% of a core idle with the port open, %.1f%% after the far end closed\n", openIdle * 100,
+                goneIdle * 100);
     return tally.finish("hangup");
 }
 
@@ -192,7 +196,8 @@ int slowLine(int cycles, int frameBytes, int bytesPerSecond)
         h.click(h.form->accessButton);
         sent += "@" + frame + "@A";
         // The next frame goes while this one is still on its way.
-        waitUntil([&] { return got.size() >= sent.size() - frameBytes / 2; }, std::chrono::seconds(2 * frameBytes / bytesPerSecond));
+        waitUntil([&] { return got.size() >= sent.size() - frameBytes / 2; },
+                  std::chrono::seconds(2 * frameBytes / bytesPerSecond));
     }
     waitUntil([&] { return got.size() >= sent.size(); }, std::chrono::seconds(2 + sent.size() / bytesPerSecond));
     tally.compareStream(sent, got, false, QStringLiteral("frames at %1 bytes a second").arg(bytesPerSecond));

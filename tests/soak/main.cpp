@@ -52,6 +52,8 @@ int main(int argc, char *argv[])
         return deafServer(number(1, 200));
     if (scenario == u"rununtilsignal")
         return runUntilSignal(number(1, 13), number(2, 20000));
-    std::fprintf(stderr, "usage: tk_soak cycles|windowcycles [count] [bytes] | settings | ports | twoinstances | closeinwait [count] | hangup | memory [rounds] | trickle [line KB] [seconds] | wholerun | slowline [frames] [bytes] [bytes/s] | clickstorm [clicks] | sigterm [rounds] | ends [rounds] | deafserver [rounds]\n");
+    std::fprintf(
+        stderr,
+        "usage: tk_soak cycles|windowcycles [count] [bytes] | settings | ports | twoinstances | closeinwait [count] | hangup | memory [rounds] | trickle [line KB] [seconds] | wholerun | slowline [frames] [bytes] [bytes/s] | clickstorm [clicks] | sigterm [rounds] | ends [rounds] | deafserver [rounds]\n");
     return 2;
 }

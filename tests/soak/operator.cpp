@@ -88,7 +88,8 @@ int wholeRun(QApplication &app)
     tally.check(exitCode == 0, QStringLiteral("the loop ended with %1").arg(exitCode));
     tally.compareStream(randomBytes(4096, 10), seen, false, QStringLiteral("console of the whole run"));
     tally.compareStream(QByteArray("@L\0\1", 4), far.readAll(20ms), false, QStringLiteral("first half of the message only"));
-    tally.check(QApplication::topLevelWidgets().isEmpty(), QStringLiteral("%1 windows left behind").arg(QApplication::topLevelWidgets().size()));
+    tally.check(QApplication::topLevelWidgets().isEmpty(),
+                QStringLiteral("%1 windows left behind").arg(QApplication::topLevelWidgets().size()));
     std::printf("whole run: port window, main window on COM10, %lld bytes in the console, closed in the wait, loop ended\n",
                 qlonglong(seen.size()));
     return tally.finish("wholerun");
@@ -117,7 +118,12 @@ int clickStorm(int clicks)
     QElapsedTimer sinceLastClick;
     sinceLastClick.start();
     const qsizetype expected = qsizetype(clicks) * (load.size() + write.size());
-    waitUntil([&] { got += h.far.readAll(10ms); return got.size() >= expected; }, 5s);
+    waitUntil(
+        [&] {
+            got += h.far.readAll(10ms);
+            return got.size() >= expected;
+        },
+        5s);
     const qint64 settled = sinceLastClick.elapsed();
     // Each second half follows one first half: the count of open sequences never goes negative.
     int open = 0, lowest = 0;

@@ -84,8 +84,8 @@ int deafServer(int rounds)
     waitUntil([&] { return arrived.append(far.readAll(0ms)), false; }, 2s);
     const int frames = int(arrived.count("@S"));
     tally.check(arrived == QByteArray("@S").repeated(frames), QStringLiteral("only whole frames arrived"));
-    tally.check(frames + boxes.texts.size() == clicks, QStringLiteral("%1 clicks: %2 sent, %3 reported")
-                                                           .arg(clicks).arg(frames).arg(boxes.texts.size()));
+    tally.check(frames + boxes.texts.size() == clicks,
+                QStringLiteral("%1 clicks: %2 sent, %3 reported").arg(clicks).arg(frames).arg(boxes.texts.size()));
     const qint64 grown = residentKilobytes() - rss;
     tally.check(rounds <= 10 || grown < 4096, QStringLiteral("resident memory grew %1 KB after round 10").arg(grown));
     tally.check(rounds <= 10 || openDescriptors() <= descriptors,

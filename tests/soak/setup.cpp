@@ -49,24 +49,51 @@ int settings()
         {"random binary", [](const QString &p) { writeBytes(p, randomBytes(4096, 7)); },
          settingsfile::baudRateText(randomBytes(4096, 7)).value_or(QStringLiteral("4800"))},
         {"100 MB line", [&](const QString &p) { writeBytes(p, hugeLine); }, QStringLiteral("4800")},
-        {"NUL bytes", [](const QString &p) { writeBytes(p, QByteArray("96\0\0" "00\r\n", 8)); }, QString::fromLatin1("96\0\0" "00", 6)},
+        {"NUL bytes",
+         [](const QString &p) {
+             writeBytes(p, QByteArray("96\0\0"
+                                      "00\r\n",
+                                      8));
+         },
+         QString::fromLatin1("96\0\0"
+                             "00",
+                             6)},
         {"a directory", [](const QString &p) { QDir().mkpath(p); }, QStringLiteral("4800")},
-        {"no read permission", [](const QString &p) {
+        {"no read permission",
+         [](const QString &p) {
              writeBytes(p, "9600\r\n");
              ::chmod(QFile::encodeName(p).constData(), 0);
-         }, QString()},
+         },
+         QString()},
         {"CR only", [](const QString &p) { writeBytes(p, "1200\r2400\r"); }, QStringLiteral("2400")},
         {"very long second line", [](const QString &p) { writeBytes(p, "1200\r\n" + QByteArray(5000, '9') + "\r\n"); },
          QString(5000, u'9')},
         {"empty", [](const QString &p) { writeBytes(p, QByteArray()); }, QStringLiteral("4800")},
-        {"UTF-16 text", [](const QString &p) { writeBytes(p, QByteArray("9\0" "6\0" "0\0" "0\0", 8)); }, QString::fromLatin1("9\0" "6\0" "0\0" "0\0", 8)},
-        {"UTF-8 mark", [](const QString &p) { writeBytes(p, "\xEF\xBB\xBF" "9600\r\n"); },
+        {"UTF-16 text",
+         [](const QString &p) {
+             writeBytes(p, QByteArray("9\0"
+                                      "6\0"
+                                      "0\0"
+                                      "0\0",
+                                      8));
+         },
+         QString::fromLatin1("9\0"
+                             "6\0"
+                             "0\0"
+                             "0\0",
+                             8)},
+        {"UTF-8 mark",
+         [](const QString &p) {
+             writeBytes(p, "\xEF\xBB\xBF"
+                           "9600\r\n");
+         },
          QStringLiteral("\u00EF\u00BB\u00BF9600")},
         {"link to /dev/zero", [](const QString &p) { QFile::link(QStringLiteral("/dev/zero"), p); }, QStringLiteral("4800")},
         {"link to itself", [](const QString &p) { QFile::link(p, p); }, QStringLiteral("4800")},
         {"dangling link", [](const QString &p) { QFile::link(p + QStringLiteral(".gone"), p); }, QStringLiteral("4800")},
         {"named pipe", [](const QString &p) { ::mkfifo(QFile::encodeName(p).constData(), 0644); }, QStringLiteral("4800")},
-        {"two lines then 50 MB", [&](const QString &p) { writeBytes(p, "9600\r\n19200\r\n" + hugeLine.first(50 * 1024 * 1024)); },
+        {"two lines then 50 MB",
+         [&](const QString &p) { writeBytes(p, "9600\r\n19200\r\n" + hugeLine.first(50 * 1024 * 1024)); },
          QStringLiteral("19200")},
         {"blank lines only", [](const QString &p) { writeBytes(p, "\r\n\r\n"); }, QString::fromLatin1("")},
         {"high bytes", [](const QString &p) { writeBytes(p, "\xFF\xFE\xFD\r\n"); }, QStringLiteral("\u00FF\u015F\u0131")},
@@ -100,7 +127,8 @@ int settings()
         const bool opened = form->link().port().isOpen();
         // A baud rate text that makes no settings string is refused before the port is touched.
         const bool usable = parseLineSettings(baudRate + QStringLiteral(",n,8,1")).has_value();
-        tally.check(opened == usable, QStringLiteral("%1: port %2").arg(QLatin1String(file.name), opened ? "open" : "closed"));
+        tally.check(opened == usable,
+                    QStringLiteral("%1: port %2").arg(QLatin1String(file.name), opened ? "open" : "closed"));
         if (opened) {
             tally.check(far.waitForRawMode(), QStringLiteral("%1: raw line").arg(QLatin1String(file.name)));
             // The far end names the standard rates only; any other is checked by opening alone.
@@ -113,7 +141,8 @@ int settings()
             waitUntil([&] { return gone(form); }, 5s);
             tally.check(catcher.texts == QStringList{QStringLiteral("PORT Hatası 380")},
                         QStringLiteral("%1: message %2").arg(QLatin1String(file.name), catcher.texts.join(u'|')));
-            tally.check(form.isNull(), QStringLiteral("%1: main window gone after the failure").arg(QLatin1String(file.name)));
+            tally.check(form.isNull(),
+                        QStringLiteral("%1: main window gone after the failure").arg(QLatin1String(file.name)));
         }
         std::printf("settings file \"%s\": console shows \"Baud Rate : %s\", port %s\n", file.name,
                     qPrintable(baudRate.left(20) + (baudRate.size() > 20 ? QStringLiteral("...") : QString())),
@@ -181,7 +210,8 @@ int twoInstances()
     Pty far;
     far.linkAs(programDir(), 7);
     QProcess holder;
-    holder.start(QCoreApplication::applicationFilePath(), {QStringLiteral("hold"), QStringLiteral("7"), QStringLiteral("3000")});
+    holder.start(QCoreApplication::applicationFilePath(),
+                 {QStringLiteral("hold"), QStringLiteral("7"), QStringLiteral("3000")});
     tally.check(holder.waitForReadyRead(10000) && holder.readLine().startsWith("holding"),
                 QStringLiteral("other process holds COM7"));
     PortLink mine(programDir());
@@ -194,7 +224,8 @@ int twoInstances()
     tally.check(number == commerror::PortInUse, QStringLiteral("port held by another process: error %1").arg(number));
     holder.waitForFinished(10000);
     tally.check(holder.exitStatus() == QProcess::NormalExit && holder.exitCode() == 0,
-                QStringLiteral("holding process ended cleanly: %1").arg(QString::fromLocal8Bit(holder.readAllStandardError()).left(400)));
+                QStringLiteral("holding process ended cleanly: %1")
+                    .arg(QString::fromLocal8Bit(holder.readAllStandardError()).left(400)));
     std::printf("two instances: second window and second link refused with %d, another process too\n", number);
     return tally.finish("twoinstances");
 }
@@ -217,10 +248,22 @@ int ports()
     const std::vector<HostilePort> cases = {
         {"absent", {}},
         {"unplugged adapter (dangling link)", [&](const QString &l) { QFile::link(target, l); }},
-        {"regular file", [&](const QString &l) { writeBytes(target, "9600\r\n"); QFile::link(target, l); }},
+        {"regular file",
+         [&](const QString &l) {
+             writeBytes(target, "9600\r\n");
+             QFile::link(target, l);
+         }},
         {"/dev/null", [](const QString &l) { QFile::link(QStringLiteral("/dev/null"), l); }},
-        {"directory", [&](const QString &l) { QDir().mkpath(target); QFile::link(target, l); }},
-        {"named pipe", [&](const QString &l) { ::mkfifo(QFile::encodeName(target).constData(), 0644); QFile::link(target, l); }},
+        {"directory",
+         [&](const QString &l) {
+             QDir().mkpath(target);
+             QFile::link(target, l);
+         }},
+        {"named pipe",
+         [&](const QString &l) {
+             ::mkfifo(QFile::encodeName(target).constData(), 0644);
+             QFile::link(target, l);
+         }},
         {"link to itself", [](const QString &l) { QFile::link(l, l); }},
     };
     for (const HostilePort &port : cases) {

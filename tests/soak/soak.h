@@ -58,8 +58,8 @@ struct Tally
 
     int finish(const char *scenario) const
     {
-        std::printf("soak %s: checks=%d failures=%d lost=%lld reordered=%lld\n", scenario, checks, failures,
-                    qlonglong(lost), qlonglong(reordered));
+        std::printf("soak %s: checks=%d failures=%d lost=%lld reordered=%lld\n", scenario, checks, failures, qlonglong(lost),
+                    qlonglong(reordered));
         return failures == 0 ? 0 : 1;
     }
 };
@@ -93,8 +93,8 @@ struct StreamFigures
 // line, so from there on only an unbroken prefix may arrive. `midStream` is the operator's
 // turn while the data flows.
 void streamThenHangUp(Tally &tally, Pty &far, const QByteArray &data, const QByteArray &polled,
-                      const std::function<bool()> &portOpen, const std::function<void()> &midStream,
-                      const QString &cycle, StreamFigures &figures);
+                      const std::function<bool()> &portOpen, const std::function<void()> &midStream, const QString &cycle,
+                      StreamFigures &figures);
 
 // The scenarios, each ending with its tally's line.
 int cycles(int count, qsizetype bytesPerCycle, bool window); // line.cpp

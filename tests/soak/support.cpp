@@ -64,7 +64,9 @@ std::chrono::microseconds processorTime()
 {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
-    const auto micros = [](const timeval &t) { return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec); };
+    const auto micros = [](const timeval &t) {
+        return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
+    };
     return micros(usage.ru_utime) + micros(usage.ru_stime);
 }
 
@@ -103,8 +105,8 @@ void closePortWindows()
 }
 
 void streamThenHangUp(Tally &tally, Pty &far, const QByteArray &data, const QByteArray &polled,
-                      const std::function<bool()> &portOpen, const std::function<void()> &midStream,
-                      const QString &cycle, StreamFigures &figures)
+                      const std::function<bool()> &portOpen, const std::function<void()> &midStream, const QString &cycle,
+                      StreamFigures &figures)
 {
     tally.check(isOpen(), cycle + QStringLiteral(": port open"));
     const qsizetype confirmed = data.size() * 3 / 4;

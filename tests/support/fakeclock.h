@@ -28,9 +28,7 @@ public:
 
     Clock clock() const
     {
-        return [state = m_state] {
-            return state->frozen ? state->start : state->start.addMSecs(state->elapsed.elapsed());
-        };
+        return [state = m_state] { return state->frozen ? state->start : state->start.addMSecs(state->elapsed.elapsed()); };
     }
 
 private:

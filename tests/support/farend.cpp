@@ -115,15 +115,24 @@ int Pty::baudRate() const
     termios attributes{};
     ::tcgetattr(m_slave, &attributes);
     switch (cfgetospeed(&attributes)) {
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    default: return -1;
+    case B1200:
+        return 1200;
+    case B2400:
+        return 2400;
+    case B4800:
+        return 4800;
+    case B9600:
+        return 9600;
+    case B19200:
+        return 19200;
+    case B38400:
+        return 38400;
+    case B57600:
+        return 57600;
+    case B115200:
+        return 115200;
+    default:
+        return -1;
     }
 }
 
@@ -131,8 +140,7 @@ bool Pty::is8N1() const
 {
     termios attributes{};
     ::tcgetattr(m_slave, &attributes);
-    return (attributes.c_cflag & CSIZE) == CS8 && !(attributes.c_cflag & PARENB)
-           && !(attributes.c_cflag & CSTOPB);
+    return (attributes.c_cflag & CSIZE) == CS8 && !(attributes.c_cflag & PARENB) && !(attributes.c_cflag & CSTOPB);
 }
 
 void Pty::hangUp()
@@ -149,8 +157,8 @@ PacedReader::PacedReader(int fd, int bytesPerSecond)
           qint64 taken = 0;
           QByteArray chunk(std::max(1, bytesPerSecond), Qt::Uninitialized);
           while (!m_stop) {
-              const auto carried = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
-                                   * bytesPerSecond;
+              const auto carried =
+                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() * bytesPerSecond;
               const qint64 room = std::min<qint64>(qint64(carried) - taken, chunk.size());
               const ssize_t n = room > 0 ? ::read(fd, chunk.data(), size_t(room)) : 0;
               // A line that ran dry carried nothing meanwhile: it does not catch up later.

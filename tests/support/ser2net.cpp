@@ -40,9 +40,9 @@ Ser2net::Ser2net(const QStringList &devices)
     for (const QString &device : devices) {
         for (const char *accepter : {"telnet(rfc2217),tcp", "tcp"}) {
             m_ports << closedPort();
-            config += "connection: &c" + QByteArray::number(m_ports.size()) + "\n  accepter: " + accepter
-                      + ",127.0.0.1," + QByteArray::number(m_ports.last()) + "\n  connector: serialdev,"
-                      + device.toLocal8Bit() + ",4800n81,local\n";
+            config += "connection: &c" + QByteArray::number(m_ports.size()) + "\n  accepter: " + accepter + ",127.0.0.1,"
+                      + QByteArray::number(m_ports.last()) + "\n  connector: serialdev," + device.toLocal8Bit()
+                      + ",4800n81,local\n";
         }
     }
     writeFile(m_dir.filePath(QStringLiteral("ser2net.yaml")), config);
@@ -51,9 +51,10 @@ Ser2net::Ser2net(const QStringList &devices)
 bool Ser2net::start()
 {
     m_process.setStandardOutputFile(QProcess::nullDevice());
-    m_process.start(QStringLiteral("/usr/sbin/ser2net"), {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("-c"),
-                                                m_dir.filePath(QStringLiteral("ser2net.yaml")), QStringLiteral("-P"),
-                                                m_dir.filePath(QStringLiteral("ser2net.pid"))});
+    m_process.start(QStringLiteral("/usr/sbin/ser2net"),
+                    {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("-c"),
+                     m_dir.filePath(QStringLiteral("ser2net.yaml")), QStringLiteral("-P"),
+                     m_dir.filePath(QStringLiteral("ser2net.pid"))});
     const QDeadlineTimer deadline(5000);
     while (!std::all_of(m_ports.cbegin(), m_ports.cend(), listens)) {
         if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning)
