@@ -120,8 +120,8 @@ struct Opening
 
 void openPort(const std::shared_ptr<Opening> &opening, const std::wstring &path, const LineSettings &settings)
 {
-    HANDLE port = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE port =
+        ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     int failure = 0;
     if (port == INVALID_HANDLE_VALUE) {
         // Windows opens a COM port for one program only: "denied" is another one holding it.
@@ -152,8 +152,8 @@ bool transfer(HANDLE port, bool reading, char *bytes, DWORD size, DWORD &done, D
         return false;
     }
     done = 0;
-    BOOL ok = reading ? ::ReadFile(port, bytes, size, nullptr, &overlapped)
-                      : ::WriteFile(port, bytes, size, nullptr, &overlapped);
+    BOOL ok =
+        reading ? ::ReadFile(port, bytes, size, nullptr, &overlapped) : ::WriteFile(port, bytes, size, nullptr, &overlapped);
     if (!ok && ::GetLastError() == ERROR_IO_PENDING)
         ok = TRUE;
     if (ok)
@@ -340,17 +340,21 @@ void WinSerialLine::postArrival()
     // Arrivals before the owner's thread came round are told once.
     if (m_arrivalPosted.exchange(true))
         return;
-    QMetaObject::invokeMethod(this, [this] {
-        m_arrivalPosted = false;
-        emit dataReady();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_arrivalPosted = false;
+            emit dataReady();
+        },
+        Qt::QueuedConnection);
 }
 
 void WinSerialLine::postLost()
 {
     if (m_lostPosted.exchange(true))
         return;
-    QMetaObject::invokeMethod(this, [this] { onLost(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { onLost(); }, Qt::QueuedConnection);
 }
 
 void WinSerialLine::onLost()
