@@ -27,6 +27,16 @@ HANDLE handleOf(void *handle)
     return static_cast<HANDLE>(handle);
 }
 
+// The driver's queues; empty when it cannot tell.
+COMSTAT commStatus(void *handle)
+{
+    COMSTAT status = {};
+    DWORD errors = 0;
+    if (handle && !::ClearCommError(handleOf(handle), &errors, &status))
+        status = {};
+    return status;
+}
+
 // Errors with which a driver says its device is gone (unplugged, or the driver stopped it).
 bool deviceGone(DWORD error)
 {
@@ -182,12 +192,17 @@ std::unique_ptr<WinSerialLine> WinSerialLine::open(const QString &device, const 
     // A bare COMn above COM9 opens only through the device namespace.
     const QString path = device.startsWith(QLatin1String("\\\\")) ? device : QStringLiteral("\\\\.\\") + device;
     auto opening = std::make_shared<Opening>();
-    std::thread(openPort, opening, path.toStdWString(), settings).detach();
+    std::thread opener(openPort, opening, path.toStdWString(), settings);
     std::unique_lock lock(opening->mutex);
     if (!opening->done.wait_for(lock, openTimeout, [&] { return opening->finished; })) {
         opening->abandoned = true;
+        opener.detach();
         throw CommError(commerror::PortNotFound);
     }
+    lock.unlock();
+    // A thread still ending when the program ends can crash its exit (the C++ runtime's
+    // thread-local cleanup races the DLLs' own).
+    opener.join();
     if (opening->failure != 0)
         throw CommError(opening->failure);
     return std::unique_ptr<WinSerialLine>(new WinSerialLine(opening->handle, settings));
@@ -215,11 +230,12 @@ QByteArray WinSerialLine::takeReceived()
 
 qint64 WinSerialLine::driverQueue() const
 {
-    if (!m_handle)
-        return 0;
-    COMSTAT status = {};
-    DWORD errors = 0;
-    return ::ClearCommError(handleOf(m_handle), &errors, &status) ? qint64(status.cbOutQue) : 0;
+    return commStatus(m_handle).cbOutQue;
+}
+
+qint64 WinSerialLine::driverInQueue() const
+{
+    return commStatus(m_handle).cbInQue;
 }
 
 qint64 WinSerialLine::notOut() const
@@ -275,9 +291,13 @@ void WinSerialLine::readLoop()
 {
     char chunk[4096];
     while (!m_closing) {
+        // What the driver holds comes at once; with nothing there, one byte is asked for, so
+        // that the read ends with the first to arrive. A larger read would wait on under an
+        // emulation that counts the timeouts' MAXDWORD as a time.
+        const DWORD wanted = DWORD(std::clamp<qint64>(driverInQueue(), 1, qint64(sizeof chunk)));
         DWORD got = 0;
         DWORD error = 0;
-        if (!transfer(handleOf(m_handle), true, chunk, sizeof chunk, got, error)) {
+        if (!transfer(handleOf(m_handle), true, chunk, wanted, got, error)) {
             if (m_closing)
                 break;
             if (deviceGone(error)) {

@@ -38,7 +38,9 @@ private:
     void postArrival();
     void postLost();
     void onLost();
+    // The driver's output and input queues.
     qint64 driverQueue() const;
+    qint64 driverInQueue() const;
 
     LineSettings m_settings;
     void *m_handle;
