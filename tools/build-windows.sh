@@ -2,7 +2,9 @@
 # Builds the Windows set from Debian 12: Qt and gensio cross-built once into a cache outside
 # the clone (keyed by their versions and options; about an hour on 2 cores), then the window
 # and the command line, the portable zip and the NSIS installer in build-win/.
-# usage: build-windows.sh [deps]     ("deps": only fill the cache)
+# usage: build-windows.sh [deps|tests]
+#   deps: only fill the cache; tests: build the tests that need no pseudo-terminal, and the
+#   fuzz corpora's replays, into build-win-tests and run them with ctest through wine.
 # Root installs what is missing first; TK_WIN_CACHE moves the cache.
 set -e
 cd "$(dirname "$0")/.."
@@ -149,7 +151,25 @@ build_deps() {
 
 write_toolchain
 build_deps
-[ "$1" = deps ] && exit 0
+[ "${1-}" = deps ] && exit 0
+
+if [ "${1-}" = tests ]; then
+    sh tools/install-deps.sh run wine wine64
+    tests=$top/build-win-tests
+    cmake -S "$top" -B "$tests" -G Ninja -Wno-dev \
+        -DCMAKE_TOOLCHAIN_FILE="$prefix/lib/cmake/Qt6/qt.toolchain.cmake" \
+        -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+        -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON \
+        -DCMAKE_CROSSCOMPILING_EMULATOR=wine >/dev/null
+    cmake --build "$tests" -j "$jobs"
+    # A prefix of their own; the DLLs from the cache and the cross compiler's runtime.
+    winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+    WINEPREFIX=$tests/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" QT_QPA_PLATFORM=offscreen \
+        WINEPATH="$(winpath "$prefix/bin");$(winpath "$(dirname "$($host-g++-posix -print-file-name=libstdc++-6.dll)")");$(winpath /usr/$host/lib)" \
+        ctest --test-dir "$tests" --output-on-failure
+    WINEPREFIX=$tests/prefix wineserver -k 2>/dev/null || true
+    exit 0
+fi
 
 # The window and the command line, against the cache's Qt and gensio.
 build=$top/build-win
