@@ -100,6 +100,8 @@ void tryWineFace(const QString &family)
 
 void install()
 {
+    // Windows has the design's own faces: Tahoma, MS Sans Serif and Verdana.
+#ifndef Q_OS_WIN
     // Stand-ins with a true bold at every size; Liberation Sans keeps the captions' widths
     // nearest to the design's.
     const QStringList sans{QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")};
@@ -108,6 +110,7 @@ void install()
                        WineFace{"MS Sans Serif", {QStringLiteral("ms_sans_serif.ttf")}}};
     for (const WineFace &face : facesNotTried())
         QFont::insertSubstitutions(QString::fromLatin1(face.family), sans);
+#endif
 }
 
 QFont font(const QString &family, int pixelSize, bool bold)

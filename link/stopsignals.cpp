@@ -82,11 +82,45 @@ void StopSignals::requestStop()
     emit stopRequested();
 }
 
-#ifndef Q_OS_UNIX
-// Elsewhere the program ends through its windows or the console's own handling.
-StopSignals::StopSignals(QObject *parent) : QObject(parent) {}
-StopSignals::~StopSignals() = default;
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+namespace {
+
+std::atomic<StopSignals *> eventLoopForm = nullptr;
+// Set once the event-loop form is gone: the program has ended its work.
+HANDLE workEnded = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+// Windows ends the process when the handler returns from a close, log-off or shut-down, and
+// at the latest after about 5 s: the handler waits for the program's own end until shortly before.
+constexpr DWORD closeGraceMs = 4500;
+
+BOOL WINAPI onConsoleEvent(DWORD event)
+{
+    ++signalsSeen;
+    // Ctrl+C and Ctrl+Break as SIGINT; a closed console, log-off and shut-down as SIGHUP.
+    if (StopSignals *form = eventLoopForm)
+        form->requestStop();
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        ::WaitForSingleObject(workEnded, closeGraceMs);
+    return TRUE;
+}
+
+} // namespace
+
+StopSignals::StopSignals(QObject *parent) : QObject(parent)
+{
+    eventLoopForm = this;
+    ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+StopSignals::~StopSignals()
+{
+    eventLoopForm = nullptr;
+    ::SetEvent(workEnded);
+}
+
 void StopSignals::onSignal() {}
+
 void stopsignals::armForBlockingWaits()
 {
     seenWhenArmed = signalsSeen.load();

@@ -202,19 +202,11 @@ rm -f "$zip"
 (cd "$build" && mv stage terminal-kontrol-$version && zip -qr "$zip" terminal-kontrol-$version &&
     mv terminal-kontrol-$version stage)
 
-# The Start menu's icon, from the same picture as the Linux menus'.
-icons=$build/icon
-rm -rf "$icons"
-mkdir -p "$icons"
-for size in 16 24 32 48 64 256; do
-    rsvg-convert -w $size -h $size -o "$icons/$size.png" "$top/dist/terminal-kontrol.svg"
-done
-icotool -c -o "$build/terminal-kontrol.ico" "$icons"/*.png
 # The uninstaller removes exactly what was installed, deepest first.
 (cd "$stage" && find . -type f | sed 's|^\./||; s|/|\\|g; s|.*|    Delete "$INSTDIR\\&"|' &&
     find . -mindepth 1 -type d | sort -r | sed 's|^\./||; s|/|\\|g; s|.*|    RMDir "$INSTDIR\\&"|') \
     >"$build/installed-files.nsh"
-makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DICON="$build/terminal-kontrol.ico" \
+makensis -V2 -DFACTS="$build/installer-facts.nsh" -DSTAGE="$stage" \
     -DFILELIST="$build/installed-files.nsh" \
     -DOUTFILE="$build/terminal-kontrol-$version-setup.exe" "$top/dist/windows/installer.nsi"
 echo "build-windows: $zip"

@@ -1,6 +1,9 @@
 ; The Windows installer, made by tools/build-windows.sh:
-;   makensis -DVERSION=6.2 -DSTAGE=<folder of the programs> -DICON=<.ico> -DOUTFILE=<setup.exe> installer.nsi
-; /S installs and uninstalls without a question.
+;   makensis -DFACTS=<build>/installer-facts.nsh -DSTAGE=<folder of the programs>
+;            -DFILELIST=<its files, for the uninstaller> -DOUTFILE=<setup.exe> installer.nsi
+; FACTS (written by CMake) defines VERSION, PUBLISHER and ICON. /S installs and uninstalls
+; without a question.
+!include "${FACTS}"
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -10,7 +13,6 @@ RequestExecutionLevel admin
 !include "x64.nsh"
 
 !define PRODUCT "Terminal Kontrol"
-!define PUBLISHER "Terminal Kontrol developers"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\TerminalKontrol"
 
 Name "${PRODUCT} ${VERSION}"
