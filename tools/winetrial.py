@@ -256,6 +256,12 @@ def main():
             os.killpg(server.pid, signal.SIGTERM)
             server.wait(10)
 
+        wine.run(options.setup, "/S", timeout=300)
+        conf = os.path.join(maps, "terminal-kontrol.conf")
+        if not os.path.isfile(conf) or not os.path.isfile(cli):
+            fail("installing over the installed set lost %s" % (conf if not os.path.isfile(conf) else cli))
+        step("installed again over itself, as an upgrade: the port map in %APPDATA% stays")
+
         wine.run(os.path.join(program_files, "uninstall.exe"), "/S", timeout=120)
         # The uninstaller copies itself away and runs from there: wait for it.
         gone = wait_until(lambda: not os.path.exists(program_files) and not os.path.exists(entry), 60, 0.5)
