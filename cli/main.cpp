@@ -9,6 +9,13 @@
 
 int main(int argc, char *argv[])
 {
+#ifdef __MINGW32__
+    // MinGW frees a thread's thread_local storage before it runs their destructors (GCC bug
+    // 80816). Qt's holder of a PCRE2 JIT stack, set up by a port's first match on its pool
+    // thread, then takes its pointer from freed memory at that thread's end and crashes it;
+    // the pool waits for the thread forever. Without the JIT Qt sets up no holder.
+    qputenv("QT_ENABLE_REGEXP_JIT", "0");
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("terminal-kontrol-cli"));
     QCoreApplication::setApplicationVersion(QLatin1String(programVersion));
