@@ -4,6 +4,7 @@
 #include "stopsignals.h"
 
 #include <QMetaObject>
+#include <QTimer>
 
 #include <algorithm>
 #include <memory>
@@ -46,6 +47,9 @@ bool deviceGone(DWORD error)
     case ERROR_ACCESS_DENIED:
     case ERROR_DEVICE_REMOVED:
     case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    // A line with no far end any more (wine's COMn on a pty whose other side closed).
+    case ERROR_BROKEN_PIPE:
         return true;
     default:
         return false;
@@ -117,39 +121,29 @@ int applySettings(HANDLE port, const LineSettings &settings)
     return 0;
 }
 
-// An opening on a helper thread; the thread closes what it opened if nobody waits any more.
-struct Opening
+// The helper thread's outcome.
+struct OpenOutcome
 {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-    bool abandoned = false;
     HANDLE handle = INVALID_HANDLE_VALUE;
     int failure = 0;
 };
 
-void openPort(const std::shared_ptr<Opening> &opening, const std::wstring &path, const LineSettings &settings)
+OpenOutcome openPort(const std::wstring &path, const LineSettings &settings)
 {
     HANDLE port =
         ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    int failure = 0;
     if (port == INVALID_HANDLE_VALUE) {
-        // Windows opens a COM port for one program only: "denied" is another one holding it.
-        failure = ::GetLastError() == ERROR_ACCESS_DENIED ? commerror::PortInUse : commerror::PortNotFound;
-    } else if ((failure = applySettings(port, settings)) != 0) {
+        // Windows opens a COM port for one program only: "denied" (or a sharing violation, as
+        // some drivers say) is another one holding it.
+        const DWORD error = ::GetLastError();
+        return {port, error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? commerror::PortInUse
+                                                                                       : commerror::PortNotFound};
+    }
+    if (const int failure = applySettings(port, settings)) {
         ::CloseHandle(port);
-        port = INVALID_HANDLE_VALUE;
+        return {INVALID_HANDLE_VALUE, failure};
     }
-    const std::lock_guard lock(opening->mutex);
-    if (opening->abandoned) {
-        if (port != INVALID_HANDLE_VALUE)
-            ::CloseHandle(port);
-        return;
-    }
-    opening->handle = port;
-    opening->failure = failure;
-    opening->finished = true;
-    opening->done.notify_all();
+    return {port, 0};
 }
 
 // One overlapped ReadFile or WriteFile to its end; false with the error in `error`.
@@ -175,12 +169,34 @@ bool transfer(HANDLE port, bool reading, char *bytes, DWORD size, DWORD &done, D
 
 } // namespace
 
-WinSerialLine::WinSerialLine(void *handle, const LineSettings &settings) : m_settings(settings), m_handle(handle)
+// Shared by the line and its opening thread. Whoever comes second closes a port opened for a
+// line that gave up on it (a time-out, a close, the line's end).
+struct WinSerialLine::Opening
 {
-    m_running = 2;
-    m_reader = std::thread(&WinSerialLine::readLoop, this);
-    m_writer = std::thread(&WinSerialLine::writeLoop, this);
+    std::mutex mutex;
+    bool abandoned = false;
+    bool finished = false;
+    OpenOutcome outcome;
+};
+
+void WinSerialLine::openOnHelper(WinSerialLine *line, const std::shared_ptr<Opening> &opening, const std::wstring &path,
+                                 const LineSettings &settings)
+{
+    const OpenOutcome outcome = openPort(path, settings);
+    const std::lock_guard lock(opening->mutex);
+    if (opening->abandoned) {
+        if (outcome.handle != INVALID_HANDLE_VALUE)
+            ::CloseHandle(outcome.handle);
+        return;
+    }
+    opening->outcome = outcome;
+    opening->finished = true;
+    // Posted under the mutex with which the line gives up: none reaches a line gone, whose
+    // end discards what is still queued for it.
+    QMetaObject::invokeMethod(line, &WinSerialLine::onOpened, Qt::QueuedConnection);
 }
+
+WinSerialLine::WinSerialLine(const LineSettings &settings) : m_settings(settings), m_opening(std::make_shared<Opening>()) {}
 
 WinSerialLine::~WinSerialLine()
 {
@@ -191,21 +207,53 @@ std::unique_ptr<WinSerialLine> WinSerialLine::open(const QString &device, const 
 {
     // A bare COMn above COM9 opens only through the device namespace.
     const QString path = device.startsWith(QLatin1String("\\\\")) ? device : QStringLiteral("\\\\.\\") + device;
-    auto opening = std::make_shared<Opening>();
-    std::thread opener(openPort, opening, path.toStdWString(), settings);
-    std::unique_lock lock(opening->mutex);
-    if (!opening->done.wait_for(lock, openTimeout, [&] { return opening->finished; })) {
-        opening->abandoned = true;
-        opener.detach();
-        throw CommError(commerror::PortNotFound);
+    std::unique_ptr<WinSerialLine> line(new WinSerialLine(settings));
+    line->m_opener = std::thread(openOnHelper, line.get(), line->m_opening, path.toStdWString(), settings);
+    QTimer::singleShot(openTimeout, line.get(), [line = line.get()] {
+        if (!line->m_opening)
+            return;
+        line->abandonOpening();
+        emit line->failed(commerror::PortNotFound);
+    });
+    return line;
+}
+
+void WinSerialLine::abandonOpening()
+{
+    if (!m_opening)
+        return;
+    bool finished = false;
+    {
+        const std::lock_guard lock(m_opening->mutex);
+        m_opening->abandoned = true;
+        finished = m_opening->finished;
+        if (finished && m_opening->outcome.handle != INVALID_HANDLE_VALUE)
+            ::CloseHandle(m_opening->outcome.handle);
     }
-    lock.unlock();
-    // A thread still ending when the program ends can crash its exit (the C++ runtime's
-    // thread-local cleanup races the DLLs' own).
-    opener.join();
-    if (opening->failure != 0)
-        throw CommError(opening->failure);
-    return std::unique_ptr<WinSerialLine>(new WinSerialLine(opening->handle, settings));
+    m_opening.reset();
+    // A driver that does not answer keeps its thread: that thread closes what it opens.
+    if (finished)
+        m_opener.join();
+    else
+        m_opener.detach();
+}
+
+void WinSerialLine::onOpened()
+{
+    if (!m_opening)
+        return;
+    const OpenOutcome outcome = m_opening->outcome; // finished: the helper writes no more
+    m_opening.reset();
+    m_opener.join();
+    if (outcome.failure != 0) {
+        emit failed(outcome.failure);
+        return;
+    }
+    m_handle = outcome.handle;
+    m_running = 2;
+    m_reader = std::thread(&WinSerialLine::readLoop, this);
+    m_writer = std::thread(&WinSerialLine::writeLoop, this);
+    emit connected();
 }
 
 bool WinSerialLine::isReady() const
@@ -265,6 +313,7 @@ bool WinSerialLine::writeOutNow(QDeadlineTimer deadline)
 
 void WinSerialLine::close()
 {
+    abandonOpening();
     if (!m_handle)
         return;
     {

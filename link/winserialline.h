@@ -4,21 +4,24 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
-// A COM port through the Win32 communications API. A reader thread waits in ReadFile, which
-// the port's timeouts end as soon as bytes are there; a writer thread writes what write()
-// queued, so that the owner's thread never waits for the line. No WaitCommEvent: an emulation
-// that cannot tell a pty's arrivals ends it at once.
+// A COM port through the Win32 communications API. It opens on a helper thread, so that a
+// driver slow to answer never holds up the owner; a reader thread waits in ReadFile, which ends
+// with the first byte to arrive; a writer thread writes what write() queued, so that the owner's
+// thread never waits for the line. No WaitCommEvent: an emulation that cannot tell a pty's
+// arrivals ends it at once.
 class WinSerialLine : public Line
 {
     Q_OBJECT
 
 public:
-    // `device` is \\.\COMn (or a bare COMn). Throws CommError: 8002 no such port (or no answer
-    // in time), 8005 held by another program (Windows opens a port for one only), 8015
-    // settings refused.
+    // `device` is \\.\COMn (or a bare COMn). Ready once connected() is emitted; failed() says
+    // 8002 no such port (or no answer in 3 s), 8005 held by another program (Windows opens a
+    // port for one only), 8015 settings refused.
     static std::unique_ptr<WinSerialLine> open(const QString &device, const LineSettings &settings);
     ~WinSerialLine() override;
 
@@ -31,7 +34,12 @@ public:
     void close() override;
 
 private:
-    WinSerialLine(void *handle, const LineSettings &settings);
+    struct Opening;
+    explicit WinSerialLine(const LineSettings &settings);
+    static void openOnHelper(WinSerialLine *line, const std::shared_ptr<Opening> &opening, const std::wstring &path,
+                             const LineSettings &settings);
+    void onOpened();
+    void abandonOpening();
     void readLoop();
     void writeLoop();
     // From either thread: the owner's thread tells the link.
@@ -43,7 +51,9 @@ private:
     qint64 driverInQueue() const;
 
     LineSettings m_settings;
-    void *m_handle;
+    void *m_handle = nullptr;
+    std::shared_ptr<Opening> m_opening;
+    std::thread m_opener;
     std::atomic<bool> m_closing = false;
     std::atomic<bool> m_arrivalPosted = false;
     std::atomic<bool> m_lostPosted = false;
