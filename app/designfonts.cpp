@@ -100,16 +100,15 @@ void tryWineFace(const QString &family)
 
 void install()
 {
-    // Windows has the design's own faces: Tahoma, MS Sans Serif and Verdana.
-#ifndef Q_OS_WIN
-    // Stand-ins with a true bold at every size; Liberation Sans keeps the captions' widths
-    // nearest to the design's.
+    // Stand-ins with a true bold at every size, only where the design's faces are missing (as
+    // on Debian, or wine); Liberation Sans keeps the captions' widths nearest to the design's.
     const QStringList sans{QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")};
     QFont::insertSubstitutions(QStringLiteral("Verdana"), {QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
+    QFont::insertSubstitutions(QStringLiteral("Tahoma"), sans);
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"), sans);
+#ifndef Q_OS_WIN
     facesNotTried() = {WineFace{"Tahoma", {QStringLiteral("tahoma.ttf"), QStringLiteral("tahomabd.ttf")}},
                        WineFace{"MS Sans Serif", {QStringLiteral("ms_sans_serif.ttf")}}};
-    for (const WineFace &face : facesNotTried())
-        QFont::insertSubstitutions(QString::fromLatin1(face.family), sans);
 #endif
 }
 

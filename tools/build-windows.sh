@@ -10,7 +10,7 @@ set -e
 cd "$(dirname "$0")/.."
 top=$(pwd)
 sh tools/install-deps.sh run g++-mingw-w64-x86-64-posix mingw-w64-tools ninja-build nsis \
-    autoconf automake libtool qt6-base-dev-tools librsvg2-bin icoutils zip xz-utils curl ca-certificates
+    autoconf automake libtool qt6-base-dev-tools qt6-translations-l10n librsvg2-bin icoutils zip xz-utils curl ca-certificates
 
 qt_version=6.4.2
 qt_tarball=qt6-base_$qt_version+dfsg.orig.tar.xz
@@ -195,6 +195,11 @@ for dll in libstdc++-6.dll libgcc_s_seh-1.dll; do
     cp "$($host-g++-posix -print-file-name=$dll)" "$stage/"
 done
 cp "/usr/$host/lib/libwinpthread-1.dll" "$stage/"
+# Qt's own texts in Turkish on a Turkish system, as on Linux (the .qm files are the same).
+# qt.conf makes the program's folder Qt's: without it Qt looks for them beside the folder.
+mkdir -p "$stage/translations"
+cp /usr/share/qt6/translations/qtbase_tr.qm "$stage/translations/"
+printf '[Paths]\nPrefix = .\n' >"$stage/qt.conf"
 find "$stage" -name '*.exe' -o -name '*.dll' | xargs $host-strip --strip-unneeded
 
 zip=$build/terminal-kontrol-$version-win64.zip
