@@ -9,10 +9,12 @@ import os
 import select
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
 import termios
+import threading
 import time
 import tty
 
@@ -96,7 +98,6 @@ def ser2net(device, port, folder):
                   "  connector: serialdev,%s,4800n81,local\n" % (port, device))
     server = subprocess.Popen(["/usr/sbin/ser2net", "-n", "-d", "-c", config, "-P", os.path.join(folder, "pid")],
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
-    import socket
     def listening():
         with socket.socket() as probe:
             probe.settimeout(0.2)
@@ -109,7 +110,6 @@ def ser2net(device, port, folder):
 
 
 def free_port():
-    import socket
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         return probe.getsockname()[1]
@@ -242,7 +242,6 @@ def main():
                 got = read_exactly(ends[4][0], 2, 15)
                 os.write(ends[4][0], b"SAYAC 0007\r\n")
                 return got
-            import threading
             heard = {}
             listener = threading.Thread(target=lambda: heard.setdefault("got", answer_on_com4()))
             listener.start()
