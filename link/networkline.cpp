@@ -624,6 +624,9 @@ void NetworkLine::write(QByteArrayView bytes)
 QByteArray NetworkLine::takeReceived()
 {
     std::lock_guard lock(m_connection->mutex);
+    // Until the line is settled it may be a server's refusal ("Port already in use").
+    if (!m_connection->settled)
+        return {};
     return std::exchange(m_connection->received, {});
 }
 

@@ -1,6 +1,7 @@
 // Device servers between the program and a line read at its real pace: what the command line
 // calls sent is on the line, and what a server that goes or hangs never passed on is counted.
 #include "clicommandline.h"
+#include "commport.h"
 #include "farend.h"
 #include "ser2net.h"
 #include "stopsignals.h"
@@ -171,6 +172,16 @@ void TestDeviceServers::refused()
     QCOMPARE(printed, url.toString() + QStringLiteral(": ") + said + u'\n');
     QCOMPARE(status, said == u"OK" ? 0 : 1);
     QCOMPARE(far.readAll(), said == u"OK" ? QByteArray("@A") : QByteArray());
+    if (heldMilliseconds != 0)
+        return;
+    // What a refusing server says ("Port already in use") is its own, never the terminal's.
+    CommPort port(QCoreApplication::applicationDirPath());
+    port.setRoute(url.toString());
+    port.setConnectTimeout(2s);
+    port.openPort();
+    QByteArray heard;
+    QVERIFY(waitUntil([&] { return !(heard += port.input()).isEmpty() || !port.connecting(); }));
+    QCOMPARE(heard, QByteArray());
 }
 
 void TestDeviceServers::interruptedWhileConnecting()
